@@ -1,0 +1,291 @@
+#include "common/database.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "common/error_report.h"
+#include "common/operator.h"
+#include "common/text.h"
+
+namespace orba {
+
+// ---------------------------------------------------------------- Value
+
+std::string Value::Text() const {
+  if (const auto* i = std::get_if<long long>(&v_)) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&v_)) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+    return ec == std::errc() ? std::string(buffer, end) : std::string();
+  }
+  if (const auto* s = std::get_if<std::string>(&v_)) return *s;
+  return {};
+}
+
+long long Value::Int() const {
+  if (const auto* i = std::get_if<long long>(&v_)) return *i;
+  double d = 0;
+  if (const auto* r = std::get_if<double>(&v_)) {
+    d = *r;
+  } else if (const auto* s = std::get_if<std::string>(&v_)) {
+    if (auto whole = ParseInteger(*s)) return *whole;
+    auto parsed = ParseDecimal(*s);
+    if (!parsed) throw DatabaseError("Tipo incompatível: '" + *s + "' não é um número");
+    d = *parsed;
+  } else {
+    throw DatabaseError("Uso inválido de Null");
+  }
+  if (!std::isfinite(d) || std::fabs(d) > 9.2e18) throw DatabaseError("Estouro de capacidade");
+  return std::llround(d);
+}
+
+std::int32_t Value::Int32() const {
+  const long long v = Int();
+  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
+    throw DatabaseError("Estouro de capacidade");
+  }
+  return static_cast<std::int32_t>(v);
+}
+
+double Value::Real() const {
+  if (const auto* i = std::get_if<long long>(&v_)) return static_cast<double>(*i);
+  if (const auto* d = std::get_if<double>(&v_)) return *d;
+  if (const auto* s = std::get_if<std::string>(&v_)) {
+    if (auto parsed = ParseDecimal(*s)) return *parsed;
+    throw DatabaseError("Tipo incompatível: '" + *s + "' não é um número");
+  }
+  throw DatabaseError("Uso inválido de Null");
+}
+
+// ---------------------------------------------------------------- Recordset
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void Recordset::RequireOpen() const {
+  if (!open_) throw DatabaseError("O objeto de consulta está fechado");
+}
+
+void Recordset::RequireRow() const {
+  RequireOpen();
+  if (position_ >= rows_.size()) throw DatabaseError("Nenhum registro atual (fim da consulta)");
+}
+
+bool Recordset::Eof() const {
+  RequireOpen();
+  return position_ >= rows_.size();
+}
+
+void Recordset::MoveNext() {
+  RequireRow();
+  ++position_;
+}
+
+std::size_t Recordset::RecordCount() const {
+  RequireOpen();
+  return rows_.size();
+}
+
+const Value& Recordset::Field(std::string_view name) const {
+  RequireRow();
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (SameName(columns_[i], name)) return rows_[position_][i];
+  }
+  throw DatabaseError("Campo não encontrado na consulta: " + std::string(name));
+}
+
+const Value& Recordset::Field(std::size_t index) const {
+  RequireRow();
+  if (index >= columns_.size()) throw DatabaseError("Campo não encontrado na consulta");
+  return rows_[position_][index];
+}
+
+void Recordset::Close() {
+  open_ = false;
+  columns_.clear();
+  rows_.clear();
+  position_ = 0;
+}
+
+// ---------------------------------------------------------------- Session
+
+DatabaseSession::DatabaseSession(Operator& op) : op_(op) {}
+
+DatabaseSession::~DatabaseSession() { CloseDatabase(); }
+
+bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folder) {
+  CloseDatabase();
+  const std::string path = std::string(folder) + std::string(file);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::string failure;
+  if (rc == SQLITE_OK) {
+    // The back office writes through its own connection: wait for its locks.
+    sqlite3_busy_timeout(db, 5000);
+    // Reading the journal mode also proves that the file is a database.
+    char* message = nullptr;
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+      failure = message != nullptr ? message : sqlite3_errstr(rc);
+      sqlite3_free(message);
+    }
+  } else {
+    failure = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  }
+  if (rc != SQLITE_OK) {
+    sqlite3_close(db);
+    op_.ShowMessage("Não foi possível abrir o banco de dados " + path + ": " + failure, "OrbaPDA",
+                    MessageIcon::Exclamation);
+    return false;
+  }
+  db_ = db;
+  return true;
+}
+
+void DatabaseSession::CloseDatabase() {
+  if (db_ == nullptr) return;
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  in_transaction_ = false;
+}
+
+void DatabaseSession::SqlClear() { buffer_.assign(1, std::string()); }
+
+void DatabaseSession::SqlAppend(std::string_view line) { buffer_.emplace_back(line); }
+
+std::string DatabaseSession::SqlText() const {
+  std::string text;
+  for (const auto& line : buffer_) {
+    text += line;
+    text += '\r';
+  }
+  return text;
+}
+
+namespace {
+
+bool OnlyBlanksOrSemicolons(const char* tail) {
+  for (; tail != nullptr && *tail != '\0'; ++tail) {
+    const char c = *tail;
+    if (c != ' ' && c != '\r' && c != '\n' && c != '\t' && c != ';') return false;
+  }
+  return true;
+}
+
+Value ColumnValue(sqlite3_stmt* stmt, int column) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(stmt, column));
+    case SQLITE_NULL:
+      return Value();
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      return Value(std::string(text != nullptr ? text : "", sqlite3_column_bytes(stmt, column)));
+    }
+  }
+}
+
+}  // namespace
+
+void DatabaseSession::Run(const std::string& text, Recordset* rs) {
+  provider_error_.clear();
+  if (db_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados");
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
+  auto fail = [&]() -> DatabaseError {
+    provider_error_ = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
+    return DatabaseError(provider_error_);
+  };
+  if (rc != SQLITE_OK) throw fail();
+  if (stmt == nullptr) throw DatabaseError("Comando vazio");
+  // One statement per call: a second one hidden in the text never runs.
+  if (!OnlyBlanksOrSemicolons(tail)) {
+    sqlite3_finalize(stmt);
+    throw DatabaseError("Mais de um comando no mesmo texto");
+  }
+  Recordset result;
+  const int columns = sqlite3_column_count(stmt);
+  if (rs != nullptr) {
+    for (int c = 0; c < columns; ++c) result.columns_.emplace_back(sqlite3_column_name(stmt, c));
+  }
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (rs == nullptr) continue;
+    std::vector<Value> row;
+    row.reserve(columns);
+    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
+    result.rows_.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) throw fail();
+  sqlite3_finalize(stmt);
+  if (rs != nullptr) {
+    result.open_ = true;
+    *rs = std::move(result);
+  }
+}
+
+bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
+  try {
+    Run(text, &rs);
+    return false;
+  } catch (const DatabaseError&) {
+    return true;
+  }
+}
+
+void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, nullptr); }
+
+long long DatabaseSession::ChangedRows() const {
+  return db_ != nullptr ? sqlite3_changes64(db_) : 0;
+}
+
+bool DatabaseSession::BeginTransaction() {
+  in_transaction_ = true;
+  try {
+    // IMMEDIATE takes the write lock now, so a busy back office is waited for
+    // here and not halfway through an order.
+    ExecuteSql("BEGIN IMMEDIATE");
+    return true;
+  } catch (const DatabaseError& e) {
+    ReportError(op_, this, e.what());
+    return false;
+  }
+}
+
+void DatabaseSession::CommitTransaction() { Finish("COMMIT"); }
+
+void DatabaseSession::RollbackTransaction() { Finish("ROLLBACK"); }
+
+void DatabaseSession::Finish(const char* statement) {
+  if (!in_transaction_) return;
+  // A begin that failed left no transaction open: there is nothing to finish,
+  // and reporting "no transaction is active" would only hide the real error.
+  if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) {
+    in_transaction_ = false;
+    return;
+  }
+  try {
+    ExecuteSql(statement);
+    in_transaction_ = false;
+  } catch (const DatabaseError& e) {
+    ReportError(op_, this, e.what());
+  }
+}
+
+}  // namespace orba

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+namespace orba {
+
+// The attribute `name` (compared without regard to case, on its name without
+// namespace prefix) of the element's child number `child` (0-based, elements
+// only); `fallback` when there is no such child or attribute.
+std::string ReadXmlAttribute(const pugi::xml_node& element, int child, std::string_view name,
+                             std::string_view fallback);
+
+// The folder of ORBA.INI, with a trailing '/': --system-dir, else
+// ORBA_SYSTEM_DIR, else /etc/orba/.
+std::string SystemDirectory(std::string_view option_value = {});
+
+}  // namespace orba

@@ -1,0 +1,49 @@
+#include "exchange/dispatch.h"
+
+#include <string>
+
+#include "common/general_parameters.h"
+#include "common/text.h"
+
+namespace orba {
+
+namespace {
+
+struct Route {
+  std::string_view code;
+  Handler handler;
+};
+
+// Codes in the order they are compared. A transaction whose handler is not
+// built yet is simply absent: its requests are not answered.
+constexpr Route kTableMode[] = {
+    {"STM", nullptr},
+};
+
+constexpr Route kComandaMode[] = {
+    {"STM", nullptr},
+};
+
+template <std::size_t N>
+Handler Lookup(const Route (&routes)[N], const std::string& code) {
+  for (const Route& route : routes) {
+    if (route.code == code) return route.handler;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Handler FindHandler(std::string_view code, bool comanda_mode) {
+  const std::string upper = UpperCase(code);
+  return comanda_mode ? Lookup(kComandaMode, upper) : Lookup(kTableMode, upper);
+}
+
+bool Dispatch(Context& context, std::string_view code, pugi::xml_document& request) {
+  const Handler handler = FindHandler(code, context.parameters.IsComandaMode());
+  if (handler == nullptr) return false;
+  handler(context, request);
+  return true;
+}
+
+}  // namespace orba

@@ -1,0 +1,59 @@
+#include "exchange/request_document.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "common/text.h"
+
+namespace orba {
+
+namespace {
+
+constexpr unsigned kParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_ws_pcdata;
+
+pugi::xml_encoding DeclaredEncoding(const pugi::xml_document& document) {
+  for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
+    if (node.type() != pugi::node_declaration) continue;
+    const std::string name = UpperCase(node.attribute("encoding").value());
+    if (name == "ISO-8859-1" || name == "LATIN1" || name == "ISO8859-1" || name == "LATIN-1") {
+      return pugi::encoding_latin1;
+    }
+    return pugi::encoding_utf8;
+  }
+  return pugi::encoding_utf8;
+}
+
+}  // namespace
+
+bool LoadRequestDocument(const std::string& path, pugi::xml_document& document, std::string& error) {
+  document.reset();
+  const pugi::xml_parse_result result = document.load_file(path.c_str(), kParseOptions);
+  if (result) {
+    error.clear();
+    return true;
+  }
+  document.reset();
+  error = result.description();
+  if (result.status != pugi::status_file_not_found && result.status != pugi::status_io_error) {
+    error += " (posição " + std::to_string(result.offset) + ")";
+  }
+  return false;
+}
+
+bool SaveAnswerDocument(const pugi::xml_document& document, const std::string& path) {
+  const std::string temporary = path + ".part";
+  if (!document.save_file(temporary.c_str(), "", pugi::format_raw, DeclaredEncoding(document))) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace orba

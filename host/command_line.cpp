@@ -1,0 +1,66 @@
+#include "host/command_line.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace orba {
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value_of = [&](std::string_view option, std::string& target) {
+      if (arg == option) {
+        if (i + 1 >= argc) {
+          line.error = std::string(option) + " precisa de um valor";
+          return true;
+        }
+        target = argv[++i];
+        return true;
+      }
+      const std::string prefix = std::string(option) + "=";
+      if (arg.substr(0, prefix.size()) == prefix) {
+        target = std::string(arg.substr(prefix.size()));
+        return true;
+      }
+      return false;
+    };
+    if (arg == "--headless") {
+      line.headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
+    } else if (value_of("--system-dir", line.system_dir) ||
+               value_of("--printer-spool", line.printer_spool)) {
+      if (!line.error.empty()) break;
+    } else {
+      line.error = "opção desconhecida: " + std::string(arg);
+      break;
+    }
+  }
+  if (line.system_dir.empty()) line.system_dir = Environment("ORBA_SYSTEM_DIR");
+  if (line.printer_spool.empty()) line.printer_spool = Environment("ORBA_PRINTER_SPOOL");
+  return line;
+}
+
+std::string UsageText() {
+  return "Uso: orbapda [--headless] [--system-dir DIR] [--printer-spool DIR]\n"
+         "       orbapda --help | --version\n"
+         "\n"
+         "  --headless           sem janela nem ícone de bandeja; mensagens no stderr e no syslog\n"
+         "  --system-dir DIR     pasta do ORBA.INI (ORBA_SYSTEM_DIR; padrão /etc/orba/)\n"
+         "  --printer-spool DIR  impressoras como subpastas de DIR em vez do CUPS\n"
+         "                       (ORBA_PRINTER_SPOOL)\n";
+}
+
+}  // namespace orba

@@ -1,0 +1,46 @@
+#include "host/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+namespace orba {
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string InstanceLock::LockFilePath(const std::string& system_folder) {
+  std::error_code ec;
+  std::string key = std::filesystem::weakly_canonical(system_folder, ec).string();
+  if (ec) key = system_folder;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  // FNV-1a: a stable name for the folder, the same in every build.
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (unsigned char c : key) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "orbapda-%016llx.lock", static_cast<unsigned long long>(hash));
+  return (std::filesystem::temp_directory_path() / name).string();
+}
+
+InstanceLock::Result InstanceLock::Acquire(const std::string& system_folder) {
+  if (fd_ >= 0) return Result::Acquired;
+  const std::string path = LockFilePath(system_folder);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Result::Failed;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return Result::HeldByAnother;
+  }
+  fd_ = fd;
+  return Result::Acquired;
+}
+
+}  // namespace orba

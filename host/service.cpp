@@ -1,0 +1,143 @@
+#include "host/service.h"
+
+#include <pugixml.hpp>
+
+#include "common/error_report.h"
+#include "common/operator.h"
+#include "common/sql_text.h"
+#include "common/xml_config.h"
+#include "exchange/folders.h"
+
+namespace orba {
+
+namespace {
+
+constexpr std::string_view kAlreadyRunning = "OrbaPDA já está sendo executado.     ";
+constexpr std::string_view kNotConfigured = "ORBAOFFLINE ainda não configurado.     ";
+constexpr std::string_view kDayNotOpen =
+    "Para iniciar o OrbaPDA é obrigatório a abertura do dia no OrbaOffLine.     ";
+constexpr std::string_view kParametersMissing = "OrbaOffLine não Configurado.     ";
+constexpr std::string_view kConfigurationIncomplete =
+    "ORBA.INI sem o elemento RO ou sem o seu primeiro elemento filho.     ";
+constexpr std::string_view kLockFailed = "Não foi possível criar o arquivo de trava do OrbaPDA.     ";
+
+enum class ConfigurationLoad { Loaded, NotLoaded, Incomplete };
+
+// Loads ORBA.INI and reads the base folder from attribute SR of the first
+// child of RO. A file that does not load is not reported (the service then
+// runs without a database); one that loads without RO or its first child is.
+ConfigurationLoad ReadBaseFolder(const std::string& path, std::string& base_folder) {
+  pugi::xml_document document;
+  if (!document.load_file(path.c_str())) return ConfigurationLoad::NotLoaded;
+  const pugi::xml_node root = document.child("RO");
+  if (!root || !root.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })) {
+    return ConfigurationLoad::Incomplete;
+  }
+  base_folder = ReadXmlAttribute(root, 0, "SR", "");
+  return ConfigurationLoad::Loaded;
+}
+
+}  // namespace
+
+Service::Service(Operator& op, std::unique_ptr<PrinterSystem> printers, const Clock& clock)
+    : op_(op),
+      printers_(std::move(printers)),
+      clock_(clock),
+      session_(op),
+      context_{parameters_, session_, op_, clock_, polling_, customer_, *printers_} {}
+
+bool Service::Refuse(std::string_view text, std::string_view title) {
+  op_.ShowMessage(text, title, MessageIcon::Critical);
+  Stop();
+  return false;
+}
+
+bool Service::Start(const std::string& system_dir_option) {
+  parameters_.SystemFolder = SystemDirectory(system_dir_option);
+  const std::string configuration = parameters_.SystemFolder + kConfigurationFile;
+
+  const ConfigurationLoad first = ReadBaseFolder(configuration, parameters_.BaseFolder);
+  parameters_.RequestFolder = parameters_.BaseFolder + "xml/Enviar";
+  parameters_.AnswerFolder = parameters_.BaseFolder + "xml/Receber";
+  version_label_ = kVersionLabel;
+
+  switch (lock_.Acquire(parameters_.SystemFolder)) {
+    case InstanceLock::Result::Acquired:
+      break;
+    case InstanceLock::Result::HeldByAnother:
+      op_.ShowMessage(kAlreadyRunning, "Aviso", MessageIcon::Critical);
+      return false;  // nothing has been touched
+    case InstanceLock::Result::Failed:
+      op_.ShowMessage(std::string(kLockFailed) + InstanceLock::LockFilePath(parameters_.SystemFolder),
+                      "Aviso", MessageIcon::Critical);
+      return false;
+  }
+  if (first == ConfigurationLoad::Incomplete) return Refuse(kConfigurationIncomplete, "Aviso");
+
+  EmptyExchangeFolders();
+  polling_.RequestFiles = ListFiles(parameters_.RequestFolder);
+  polling_.AnswerFiles = ListFiles(parameters_.AnswerFolder);
+
+  // The file is read again, as the back office may have just rewritten it.
+  std::string base_folder;
+  if (ReadBaseFolder(configuration, base_folder) == ConfigurationLoad::Loaded &&
+      session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder)) {
+    if (!CheckBusinessDay()) return false;
+    if (!ReadGeneralParameters()) return false;
+  }
+  polling_.Busy = false;
+  return true;
+}
+
+void Service::EmptyExchangeFolders() {
+  // Requests that came while the service was down and answers nobody
+  // collected belong to sessions that are over.
+  for (const char* extension : {"Xml", "Tmp"}) DeleteFiles(parameters_.RequestFolder, extension);
+  for (const char* extension : {"Xml", "Tmp", "Prc"}) DeleteFiles(parameters_.AnswerFolder, extension);
+}
+
+bool Service::CheckBusinessDay() {
+  session_.SqlClear();
+  session_.SqlAppend("Select dt_dia from parametro_geral");
+  Recordset rs;
+  if (session_.OpenRecordset(session_.SqlText(), rs)) {
+    ReportError(op_, &session_, "Não foi possível ler parametro_geral.");
+    Stop();
+    return false;
+  }
+  if (rs.Eof()) return Refuse(kNotConfigured, "Aviso");
+  const Value& day = rs.Field("dt_dia");
+  if (day.IsNull()) return Refuse(kDayNotOpen, "Aviso");
+  parameters_.BusinessDay = ConvertDate(day.Text(), "dd/mm/yyyy");
+  return true;
+}
+
+bool Service::ReadGeneralParameters() {
+  session_.SqlClear();
+  session_.SqlAppend("SELECT SERVERNAME, ");
+  session_.SqlAppend("       ID_EMP_ORBA, ID_ETB_ORBA, ");
+  session_.SqlAppend("       NM_EMP, SG_FIL , IC_TRA_CMD, IC_TRA_CMD_SEM_CTRL_ES ");
+  session_.SqlAppend("FROM   PARAMETRO_GERAL");
+  Recordset rs;
+  try {
+    if (session_.OpenRecordset(session_.SqlText(), rs)) throw DatabaseError(session_.ProviderError());
+    if (rs.Eof()) return Refuse(kParametersMissing, "ATENÇÃO");
+    parameters_.id_etb_orba = rs.Field("ID_ETB_ORBA").Int32();
+    parameters_.id_emp_orba = rs.Field("ID_EMP_ORBA").Int32();
+    parameters_.nm_emp = rs.Field("NM_EMP").Text();
+    parameters_.sg_fil = rs.Field("SG_FIL").Text();
+    parameters_.servername = rs.Field("SERVERNAME").Text();
+    const bool comanda = rs.Field("IC_TRA_CMD").Text() == "S" ||
+                         rs.Field("IC_TRA_CMD_SEM_CTRL_ES").Text() == "S";
+    parameters_.ComandaMode = comanda ? "S" : "N";
+  } catch (const DatabaseError& e) {
+    ReportError(op_, &session_, e.what(), "Não foi possível ler os parâmetros gerais.");
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void Service::Stop() { session_.CloseDatabase(); }
+
+}  // namespace orba

@@ -1,0 +1,60 @@
+#pragma once
+// The process-wide objects of the service and its start-up and stop sequence.
+// The runners (headless or window) create one Service and drive its timers.
+
+#include <memory>
+#include <string>
+
+#include "common/clock.h"
+#include "common/context.h"
+#include "common/database.h"
+#include "common/general_parameters.h"
+#include "exchange/polling_state.h"
+#include "host/instance_lock.h"
+#include "orders/customer.h"
+#include "printing/printer_system.h"
+
+namespace orba {
+
+class Operator;
+
+inline constexpr const char* kVersionLabel = "20/08/2008 - Release 9";
+inline constexpr const char* kDatabaseFile = "ORBA.MDB";
+inline constexpr const char* kConfigurationFile = "ORBA.INI";
+
+class Service {
+ public:
+  Service(Operator& op, std::unique_ptr<PrinterSystem> printers, const Clock& clock);
+
+  // Start-up in its fixed order. False when start-up refused to go on: the
+  // message has been shown, the session is closed and the process must end
+  // with status 1.
+  bool Start(const std::string& system_dir_option);
+  // The stop sequence: closes the session.
+  void Stop();
+
+  Context& context() { return context_; }
+  GeneralParameters& parameters() { return parameters_; }
+  PollingState& polling() { return polling_; }
+  DatabaseSession& session() { return session_; }
+  const std::string& VersionLabel() const { return version_label_; }
+
+ private:
+  void EmptyExchangeFolders();
+  bool CheckBusinessDay();
+  bool ReadGeneralParameters();
+  bool Refuse(std::string_view text, std::string_view title);
+
+  Operator& op_;
+  std::unique_ptr<PrinterSystem> printers_;
+  const Clock& clock_;
+  GeneralParameters parameters_;
+  DatabaseSession session_;
+  PollingState polling_;
+  CustomerRecord customer_;
+  InstanceLock lock_;
+  std::string version_label_;
+  Context context_;
+};
+
+}  // namespace orba

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "printing/printer_system.h"
+
+namespace orba {
+
+// The CUPS destinations as printers; each ended document is one job. The job
+// format and the code page are settings because receipt printers usually sit
+// on raw queues that need their own code page:
+//   ORBA_CUPS_FORMAT   document format, default "text/plain"
+//   ORBA_CUPS_CODEPAGE "UTF-8" (default), "ISO-8859-1", "CP1252" or "CP860"
+// A printer that is offline keeps the job queued in CUPS.
+class CupsPrinterSystem final : public PrinterSystem {
+ public:
+  CupsPrinterSystem();
+
+  std::vector<std::string> InstalledPrinters() override;
+  std::string CurrentPrinter() override;
+  void MakeCurrent(std::string_view device_name) override;
+  void SetFont(std::string_view name, double size) override;
+  void PrintLine(std::string_view line) override;
+  void EndDocument() override;
+
+  // The bytes sent for a document in a code page ("UTF-8" keeps them).
+  static std::string Encode(const std::vector<std::string>& lines, std::string_view code_page);
+
+ private:
+  std::string format_;
+  std::string code_page_;
+  std::string current_;
+  bool current_chosen_ = false;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace orba

@@ -1,0 +1,27 @@
+#pragma once
+// The printers of the machine: the installed ones by device name in system
+// order, the default one, the current one, and documents made of lines.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orba {
+
+class PrinterSystem {
+ public:
+  virtual ~PrinterSystem() = default;
+  // Device names of the installed printers, in system order.
+  virtual std::vector<std::string> InstalledPrinters() = 0;
+  // Device name of the current printer; it starts as the default printer.
+  // Empty when the machine has no printer.
+  virtual std::string CurrentPrinter() = 0;
+  virtual void MakeCurrent(std::string_view device_name) = 0;
+  virtual void SetFont(std::string_view name, double size) = 0;
+  virtual void PrintLine(std::string_view line) = 0;
+  // Sends the lines printed since the last end as one document to the current
+  // printer. Throws std::runtime_error when the document cannot be handed over.
+  virtual void EndDocument() = 0;
+};
+
+}  // namespace orba

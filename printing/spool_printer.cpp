@@ -1,0 +1,88 @@
+#include "printing/spool_printer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "common/text.h"
+
+namespace orba {
+
+namespace fs = std::filesystem;
+
+SpoolPrinterSystem::SpoolPrinterSystem(std::string folder) : folder_(std::move(folder)) {}
+
+std::vector<std::string> SpoolPrinterSystem::InstalledPrinters() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec)) names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string SpoolPrinterSystem::CurrentPrinter() {
+  if (current_chosen_) return current_;
+  const std::vector<std::string> installed = InstalledPrinters();
+  std::ifstream file(fs::path(folder_) / "default");
+  std::string wanted;
+  if (file && std::getline(file, wanted)) {
+    if (!wanted.empty() && wanted.back() == '\r') wanted.pop_back();
+    if (std::find(installed.begin(), installed.end(), wanted) != installed.end()) return wanted;
+  }
+  return installed.empty() ? std::string() : installed.front();
+}
+
+void SpoolPrinterSystem::MakeCurrent(std::string_view device_name) {
+  current_ = std::string(device_name);
+  current_chosen_ = true;
+}
+
+void SpoolPrinterSystem::SetFont(std::string_view name, double size) {
+  font_name_ = std::string(name);
+  font_size_ = size;
+}
+
+void SpoolPrinterSystem::PrintLine(std::string_view line) { lines_.emplace_back(line); }
+
+void SpoolPrinterSystem::EndDocument() {
+  std::vector<std::string> lines;
+  lines.swap(lines_);
+  const std::string printer = CurrentPrinter();
+  if (printer.empty()) throw std::runtime_error("Nenhuma impressora instalada");
+  const fs::path target = fs::path(folder_) / printer;
+  std::error_code ec;
+  if (!fs::is_directory(target, ec)) throw std::runtime_error("Impressora não encontrada: " + printer);
+
+  // Next number after the highest one already in the folder.
+  long last = 0;
+  for (fs::directory_iterator it(target, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() == 10 && name.substr(6) == ".txt") {
+      if (auto number = ParseInteger(name.substr(0, 6))) last = std::max<long>(last, *number);
+    }
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "%06ld.txt", last + 1);
+  const fs::path document = target / name;
+  const fs::path partial = target / (std::string(name) + ".part");
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    for (const auto& line : lines) out << line << '\n';
+    out.close();
+    if (!out) {
+      fs::remove(partial, ec);
+      throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
+    }
+  }
+  fs::rename(partial, document, ec);
+  if (ec) throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
+
+  std::ofstream log(fs::path(folder_) / "fonts.log", std::ios::binary | std::ios::app);
+  log << printer << '/' << name << ' ' << font_name_ << ' ' << FormatDecimal(font_size_, '.') << '\n';
+}
+
+}  // namespace orba

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "printing/printer_system.h"
+
+namespace orba {
+
+// Printers as folders: every subfolder of the spool folder is a printer named
+// after it, in name order; the default is the one named on the first line of
+// the file "default", else the first. Each ended document becomes the next
+// numbered file (000001.txt, ...) of its printer's folder, its lines in UTF-8
+// each ended by '\n'; the font of each document goes to a line of fonts.log.
+class SpoolPrinterSystem final : public PrinterSystem {
+ public:
+  explicit SpoolPrinterSystem(std::string folder);
+
+  std::vector<std::string> InstalledPrinters() override;
+  std::string CurrentPrinter() override;
+  void MakeCurrent(std::string_view device_name) override;
+  void SetFont(std::string_view name, double size) override;
+  void PrintLine(std::string_view line) override;
+  void EndDocument() override;
+
+ private:
+  std::string folder_;
+  std::string current_;
+  bool current_chosen_ = false;
+  std::string font_name_;
+  double font_size_ = 0;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace orba
