@@ -1,0 +1,162 @@
+#include "common/database.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "common/error_report.h"
+#include "common/operator.h"
+#include "support/test_database.h"
+
+namespace orba {
+namespace {
+
+using test::RecordingOperator;
+using test::TempFolder;
+using test::TestDatabase;
+
+TEST(StatementBuffer, LinesEndedByCarriageReturnFromAnEmptyFirstLine) {
+  RecordingOperator op;
+  DatabaseSession session(op);
+  session.SqlClear();
+  session.SqlAppend("select 1");
+  EXPECT_EQ(session.SqlText(), "\rselect 1\r");
+  session.SqlAppend("from x");
+  EXPECT_EQ(session.SqlText(), "\rselect 1\rfrom x\r");
+  session.SqlClear();
+  EXPECT_EQ(session.SqlText(), "\r");
+}
+
+TEST(OpenDatabase, MissingFileIsReportedAndNeverCreated) {
+  TempFolder folder;
+  RecordingOperator op;
+  DatabaseSession session(op);
+  EXPECT_FALSE(session.OpenDatabase("ORBA.MDB", folder.prefix()));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "ORBA.MDB"));
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0].title, "OrbaPDA");
+  EXPECT_EQ(op.messages[0].icon, MessageIcon::Exclamation);
+  EXPECT_NE(op.messages[0].text.find("ORBA.MDB"), std::string::npos);
+  EXPECT_FALSE(session.IsOpen());
+}
+
+TEST(OpenDatabase, FileThatIsNotADatabaseIsReported) {
+  TempFolder folder;
+  test::WriteFile(folder.path() / "ORBA.MDB", std::string(4096, 'x'));
+  RecordingOperator op;
+  DatabaseSession session(op);
+  EXPECT_FALSE(session.OpenDatabase("ORBA.MDB", folder.prefix()));
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_NE(op.messages[0].text.find("not a database"), std::string::npos);
+}
+
+TEST(Recordset, ClientCopyWithCountAndFieldsByNameInAnyCase) {
+  TestDatabase db;
+  db.Exec("insert into local (id_loc, nm_loc, ic_atv_ina) values (7, 'MESA 7', 'A'), (8, 'MESA 8', null)");
+  Recordset rs;
+  ASSERT_FALSE(db.session.OpenRecordset("select id_loc, NM_LOC, ic_atv_ina from local order by id_loc", rs));
+  EXPECT_EQ(rs.RecordCount(), 2u);
+  EXPECT_EQ(rs.Field("ID_LOC").Int(), 7);
+  EXPECT_EQ(rs.Field("nm_loc").Text(), "MESA 7");
+  rs.MoveNext();
+  EXPECT_TRUE(rs.Field("Ic_Atv_Ina").IsNull());
+  EXPECT_EQ(rs.Field("ic_atv_ina").Text(), "");
+  EXPECT_THROW(rs.Field("ic_atv_ina").Int(), DatabaseError);
+  EXPECT_THROW(rs.Field("no_such_column"), DatabaseError);
+  rs.MoveNext();
+  EXPECT_TRUE(rs.Eof());
+  EXPECT_THROW(rs.Field("id_loc"), DatabaseError);
+}
+
+TEST(OpenRecordset, MisspeltStatementFailsSilentlyAndLeavesRecordsetAsItWas) {
+  TestDatabase db;
+  Recordset rs;
+  EXPECT_TRUE(db.session.OpenRecordset("selct * form local", rs));
+  EXPECT_TRUE(db.op.messages.empty());
+  EXPECT_FALSE(rs.IsOpen());
+  // The caller's next use fails and reaches its own error path.
+  EXPECT_THROW(rs.Eof(), DatabaseError);
+}
+
+TEST(ExecuteSql, ErrorsReachTheCallerAndOnlyOneStatementRuns) {
+  TestDatabase db;
+  EXPECT_THROW(db.session.ExecuteSql("insert into no_table values (1)"), DatabaseError);
+  EXPECT_NE(db.session.ProviderError().find("no_table"), std::string::npos);
+  EXPECT_THROW(db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1); delete from local"),
+               DatabaseError);
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "0");
+}
+
+TEST(Transactions, CommitWithoutBeginDoesNothingAndRollbackUndoes) {
+  TestDatabase db;
+  db.session.CommitTransaction();
+  db.session.RollbackTransaction();
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_TRUE(db.op.messages.empty());
+
+  ASSERT_TRUE(db.session.BeginTransaction());
+  EXPECT_TRUE(db.session.InTransaction());
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (5)");
+  db.session.RollbackTransaction();
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "0");
+
+  ASSERT_TRUE(db.session.BeginTransaction());
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (6)");
+  db.session.CommitTransaction();
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "1");
+  EXPECT_TRUE(db.op.messages.empty());
+}
+
+TEST(Transactions, FailedBeginIsReportedAndLeavesTheFlagSet) {
+  RecordingOperator op;
+  DatabaseSession session(op);  // no database: every statement fails
+  EXPECT_FALSE(session.BeginTransaction());
+  EXPECT_TRUE(session.InTransaction());
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0].title, "Erro no ORBAPDA     ");
+  EXPECT_EQ(op.messages[0].icon, MessageIcon::Critical);
+  // Nothing was opened, so there is nothing to roll back and nothing to report.
+  session.RollbackTransaction();
+  EXPECT_FALSE(session.InTransaction());
+  EXPECT_EQ(op.messages.size(), 1u);
+}
+
+TEST(Transactions, BusyDatabaseMakesBeginFailAfterTheWait) {
+  TestDatabase db;
+  sqlite3_busy_timeout(db.session.Handle(), 50);
+  RecordingOperator other_op;
+  DatabaseSession other(other_op);
+  ASSERT_TRUE(other.OpenDatabase("ORBA.MDB", db.folder.prefix()));
+  ASSERT_TRUE(other.BeginTransaction());
+  EXPECT_FALSE(db.session.BeginTransaction());
+  ASSERT_EQ(db.op.messages.size(), 1u);
+  EXPECT_NE(db.op.messages[0].text.find(" - ADO = "), std::string::npos);
+  other.CommitTransaction();
+}
+
+TEST(ReportError, ContextDescriptionProviderAndTrailingBlanks) {
+  RecordingOperator op;
+  ReportError(op, nullptr, "falhou", "Impressão");
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0].text, "Impressão     \r\nfalhou    ");
+  EXPECT_EQ(op.messages[0].title, "Erro no ORBAPDA     ");
+
+  TestDatabase db;
+  db.session.OpenRecordset("select * from missing_table", *std::make_unique<Recordset>());
+  ReportError(op, &db.session, "commit falhou");
+  EXPECT_EQ(op.messages[1].text, "commit falhou\r\n - ADO = \r\nno such table: missing_table    ");
+}
+
+TEST(HeadlessOperator, OneLineWithBreaksShownAsBars) {
+  EXPECT_EQ(HeadlessOperator::FormatLine("linha 1\r\nlinha 2\nfim    ", "Erro no ORBAPDA     "),
+            "Erro no ORBAPDA     : linha 1 | linha 2 | fim    ");
+  // The handhelds' two-character "\n" is text, not a break.
+  EXPECT_EQ(HeadlessOperator::FormatLine("MESA\\nX", "Aviso"), "Aviso: MESA\\nX");
+}
+
+}  // namespace
+}  // namespace orba

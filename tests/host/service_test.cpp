@@ -1,0 +1,207 @@
+#include "host/service.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/command_line.h"
+#include "printing/spool_printer.h"
+#include "support/test_database.h"
+
+namespace orba {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingOperator;
+using test::TempFolder;
+
+// A system directory with ORBA.INI and a base folder with its exchange folders.
+class Installation {
+ public:
+  Installation() {
+    fs::create_directories(base() / "xml/Enviar");
+    fs::create_directories(base() / "xml/Receber");
+    fs::create_directories(base() / "xml/Fixos");
+    fs::create_directories(system());
+    WriteIni("<RO><CONFIG SR=\"" + base().string() + "/\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
+  }
+  fs::path base() const { return root_.path() / "loja"; }
+  fs::path system() const { return root_.path() / "etc"; }
+  void WriteIni(const std::string& xml) { test::WriteFile(system() / "ORBA.INI", xml); }
+  void CreateDatabase(const std::string& extra_sql = {}) {
+    test::CreateDatabaseFile(base() / "ORBA.MDB", true);
+    if (!extra_sql.empty()) {
+      RecordingOperator op;
+      DatabaseSession session(op);
+      ASSERT_TRUE(session.OpenDatabase("ORBA.MDB", base().string() + "/"));
+      session.ExecuteSql(extra_sql);
+    }
+  }
+
+  RecordingOperator op;
+  SystemClock clock;
+  std::unique_ptr<Service> MakeService() {
+    return std::make_unique<Service>(op, std::make_unique<SpoolPrinterSystem>(root_.prefix()), clock);
+  }
+
+ private:
+  TempFolder root_;
+};
+
+TEST(Startup, ReadsFoldersBusinessDayAndParameters) {
+  Installation inst;
+  inst.CreateDatabase();
+  auto service = inst.MakeService();
+  ASSERT_TRUE(service->Start(inst.system().string()));
+  const GeneralParameters& p = service->parameters();
+  EXPECT_EQ(p.SystemFolder, inst.system().string() + "/");
+  EXPECT_EQ(p.BaseFolder, inst.base().string() + "/");
+  EXPECT_EQ(p.RequestFolder, inst.base().string() + "/xml/Enviar");
+  EXPECT_EQ(p.AnswerFolder, inst.base().string() + "/xml/Receber");
+  EXPECT_EQ(p.BusinessDay, "08/12/2026");
+  EXPECT_EQ(p.id_etb_orba, 1);
+  EXPECT_EQ(p.ComandaMode, "N");
+  EXPECT_EQ(service->VersionLabel(), "20/08/2008 - Release 9");
+  EXPECT_TRUE(service->session().IsOpen());
+  EXPECT_TRUE(inst.op.messages.empty());
+  service->Stop();
+  EXPECT_FALSE(service->session().IsOpen());
+}
+
+TEST(Startup, ComandaModeFromEitherFlag) {
+  struct Case {
+    const char* flags;
+    const char* mode;
+  } cases[] = {{"'N', 'S'", "S"}, {"'S', null", "S"}, {"'N', 'N'", "N"}, {"null, null", "N"}, {"'s', 'n'", "N"}};
+  for (const Case& c : cases) {
+    Installation inst;
+    inst.CreateDatabase(std::string("update parametro_geral set (ic_tra_cmd, ic_tra_cmd_sem_ctrl_es) = (") +
+                        c.flags + ")");
+    auto service = inst.MakeService();
+    ASSERT_TRUE(service->Start(inst.system().string()));
+    EXPECT_EQ(service->parameters().ComandaMode, c.mode) << c.flags;
+  }
+}
+
+TEST(Startup, AttributeNameWithoutRegardToCaseAndFolderUsedAsPrefix) {
+  Installation inst;
+  inst.WriteIni("<RO><X sr=\"" + inst.base().string() + "\"/></RO>");  // no trailing '/'
+  auto service = inst.MakeService();
+  ASSERT_TRUE(service->Start(inst.system().string()));
+  EXPECT_EQ(service->parameters().RequestFolder, inst.base().string() + "xml/Enviar");
+  // No database at the glued path: reported once, start-up goes on.
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_EQ(inst.op.messages[0].title, "OrbaPDA");
+  EXPECT_FALSE(service->session().IsOpen());
+}
+
+TEST(Startup, EmptiesExchangeFoldersButKeepsOtherFiles) {
+  Installation inst;
+  inst.CreateDatabase();
+  for (const char* name : {"xml/Enviar/STM1.Xml", "xml/Enviar/PEM2.xml", "xml/Enviar/XYZ.Tmp",
+                           "xml/Enviar/keep.txt", "xml/Receber/STM1.XML", "xml/Receber/POM1.prc",
+                           "xml/Receber/a.Tmp", "xml/Receber/keep.dat"}) {
+    test::WriteFile(inst.base() / name, "x");
+  }
+  auto service = inst.MakeService();
+  ASSERT_TRUE(service->Start(inst.system().string()));
+  EXPECT_EQ(service->polling().RequestFiles, std::vector<std::string>{"keep.txt"});
+  EXPECT_EQ(service->polling().AnswerFiles, std::vector<std::string>{"keep.dat"});
+}
+
+TEST(Startup, SecondInstanceOfTheSameSystemDirectoryIsRefusedUntouched) {
+  Installation inst;
+  inst.CreateDatabase();
+  auto first = inst.MakeService();
+  ASSERT_TRUE(first->Start(inst.system().string()));
+  test::WriteFile(inst.base() / "xml/Enviar/STM9.Xml", "<local mesa=\"1\"/>");
+
+  auto second = inst.MakeService();
+  EXPECT_FALSE(second->Start(inst.system().string() + "/"));
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_EQ(inst.op.messages[0].text, "OrbaPDA já está sendo executado.     ");
+  EXPECT_EQ(inst.op.messages[0].title, "Aviso");
+  EXPECT_TRUE(fs::exists(inst.base() / "xml/Enviar/STM9.Xml"));
+
+  Installation other;  // another system directory runs beside it
+  other.CreateDatabase();
+  EXPECT_TRUE(other.MakeService()->Start(other.system().string()));
+}
+
+TEST(Startup, BusinessDayRefusals) {
+  struct Case {
+    const char* sql;
+    const char* text;
+    const char* title;
+  } cases[] = {
+      {"delete from parametro_geral", "ORBAOFFLINE ainda não configurado.     ", "Aviso"},
+      {"update parametro_geral set dt_dia = null",
+       "Para iniciar o OrbaPDA é obrigatório a abertura do dia no OrbaOffLine.     ", "Aviso"},
+  };
+  for (const Case& c : cases) {
+    Installation inst;
+    inst.CreateDatabase(c.sql);
+    auto service = inst.MakeService();
+    EXPECT_FALSE(service->Start(inst.system().string()));
+    ASSERT_EQ(inst.op.messages.size(), 1u) << c.sql;
+    EXPECT_EQ(inst.op.messages[0].text, c.text);
+    EXPECT_EQ(inst.op.messages[0].title, c.title);
+    EXPECT_EQ(inst.op.messages[0].icon, MessageIcon::Critical);
+    EXPECT_FALSE(service->session().IsOpen());
+  }
+}
+
+TEST(Startup, ConfigurationThatDoesNotLoadRunsWithoutSession) {
+  Installation inst;
+  inst.CreateDatabase();
+  inst.WriteIni("<RO><CONFIG SR=");  // not well-formed
+  auto service = inst.MakeService();
+  ASSERT_TRUE(service->Start(inst.system().string()));
+  EXPECT_EQ(service->parameters().BaseFolder, "");
+  EXPECT_FALSE(service->session().IsOpen());
+  EXPECT_TRUE(inst.op.messages.empty());
+}
+
+TEST(Startup, ConfigurationWithoutRootOrFirstChildIsReported) {
+  for (const char* xml : {"<OUTRO><C SR=\"/x/\"/></OUTRO>", "<RO/>", "<RO>texto</RO>"}) {
+    Installation inst;
+    inst.CreateDatabase();
+    inst.WriteIni(xml);
+    auto service = inst.MakeService();
+    EXPECT_FALSE(service->Start(inst.system().string())) << xml;
+    ASSERT_EQ(inst.op.messages.size(), 1u) << xml;
+    EXPECT_EQ(inst.op.messages[0].title, "Aviso");
+    EXPECT_NE(inst.op.messages[0].text.find("RO"), std::string::npos);
+  }
+}
+
+TEST(Startup, UnreadableParametersStopWithAReport) {
+  Installation inst;
+  inst.CreateDatabase("update parametro_geral set id_etb_orba = 'abc'");
+  auto service = inst.MakeService();
+  EXPECT_FALSE(service->Start(inst.system().string()));
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_EQ(inst.op.messages[0].title, "Erro no ORBAPDA     ");
+}
+
+TEST(CommandLine, OptionsEnvironmentAndErrors) {
+  const char* args[] = {"orbapda", "--headless", "--system-dir", "/s", "--printer-spool=/p"};
+  CommandLine line = ParseCommandLine(5, args);
+  EXPECT_TRUE(line.headless);
+  EXPECT_EQ(line.system_dir, "/s");
+  EXPECT_EQ(line.printer_spool, "/p");
+  EXPECT_TRUE(line.error.empty());
+
+  setenv("ORBA_SYSTEM_DIR", "/env/sys", 1);
+  const char* bare[] = {"orbapda"};
+  EXPECT_EQ(ParseCommandLine(1, bare).system_dir, "/env/sys");
+  unsetenv("ORBA_SYSTEM_DIR");
+
+  const char* missing[] = {"orbapda", "--system-dir"};
+  EXPECT_FALSE(ParseCommandLine(2, missing).error.empty());
+  const char* unknown[] = {"orbapda", "--frobnicate"};
+  EXPECT_FALSE(ParseCommandLine(2, unknown).error.empty());
+}
+
+}  // namespace
+}  // namespace orba
