@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets up a demo installation under demo/ (or $1), starts the service on it
+# headless with spool-folder printers, plays a few handheld requests with the
+# simulator, shows the answers and the printed tickets, and stops the service.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+root=$(realpath -m "${1:-demo}")
+
+tools/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target orbapda orbapda-pda
+
+rm -rf "$root"
+mkdir -p "$root/etc" "$root/loja/xml/Enviar" "$root/loja/xml/Receber" "$root/loja/xml/Fixos" \
+         "$root/printers/COZINHA" "$root/printers/BAR" "$root/printers/CAIXA"
+echo CAIXA > "$root/printers/default"
+cat > "$root/etc/ORBA.INI" <<INI
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<RO>
+  <CONFIG SR="$root/loja/"/>
+  <IMPRESSORA TP_IMPR="0"/>
+</RO>
+INI
+sqlite3 "$root/loja/ORBA.MDB" < db/schema.sql
+sqlite3 "$root/loja/ORBA.MDB" < db/demo.sql
+
+build/orbapda --headless --system-dir "$root/etc" --printer-spool "$root/printers" \
+  2> "$root/orbapda.log" &
+service=$!
+trap 'kill -TERM $service 2>/dev/null; wait $service 2>/dev/null || true' EXIT
+sleep 0.5
+kill -0 $service || { cat "$root/orbapda.log"; exit 1; }
+echo "orbapda is running (pid $service) on $root/loja"
+
+pda() { echo; echo "\$ orbapda-pda $*"; build/orbapda-pda --system-dir "$root/etc" "$@"; }
+if [[ -x build/orbapda-pda ]]; then
+  pda stm 1
+  if build/orbapda-pda --help 2>&1 | grep -q ' pem '; then
+    pda pem 1 --operador 10 --pessoas 2 --item 1:101:2:25.00 --item 1:201:1:6.50
+    pda stm 1
+    echo; echo "Printed documents:"
+    for f in "$root"/printers/*/*.txt; do
+      [[ -e $f ]] || continue
+      echo "--- ${f#$root/printers/}"; cat "$f"
+    done
+  fi
+fi
+echo
+echo "Service log:"; cat "$root/orbapda.log"

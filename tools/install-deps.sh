@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing OrbaPDA needs,
+# only those that are missing. Needs root (or sudo) when something is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libsqlite3-dev sqlite3 libpugixml-dev libcups2-dev
+          qt6-base-dev libgtest-dev libgmock-dev googletest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
