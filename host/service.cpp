@@ -7,6 +7,7 @@
 #include "common/sql_text.h"
 #include "common/xml_config.h"
 #include "exchange/folders.h"
+#include "orders/customer.h"
 
 namespace orba {
 
@@ -83,6 +84,18 @@ bool Service::Start(const std::string& system_dir_option) {
   if (ReadBaseFolder(configuration, base_folder) == ConfigurationLoad::Loaded &&
       session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder)) {
     if (!CheckBusinessDay()) return false;
+    try {
+      // Without the walk-in customer no sale can be written: the message has
+      // been shown and the service stops.
+      if (!LoadConsumerCustomer(session_, op_, customer_)) {
+        Stop();
+        return false;
+      }
+    } catch (const DatabaseError& e) {
+      ReportError(op_, &session_, e.what(), "Não foi possível ler o consumidor.");
+      Stop();
+      return false;
+    }
     if (!ReadGeneralParameters()) return false;
   }
   polling_.Busy = false;

@@ -1,12 +1,21 @@
 #pragma once
+// The customer that new sales copy (CurrentCustomer) and the three ways of
+// filling it: the walk-in customer of the establishment, the customer of a
+// sale open on an associated place (hotel room), and the customer of a
+// comanda.
 
-#include <optional>
+#include <cstdint>
 #include <string>
+
+#include "orders/input_value.h"
 
 namespace orba {
 
-// The customer that new sales copy. Each load overwrites it. Ids are kept as
-// text ("" for Null) because they go into statements as they were read.
+class DatabaseSession;
+class Operator;
+
+// Each load overwrites it. Ids are kept as text ("" for Null) because they go
+// into statements as they were read; InputValue checks they are numbers.
 struct CustomerRecord {
   std::string name;               // nm_pes_cpl / nm_pes_cli
   std::string person;             // id_pes
@@ -22,5 +31,33 @@ struct CustomerRecord {
   std::string ipi_contributor;    // ic_ctb_ipi, "S" or "N"
   std::string requesting_user;    // id_usu_req of a new sale
 };
+
+inline constexpr const char* kCustomerTitle = "AVISO";
+inline constexpr const char* kPlaceCustomerTitle = "OrbaPDA";
+inline constexpr const char* kComandaCustomerNotFound =
+    "Cliente não encontrado relacionado a esta comanda/cartão";
+inline constexpr const char* kPlaceCustomerNotFound = "Erro ao encontrar os dados do Cliente.";
+// The box shown when the establishment has no walk-in customer.
+std::string ConsumerCustomerMissingText();
+
+// The first row of consumidor. Without one: the box above, the record
+// cleared, false. Database failures throw DatabaseError.
+bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer);
+
+// The customer of a sale open on the place `place` (a hotel room). Product
+// use, invoice type and IPI contributor are left as they are. Without one:
+// "Erro ao encontrar os dados do Cliente.", the record cleared but for those
+// three, false. Database failures throw DatabaseError.
+bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
+                       std::int32_t place);
+
+// With a sale number: the customer of that sale. Without one: the customer
+// `person` (any customer when it is empty too), the one with the lowest
+// establishment id. Without a row: "Cliente não encontrado relacionado a esta
+// comanda/cartão", the record cleared but for the IPI contributor, false. A
+// sale or person that is not a number, or a database failure, throws
+// DatabaseError.
+bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
+                         const InputValue& sale_number, const InputValue& person);
 
 }  // namespace orba

@@ -1,0 +1,204 @@
+#include "orders/customer.h"
+
+#include <iterator>
+
+#include "common/database.h"
+#include "common/operator.h"
+#include "common/sql_text.h"
+
+namespace orba {
+
+namespace {
+
+std::string FieldText(const Recordset& rs, const char* name) { return rs.Field(name).Text(); }
+
+// name empty, ids 0
+void ClearProfile(CustomerRecord& customer) {
+  customer.name.clear();
+  customer.person = "0";
+  customer.state = "0";
+  customer.municipality = "0";
+  customer.billing_address = "0";
+  customer.delivery_address = "0";
+  customer.collection_address = "0";
+  customer.company_type = "0";
+  customer.establishment = "0";
+  customer.requesting_user.clear();
+}
+
+// A value written into the select list as a literal: a number, or NULL.
+std::string Literal(const std::string& value) {
+  return value.empty() ? std::string("NULL") : InputValue(value).Raw();
+}
+
+}  // namespace
+
+std::string ConsumerCustomerMissingText() {
+  static constexpr const char* kLines[] = {
+      "Parâmetro de Venda ao Consumidor não Cadastrado.     ",
+      "",
+      "Cadastre o parâmetro no portal web do sistema:",
+      " -> Escolha o MENU: PARÂMETROS",
+      " -> Escolha o TÓPICO: EMPRESA",
+      " -> Escolha a OPÇÂO: PARÂMETROS DE VENDA AO CONSUMIDOR ",
+      "",
+      "Após o cadastramento na Web, execute a função CTRL+F5 no OrbaOffline    ",
+      " -> Selecione a opção DIVERSOS",
+  };
+  std::string text;
+  for (std::size_t i = 0; i < std::size(kLines); ++i) {
+    if (i > 0) text += '\r';
+    text += kLines[i];
+  }
+  return text;
+}
+
+bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer) {
+  db.SqlClear();
+  db.SqlAppend("Select * from consumidor");
+  Recordset rs;
+  db.OpenRecordset(db.SqlText(), rs);
+  if (rs.Eof()) {
+    op.ShowMessage(ConsumerCustomerMissingText(), kCustomerTitle, MessageIcon::Critical);
+    ClearProfile(customer);
+    customer.product_use = "0";
+    customer.invoice_type = "0";
+    customer.ipi_contributor.clear();
+    return false;
+  }
+  CustomerRecord loaded;
+  loaded.name = FieldText(rs, "nm_pes_cpl");
+  loaded.person = FieldText(rs, "ID_PES");
+  loaded.state = FieldText(rs, "ID_UF");
+  loaded.municipality = FieldText(rs, "ID_MUN");
+  loaded.product_use = FieldText(rs, "ID_UTI_PRO");
+  loaded.billing_address = FieldText(rs, "ID_END_GEO");
+  loaded.delivery_address = loaded.billing_address;
+  loaded.collection_address = loaded.billing_address;
+  loaded.company_type = FieldText(rs, "ID_TIP_EMP");
+  loaded.establishment = FieldText(rs, "ID_ETB_CLI");
+  loaded.invoice_type = FieldText(rs, "ID_TIP_NF");
+  loaded.ipi_contributor = FieldText(rs, "IC_CTB_IPI");
+  customer = loaded;
+  return true;
+}
+
+bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
+                       std::int32_t place) {
+  db.SqlClear();
+  db.SqlAppend(
+      " SELECT vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, id_end_geo_fat, id_end_geo_etg, "
+      "id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli ");
+  db.SqlAppend(" From ");
+  db.SqlAppend("  ((((local_vnd AS lv INNER JOIN venda_direta AS vd ON lv.nr_orc_loc = vd.nr_orc_loc) ");
+  db.SqlAppend("      INNER JOIN estabelecimento es ON vd.id_etb_cli = es.id_etb) ");
+  db.SqlAppend("      inner join cliente cli on es.id_pes = cli.id_pes_cli) ");
+  db.SqlAppend("      inner join endereco_geo end on vd.id_end_geo_fat = end.id_end_geo) ");
+  db.SqlAppend("      inner join municipio mun on end.id_mun = mun.id_mun ");
+  db.SqlAppend(" where lv.id_loc =" + SqlNumber(static_cast<long long>(place)));
+  db.SqlAppend(" LIMIT 1");
+  Recordset rs;
+  db.OpenRecordset(db.SqlText(), rs);
+  if (rs.Eof()) {
+    op.ShowMessage(kPlaceCustomerNotFound, kPlaceCustomerTitle, MessageIcon::Information);
+    ClearProfile(customer);
+    return false;
+  }
+  CustomerRecord loaded = customer;
+  loaded.name = FieldText(rs, "nm_pes_cli");
+  loaded.person = FieldText(rs, "id_pes_cli");
+  loaded.state = FieldText(rs, "id_uf");
+  loaded.municipality = FieldText(rs, "id_mun");
+  loaded.billing_address = FieldText(rs, "id_end_geo_fat");
+  loaded.delivery_address = FieldText(rs, "id_end_geo_etg");
+  loaded.collection_address = FieldText(rs, "id_end_geo_cob");
+  loaded.company_type = FieldText(rs, "id_tip_emp");
+  loaded.establishment = FieldText(rs, "id_etb_cli");
+  customer = loaded;
+  return true;
+}
+
+bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
+                         const InputValue& sale_number, const InputValue& person) {
+  db.SqlClear();
+  if (!sale_number.Empty()) {
+    const std::string sale = sale_number.Raw();
+    db.SqlAppend("Select ");
+    db.SqlAppend("   vd.nm_pes_cli      as nm_pes_cpl");
+    db.SqlAppend(",  c.id_pes_cli       as id_pes");
+    db.SqlAppend(",  m.id_uf");
+    db.SqlAppend(",  eg.id_mun");
+    db.SqlAppend(",  vd.id_uti_pro");
+    db.SqlAppend(",  vd.ID_END_GEO_FAT");
+    db.SqlAppend(",  vd.ID_END_GEO_ETG");
+    db.SqlAppend(",  vd.ID_END_GEO_COB");
+    db.SqlAppend(",  c.id_tip_emp");
+    db.SqlAppend(",  vd.id_etb_cli");
+    db.SqlAppend(",  vd.id_tip_nf");
+    db.SqlAppend("From ");
+    db.SqlAppend("   venda_direta       vd");
+    db.SqlAppend(",  endereco_geo       eg");
+    db.SqlAppend(",  municipio          m");
+    db.SqlAppend(",  estabelecimento    e");
+    db.SqlAppend(",  cliente            c");
+    db.SqlAppend("Where vd.nr_orc_loc = " + sale);
+    db.SqlAppend("  and vd.id_etb_cli = e.id_etb");
+    db.SqlAppend("  and e.id_pes      = c.id_pes_cli");
+    db.SqlAppend("  and e.id_etb      = eg.id_etb");
+    db.SqlAppend("  and eg.id_mun     = m.id_mun");
+  } else {
+    const std::string person_id = person.Empty() ? std::string() : person.Raw();
+    db.SqlAppend("Select ");
+    db.SqlAppend("   p.nm_pes_cpl");
+    db.SqlAppend(",  c.id_pes_cli       as id_pes");
+    db.SqlAppend(",  m.id_uf");
+    db.SqlAppend(",  eg.id_mun");
+    db.SqlAppend(",  " + Literal(customer.product_use) + " as id_uti_pro");
+    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_FAT");
+    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_ETG");
+    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_COB");
+    db.SqlAppend(",  c.id_tip_emp");
+    db.SqlAppend(",  e.id_etb           as id_etb_cli");
+    db.SqlAppend(",  " + Literal(customer.invoice_type) + " as id_tip_nf");
+    db.SqlAppend("From ");
+    db.SqlAppend("   estabelecimento    e");
+    db.SqlAppend(",  cliente            c");
+    db.SqlAppend(",  pessoa             p");
+    db.SqlAppend(",  endereco_geo       eg");
+    db.SqlAppend(",  municipio          m");
+    db.SqlAppend("Where e.id_pes  = c.id_pes_cli");
+    db.SqlAppend("  and e.id_etb  = eg.id_etb");
+    db.SqlAppend("  and eg.id_mun = m.id_mun");
+    db.SqlAppend("  and e.id_pes  = p.id_pes");
+    if (!person_id.empty()) db.SqlAppend("  and e.id_pes = " + person_id);
+    db.SqlAppend("Order by e.id_etb");
+    // Only the first row is used.
+    db.SqlAppend("LIMIT 1");
+  }
+  Recordset rs;
+  db.OpenRecordset(db.SqlText(), rs);
+  if (rs.Eof()) {
+    op.ShowMessage(kComandaCustomerNotFound, kCustomerTitle, MessageIcon::Critical);
+    ClearProfile(customer);
+    customer.product_use = "0";
+    customer.invoice_type = "0";
+    return false;
+  }
+  CustomerRecord loaded = customer;
+  loaded.name = FieldText(rs, "nm_pes_cpl");
+  loaded.person = FieldText(rs, "id_pes");
+  loaded.state = FieldText(rs, "id_uf");
+  loaded.municipality = FieldText(rs, "id_mun");
+  loaded.product_use = FieldText(rs, "id_uti_pro");
+  loaded.billing_address = FieldText(rs, "ID_END_GEO_FAT");
+  loaded.delivery_address = FieldText(rs, "ID_END_GEO_ETG");
+  loaded.collection_address = FieldText(rs, "ID_END_GEO_COB");
+  loaded.company_type = FieldText(rs, "id_tip_emp");
+  loaded.establishment = FieldText(rs, "id_etb_cli");
+  loaded.invoice_type = FieldText(rs, "id_tip_nf");
+  loaded.requesting_user.clear();
+  customer = loaded;
+  return true;
+}
+
+}  // namespace orba

@@ -1,0 +1,26 @@
+#pragma once
+// Hotel guest packages: whether a product ordered for a guest is still
+// covered by the package of the guest's room (price 0, counted against the
+// package's allowance).
+
+#include <cstdint>
+#include <string_view>
+
+namespace orba {
+
+class DatabaseSession;
+class Clock;
+struct GeneralParameters;
+
+// `idlocalass` is the item's associated place (the room; 0 = none), `id_loc`
+// and `id_amb` the order's place and its environment, `product_code` the
+// item's code in produto. The date of the stay is the business day with the
+// clock's time; the weekday and the package windows are the clock's.
+// Returns true when the product is covered. A database failure, a product
+// code missing from produto (when a package applies), or a Null where a
+// number is needed throws DatabaseError.
+bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
+                          std::int32_t idlocalass, std::int32_t id_loc, std::int32_t id_amb,
+                          std::string_view product_code);
+
+}  // namespace orba

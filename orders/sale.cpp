@@ -1,0 +1,334 @@
+#include "orders/sale.h"
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/database.h"
+#include "common/general_parameters.h"
+#include "common/sql_text.h"
+
+namespace orba {
+
+namespace {
+
+// A required input that is empty. Raised and caught inside the operation.
+class MissingInput : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kNoSaleNumber = "O Item não foi aceito. Não foi informada o Número da Venda.     ";
+constexpr const char* kNoEstablishment =
+    "O Item não foi aceito. Não foi informado o Estabelecimento do Cliente.     ";
+
+void Require(const InputValue& value, const char* description) {
+  if (value.Empty()) throw MissingInput(description);
+}
+
+// Optional forms: the default when the input is empty, else the form.
+std::string RawOr(const InputValue& value, const char* fallback) {
+  return value.Empty() ? std::string(fallback) : value.Raw();
+}
+std::string NumberOr(const InputValue& value, const char* fallback) {
+  return value.Empty() ? std::string(fallback) : SqlNumber(value.Number());
+}
+std::string QuotedOr(const InputValue& value, const std::string& fallback) {
+  return value.Empty() ? fallback : value.Quoted();
+}
+
+std::string BusinessDate(const GeneralParameters& parameters) {
+  return "'" + SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd")) + "'";
+}
+
+// Lays out "Insert into <table>" / "(" / columns / ")" / "values(" / values / ")".
+void AppendInsert(DatabaseSession& db, const char* table,
+                  const std::vector<std::pair<const char*, std::string>>& columns) {
+  db.SqlClear();
+  db.SqlAppend(std::string("Insert into ") + table);
+  db.SqlAppend("(");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    db.SqlAppend(std::string(i == 0 ? "   " : ",  ") + columns[i].first);
+  }
+  db.SqlAppend(")");
+  db.SqlAppend("values(");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    db.SqlAppend((i == 0 ? "   " : ",  ") + columns[i].second);
+  }
+  db.SqlAppend(")");
+}
+
+// Runs `write`, turning every failure into false and its description.
+template <typename Write>
+bool Trapped(std::string* failure, Write&& write) {
+  try {
+    write();
+    return true;
+  } catch (const std::exception& e) {
+    if (failure != nullptr) *failure = e.what();
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string CurrentTimeText(const Clock& clock) {
+  const LocalTime now = clock.Now();
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.hour % 100, now.minute % 100, now.second % 100);
+  return text;
+}
+
+bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction) {
+  const bool own_transaction = !in_caller_transaction;
+  bool begun = false;
+  try {
+    db.SqlClear();
+    db.SqlAppend("Select id_vnd_dir      ");
+    db.SqlAppend("from   parametro_geral ");
+    Recordset rs;
+    db.OpenRecordset(db.SqlText(), rs);
+    if (rs.Eof()) return false;
+    const bool first = rs.Field("id_vnd_dir").IsNull();
+    rs.Close();
+
+    if (own_transaction) {
+      begun = true;
+      // A number taken outside a transaction could be read back after another
+      // writer's increment: without the bracket there is no number.
+      if (!db.BeginTransaction()) {
+        db.RollbackTransaction();
+        return false;
+      }
+    }
+    db.SqlClear();
+    db.SqlAppend("Update parametro_geral");
+    db.SqlAppend(first ? "set    id_vnd_dir = 1" : "set    id_vnd_dir = id_vnd_dir + 1");
+    db.ExecuteSql(db.SqlText());
+
+    db.SqlClear();
+    db.SqlAppend("Select id_vnd_dir from parametro_geral");
+    db.OpenRecordset(db.SqlText(), rs);
+    if (rs.Eof()) throw DatabaseError("parametro_geral sem registro");
+    const std::int32_t taken = rs.Field("id_vnd_dir").Int32();
+    rs.Close();
+    if (own_transaction) {
+      db.CommitTransaction();
+      if (db.InTransaction()) throw DatabaseError("commit failed");
+    }
+    number = taken;
+    return true;
+  } catch (const DatabaseError&) {
+    if (begun) db.RollbackTransaction();
+    return false;
+  }
+}
+
+bool InsertSale(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
+                const SaleInput& in, std::string* failure) {
+  return Trapped(failure, [&] {
+    Require(in.nr_orc_loc, kNoSaleNumber);
+    Require(in.ic_tip_ope, "O Item não foi aceito. Não foi informado o Tipo de Operação da Venda.     ");
+    Require(in.id_tip_nf, "O Item não foi aceito. Não foi informado o Tipo de Nota Fiscal do Cliente.     ");
+    Require(in.id_uti_pro,
+            "O Item não foi aceito. Não foi informado a Utilização do Produto do Cliente.     ");
+    Require(in.nm_pes_cli, "O Item não foi aceito. Não foi informado o Nome do Cliente.     ");
+    Require(in.id_etb_cli, kNoEstablishment);
+    Require(in.id_end_geo_fat,
+            "O Item não foi aceito. Não foi informado o Endereço de Faturamento do Cliente.     ");
+    Require(in.id_end_geo_etg,
+            "O Item não foi aceito. Não foi informado o Endereço de Entrega do Cliente.     ");
+    Require(in.id_end_geo_cob,
+            "O Item não foi aceito. Não foi informado o Endereço de Cobrança do Cliente.     ");
+
+    const std::string day = BusinessDate(parameters);
+    const std::string time = "'" + CurrentTimeText(clock) + "'";
+    const std::string null = "NULL";
+    // Every value is formed before the statement is started, so a value that
+    // is not a number stops the operation with nothing sent.
+    const std::vector<std::pair<const char*, std::string>> columns = {
+        {"nr_orc_loc", in.nr_orc_loc.Raw()},
+        {"ic_tip_ope", in.ic_tip_ope.Quoted()},
+        {"dt_vnd_dir", day},
+        {"id_tip_nf", in.id_tip_nf.Raw()},
+        {"id_uti_pro", in.id_uti_pro.Raw()},
+        {"nm_pes_cli", in.nm_pes_cli.Quoted()},
+        {"id_etb_cli", in.id_etb_cli.Raw()},
+        {"id_usu_req", RawOr(in.id_usu_req, "0")},
+        {"id_end_geo_fat", in.id_end_geo_fat.Raw()},
+        {"id_end_geo_etg", in.id_end_geo_etg.Raw()},
+        {"id_end_geo_cob", in.id_end_geo_cob.Raw()},
+        {"id_pes_atd", RawOr(in.id_pes_atd, "NULL")},
+        {"vl_tot_ite", NumberOr(in.vl_tot_ite, "0")},
+        {"vl_bon", NumberOr(in.vl_bon, "0")},
+        {"vl_tot_dsc", NumberOr(in.vl_tot_dsc, "0")},
+        {"vl_tot_vnd", NumberOr(in.vl_tot_vnd, "0")},
+        {"pc_dsc", NumberOr(in.pc_dsc, "0")},
+        {"id_usu_aut_dsc", RawOr(in.id_usu_aut_dsc, "NULL")},
+        {"id_cnd_pag", RawOr(in.id_cnd_pag, "0")},
+        {"ic_tp_ent", QuotedOr(in.ic_tp_ent, "'0'")},
+        {"dt_ent", QuotedOr(in.dt_ent, day)},
+        {"vl_ent", NumberOr(in.vl_ent, "0")},
+        {"dt_pri_prst", QuotedOr(in.dt_pri_prst, day)},
+        {"qp_pri_prst", NumberOr(in.qp_pri_prst, "0")},
+        {"ecf_loj_ope", QuotedOr(in.ecf_loj_ope, null)},
+        {"nr_cf", QuotedOr(in.nr_cf, null)},
+        {"nr_seq_ope", QuotedOr(in.nr_seq_ope, null)},
+        {"id_vnd_dir", RawOr(in.id_vnd_dir, "NULL")},
+        {"id_etb_frq", RawOr(in.id_etb_frq, "NULL")},
+        {"vl_tot_prl", NumberOr(in.vl_tot_prl, "NULL")},
+        {"vl_tot_frt", NumberOr(in.vl_tot_frt, "0")},
+        {"qt_prl", NumberOr(in.qt_prl, "NULL")},
+        {"id_ori_venda", RawOr(in.id_ori_venda, "NULL")},
+        {"id_ori_midia", RawOr(in.id_ori_midia, "NULL")},
+        {"id_pes_cnv", RawOr(in.id_pes_cnv, "NULL")},
+        {"dt_vnd_ini", day},
+        {"hr_vnd_ini", time},
+        {"hr_vnd_dir", time},
+        {"vl_tx_srv", NumberOr(in.vl_tx_srv, "NULL")},
+        {"dc_obs_ger", QuotedOr(in.dc_obs_ger, null)},
+        {"nm_comp_lock", QuotedOr(in.nm_comp_lock, null)},
+    };
+    AppendInsert(db, "venda_direta", columns);
+    db.ExecuteSql(db.SqlText());
+  });
+}
+
+bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
+                    const SaleItemInput& in, std::string* failure) {
+  return Trapped(failure, [&] {
+    Require(in.nr_orc_loc, kNoSaleNumber);
+    Require(in.id_seq,
+            "O Item não foi aceito. Não foi informado o Sequencial da tabela Item_Venda_Direta.     ");
+    Require(in.id_mat_pro, "O Item não foi aceito. Não foi informado o Produto.     ");
+    Require(in.id_tri, "O Item não foi aceito. Não foi informado a Tributação.     ");
+    Require(in.pr_un_it_atd, "O Item não foi aceito. Não foi informado o Preço Unitário.     ");
+    Require(in.qt_pro_atd, "O Item não foi aceito. Não foi informado a Quantidade de itens.     ");
+    Require(in.vl_dsc, "O Item não foi aceito. Não foi informado o Valor de Desconto.     ");
+    Require(in.vl_icms, "O Item não foi aceito. Não foi informado o Valor de ICMS.     ");
+    Require(in.vl_ipi, "O Item não foi aceito. Não foi informado o Valor de IPI.     ");
+    Require(in.vl_icms_rtd, "O Item não foi aceito. Não foi informado o Valor de ICMS Retido.     ");
+    Require(in.vl_dsc_icms,
+            "O Item não foi aceito. Não foi informado o Valor de Desconto de ICMS.     ");
+    Require(in.vl_bas_icms, "O Item não foi aceito. Não foi informado o Valor Base de ICMS.     ");
+    Require(in.aq_icms, "O Item não foi aceito. Não foi informado a Alíquota de ICMS.     ");
+    Require(in.aq_ipi, "O Item não foi aceito. Não foi informado a Alíquota de IPI.     ");
+    Require(in.vl_pr_un_ori,
+            "O Item não foi aceito. Não foi informado o Preço Unitário Original.     ");
+    Require(in.id_pes_atd, "O Item não foi aceito. Não foi informado o Vendedor.     ");
+    Require(in.id_etb_cli, kNoEstablishment);
+
+    const std::string null = "NULL";
+    const std::string sale = in.nr_orc_loc.Raw();
+    const std::string seq = in.id_seq.Raw();
+    const std::string quantity = SqlNumber(in.qt_pro_atd.Number());
+    const std::vector<std::pair<const char*, std::string>> line = {
+        {"nr_orc_loc", sale},
+        {"id_seq", seq},
+        {"id_mat_pro", in.id_mat_pro.Raw()},
+        {"id_tri", in.id_tri.Raw()},
+        {"pr_un_it_atd", SqlNumber(in.pr_un_it_atd.Number())},
+        {"qt_pro_atd", quantity},
+        {"vl_dsc", SqlNumber(in.vl_dsc.Number())},
+        {"vl_icms", SqlNumber(in.vl_icms.Number())},
+        {"vl_ipi", SqlNumber(in.vl_ipi.Number())},
+        {"vl_icms_rtd", SqlNumber(in.vl_icms_rtd.Number())},
+        {"vl_dsc_icms", SqlNumber(in.vl_dsc_icms.Number())},
+        {"vl_bas_icms", SqlNumber(in.vl_bas_icms.Number())},
+        {"aq_icms", SqlNumber(in.aq_icms.Number())},
+        {"aq_ipi", SqlNumber(in.aq_ipi.Number())},
+        {"vl_pr_un_ori", SqlNumber(in.vl_pr_un_ori.Number())},
+        {"dc_pro_epc", QuotedOr(in.dc_pro_epc, null)},
+        {"id_prt_ite", QuotedOr(in.id_prt_ite, null)},
+        {"id_seq_pro_prn", RawOr(in.id_seq_pro_prn, "NULL")},
+        {"nr_lot_ite", QuotedOr(in.nr_lot_ite, null)},
+        {"dt_val_ite", QuotedOr(in.dt_val_ite, null)},
+        {"ic_usa_lot_per_ser", QuotedOr(in.ic_usa_lot_per_ser, null)},
+        {"ic_usa_pro_rst", QuotedOr(in.ic_usa_pro_rst, null)},
+        {"dc_doc_med", QuotedOr(in.dc_doc_med, null)},
+        {"nr_ped_ext", RawOr(in.nr_ped_ext, "NULL")},
+        {"id_usu_aut_dsc_ite", RawOr(in.id_usu_aut_dsc_ite, "NULL")},
+        {"id_etb_cli_cnv_ite", RawOr(in.id_etb_cli_cnv_ite, "NULL")},
+        {"id_pes_cnv_ite", RawOr(in.id_pes_cnv_ite, "NULL")},
+        {"nr_crt_cnv_ite", QuotedOr(in.nr_crt_cnv_ite, null)},
+        {"id_sit_osv", QuotedOr(in.id_sit_osv, null)},
+        {"ic_gera_ord_srv", QuotedOr(in.ic_gera_ord_srv, null)},
+        {"ic_recebe_vnd_sem_ord_srv", QuotedOr(in.ic_recebe_vnd_sem_ord_srv, null)},
+        {"id_seq_osv_off", RawOr(in.id_seq_osv_off, "NULL")},
+        {"dt_vnd_ite", BusinessDate(parameters)},
+        {"hr_vnd_ite", "'" + CurrentTimeText(clock) + "'"},
+        {"ic_inc_pac", QuotedOr(in.ic_inc_pac, null)},
+        {"id_usu_aut_inc_pac", QuotedOr(in.id_usu_aut_inc_pac, null)},
+    };
+    const std::string salesperson = in.id_pes_atd.Raw();
+    const std::string establishment = in.id_etb_cli.Raw();
+
+    AppendInsert(db, "item_venda_direta", line);
+    db.ExecuteSql(db.SqlText());
+
+    db.SqlClear();
+    db.SqlAppend("Insert into forca_vnd_item_vnd");
+    db.SqlAppend("(");
+    db.SqlAppend("   nr_orc_loc");
+    db.SqlAppend(",  id_seq");
+    db.SqlAppend(",  id_pes_atd");
+    db.SqlAppend(",  id_etb_cli");
+    db.SqlAppend(",  qt_pro_atd");
+    db.SqlAppend(")");
+    db.SqlAppend("values ");
+    db.SqlAppend("(  " + sale);
+    db.SqlAppend(",  " + seq);
+    db.SqlAppend(",  " + salesperson);
+    db.SqlAppend(",  " + establishment);
+    db.SqlAppend(",  " + quantity);
+    db.SqlAppend(")  ");
+    db.ExecuteSql(db.SqlText());
+  });
+}
+
+bool RecalculateSaleTotals(DatabaseSession& db, const Clock& clock, std::int32_t sale_number,
+                           const InputValue& waiter) {
+  const std::string sale = SqlNumber(static_cast<long long>(sale_number));
+  const std::string waiter_text = waiter.Raw();
+
+  db.SqlClear();
+  db.SqlAppend("Select ");
+  db.SqlAppend("   ivd.pr_un_it_atd");
+  db.SqlAppend(",  ivd.qt_pro_atd");
+  db.SqlAppend(",  ivd.vl_dsc");
+  db.SqlAppend("from ");
+  db.SqlAppend("   item_venda_direta    ivd");
+  db.SqlAppend("Where ivd.nr_orc_loc = " + sale);
+  Recordset rs;
+  db.OpenRecordset(db.SqlText(), rs);
+  double items = 0;
+  double discount = 0;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    const double quantity = rs.Field("qt_pro_atd").Real();
+    items += quantity * rs.Field("pr_un_it_atd").Real();
+    discount += quantity * rs.Field("vl_dsc").Real();
+    if (!std::isfinite(items) || !std::isfinite(discount)) {
+      throw DatabaseError("Estouro de capacidade no total da venda " + sale);
+    }
+  }
+  rs.Close();
+  const double total = items - discount;
+  if (!std::isfinite(total)) throw DatabaseError("Estouro de capacidade no total da venda " + sale);
+
+  db.SqlClear();
+  db.SqlAppend("Update venda_direta");
+  db.SqlAppend("set id_pes_atd = " + waiter_text);
+  db.SqlAppend(",   vl_tot_frt = 0");
+  db.SqlAppend(",   vl_tot_ite = " + SqlNumber(items));
+  db.SqlAppend(",   vl_tot_dsc = " + SqlNumber(discount));
+  db.SqlAppend(",   vl_tot_vnd = " + SqlNumber(total));
+  db.SqlAppend(",  hr_vnd_dir = '" + CurrentTimeText(clock) + "'");
+  db.SqlAppend("Where nr_orc_loc = " + sale);
+  db.ExecuteSql(db.SqlText());
+  return true;
+}
+
+}  // namespace orba

@@ -1,0 +1,51 @@
+#pragma once
+// The tax rule (tributacao) of a product sold to a customer profile in this
+// establishment, the most specific one first.
+
+#include <cstdint>
+#include <string>
+
+#include "orders/input_value.h"
+
+namespace orba {
+
+class DatabaseSession;
+struct CustomerRecord;
+
+struct TaxRule {
+  std::int32_t id_tri = 0;      // 0 = no rule
+  std::string Ic_Tri_Ipi;       // "T" = IPI taxed
+  std::string Ic_Ipi_Bas_Icms;  // "S" = IPI added to the ICMS base
+  std::string Ic_Zon_Frc;       // "S" = free-trade zone: ICMS granted as discount
+  std::string ic_tri_icms;      // "T" = ICMS taxed
+  double Aq_Icms = 0;           // ICMS rate, percent
+  double Aq_Rdu_Icms = 0;       // ICMS base reduction, percent
+  std::int32_t cd_nat_ope = 0;  // operation nature
+};
+
+// The profile the rule is looked up for. Every value goes into the statements
+// unquoted and must be a number.
+struct TaxRuleQuery {
+  InputValue id_uf;        // state
+  InputValue id_mun;       // municipality
+  InputValue id_tip_emp;   // company type
+  InputValue id_tip_nf;    // invoice type
+  InputValue id_uti_pro;   // product use
+  InputValue id_mat_pro;   // product id
+  InputValue id_etb_orba;  // establishment (GeneralParameters::id_etb_orba)
+};
+
+// The profile of the customer that new sales copy.
+TaxRuleQuery TaxRuleQueryFor(const CustomerRecord& customer, const InputValue& product_id,
+                             std::int32_t id_etb_orba);
+
+// Tries, in this order, the rule for the municipality and the product, for
+// the municipality and any product, for any municipality and the product, for
+// any municipality and any product; the first row of the first attempt that
+// finds one fills `rule` and gives true. Without a rule `rule` is untouched
+// and the result is false. A product missing from produto, a Null fiscal
+// group, a profile value that is not a number, or a database failure throws
+// DatabaseError.
+bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule);
+
+}  // namespace orba
