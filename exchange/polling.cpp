@@ -1,5 +1,6 @@
 #include "exchange/polling.h"
 
+#include <exception>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -53,7 +54,19 @@ bool ServeRequest(Context& context, const std::string& name, pugi::xml_document&
   if (!LoadRequestDocument(work_path, document, error)) {
     context.op.LogEvent("Pedido ilegível " + name + ": " + error);
   }
-  if (!Dispatch(context, polling.CurrentCode, document)) return true;  // unknown code: stays .Tmp
+  bool answered = false;
+  try {
+    answered = Dispatch(context, polling.CurrentCode, document);
+  } catch (const std::exception& e) {
+    // Handlers trap their own failures; one that slips through must not end
+    // the service. The document is answered as it stands.
+    answered = true;
+    context.op.LogEvent("Falha no tratamento de " + name + ": " + e.what());
+  } catch (...) {
+    answered = true;
+    context.op.LogEvent("Falha no tratamento de " + name);
+  }
+  if (!answered) return true;  // unknown code: stays .Tmp
 
   if (!SaveAnswerDocument(document, InFolder(parameters.AnswerFolder, name))) {
     context.op.LogEvent("Não foi possível gravar a resposta " + InFolder(parameters.AnswerFolder, name));

@@ -43,7 +43,11 @@ bool LoadRequestDocument(const std::string& path, pugi::xml_document& document, 
 
 bool SaveAnswerDocument(const pugi::xml_document& document, const std::string& path) {
   const std::string temporary = path + ".part";
-  if (!document.save_file(temporary.c_str(), "", pugi::format_raw, DeclaredEncoding(document))) {
+  // The answer carries the request's own declaration (kept as a node of the
+  // document) and no other: a request without one is answered without one,
+  // and a request that could not be read is answered by an empty file.
+  constexpr unsigned kSaveFormat = pugi::format_raw | pugi::format_no_declaration;
+  if (!document.save_file(temporary.c_str(), "", kSaveFormat, DeclaredEncoding(document))) {
     std::remove(temporary.c_str());
     return false;
   }

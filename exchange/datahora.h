@@ -1,0 +1,36 @@
+#pragma once
+// The DataHora file of a table: xml/Fixos/DataHora_<mesa>.xml records the
+// stamp (datahora) of the last order accepted for the table, so that a resent
+// order is not applied twice.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orba {
+
+struct GeneralParameters;
+class Operator;
+
+// The file name part that stands for a table. Ordinary names (letters,
+// digits, blanks, '-', '_', accented letters) are kept as they are; every
+// other byte (path separators, '.', control characters, '%' itself, and the
+// characters other systems forbid in file names) becomes %XX, so that a name
+// can never leave xml/Fixos and two different names never share a file.
+std::string DataHoraFileKey(std::string_view table);
+
+// Full path of the table's DataHora file.
+std::string DataHoraFilePath(const GeneralParameters& parameters, std::string_view table);
+
+// Replaces the table's DataHora file with one recording `stamp` (written to
+// DataHora_<mesa>.tmp first, then renamed over the old file). On failure the
+// temporary file is removed, the operator is told, and false is returned.
+bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::string_view table,
+                       std::string_view stamp);
+
+// The stamp recorded for the table: attribute datahora of Data_Hora/Header.
+// Nothing when the file is missing, cannot be read, or has no such attribute.
+std::optional<std::string> ReadDataHoraStamp(const GeneralParameters& parameters,
+                                             std::string_view table);
+
+}  // namespace orba

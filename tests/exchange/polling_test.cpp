@@ -1,0 +1,202 @@
+#include "exchange/polling.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "common/clock.h"
+#include "common/general_parameters.h"
+#include "exchange/dispatch.h"
+#include "exchange/folders.h"
+#include "exchange/polling_state.h"
+#include "orders/customer.h"
+#include "printing/spool_printer.h"
+#include "services/table_status.h"
+#include "support/test_database.h"
+
+namespace orba {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempFolder;
+using test::TestDatabase;
+using test::WriteFile;
+
+std::string StmRequest(const std::string& mesa) {
+  return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<local mesa=\"" + mesa +
+         "\" status=\"\" mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>\r\n";
+}
+
+class PollingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    parameters.BaseFolder = db.folder.prefix();
+    parameters.RequestFolder = parameters.BaseFolder + "xml/Enviar";
+    parameters.AnswerFolder = parameters.BaseFolder + "xml/Receber";
+    fs::create_directories(requests());
+    fs::create_directories(answers());
+    db.Exec(
+        "INSERT INTO ambiente_local (id_amb, nm_amb, ic_ocu_chk_in) VALUES (1, 'SALAO', 'N');"
+        "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
+        "VALUES (1, '1', 1, 'A', 'E', 3, 'N');"
+        "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
+        "VALUES (2, 'MESA AÇÃO', 1, 'A', 'L', 0, 'N');");
+  }
+
+  fs::path requests() const { return db.folder.path() / "xml/Enviar"; }
+  fs::path answers() const { return db.folder.path() / "xml/Receber"; }
+
+  static std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<std::string> RequestFolderFiles() const { return Sorted(ListFiles(requests().string())); }
+  std::vector<std::string> AnswerFolderFiles() const { return Sorted(ListFiles(answers().string())); }
+
+  std::string StatusOf(const std::string& answer_name) {
+    pugi::xml_document answer;
+    EXPECT_TRUE(answer.load_file((answers() / answer_name).c_str())) << answer_name;
+    return answer.child("local").attribute("status").value();
+  }
+
+  TestDatabase db;
+  TempFolder spool;
+  GeneralParameters parameters;
+  FixedClock clock{LocalTime{}};
+  PollingState polling;
+  CustomerRecord customer;
+  SpoolPrinterSystem printers{spool.path().string()};
+  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
+};
+
+TEST_F(PollingTest, EmptyFolderEndsAtOnce) {
+  PollingCycle(context);
+  EXPECT_EQ(polling.Status, "Parado");
+  EXPECT_TRUE(polling.CurrentFile.empty());
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+  EXPECT_TRUE(db.op.events.empty());
+}
+
+TEST_F(PollingTest, RequestIsWorkedUnderTmpAndAnsweredUnderItsOwnName) {
+  WriteFile(requests() / "stm0001.xml", StmRequest("1"));
+  OnPollingTimer(context);
+  EXPECT_EQ(polling.CurrentFile, "stm0001.xml");
+  EXPECT_EQ(polling.CurrentTmpFile, "stm0001.Tmp");
+  EXPECT_EQ(polling.CurrentStem, "stm0001");
+  EXPECT_EQ(polling.CurrentCode, "stm");
+  EXPECT_EQ(polling.Status, "Parado");
+  EXPECT_FALSE(polling.Busy);
+  EXPECT_TRUE(RequestFolderFiles().empty());
+  EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"stm0001.xml"});
+  EXPECT_EQ(StatusOf("stm0001.xml"), "E");
+  EXPECT_EQ(polling.AnswerFiles, std::vector<std::string>{"stm0001.xml"});
+}
+
+TEST_F(PollingTest, UnknownCodeStaysInWorkWithoutAnswer) {
+  WriteFile(requests() / "XYZ01.Xml", StmRequest("1"));
+  WriteFile(requests() / "AB.Xml", StmRequest("1"));
+  PollingCycle(context);
+  EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+  // Never taken again.
+  PollingCycle(context);
+  EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+}
+
+TEST_F(PollingTest, StaleAnswerOfTheSameNameIsReplaced) {
+  WriteFile(answers() / "STM0002.Xml", "<local status=\"old\"/>");
+  WriteFile(requests() / "STM0002.Xml", StmRequest("1"));
+  PollingCycle(context);
+  EXPECT_EQ(StatusOf("STM0002.Xml"), "E");
+  EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0002.Xml"});
+}
+
+TEST_F(PollingTest, ThreeRequestsAreAllAnsweredInOneCycle) {
+  WriteFile(requests() / "STM1.Xml", StmRequest("1"));
+  WriteFile(requests() / "STM2.XML", StmRequest("MESA AÇÃO"));
+  WriteFile(requests() / "STM3.xml", StmRequest("404"));
+  WriteFile(requests() / "notes.txt", "not a request");
+  PollingCycle(context);
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"notes.txt"});
+  EXPECT_EQ(AnswerFolderFiles(), (std::vector<std::string>{"STM1.Xml", "STM2.XML", "STM3.xml"}));
+  EXPECT_EQ(StatusOf("STM1.Xml"), "E");
+  EXPECT_EQ(StatusOf("STM3.xml"), "N");
+}
+
+TEST_F(PollingTest, MalformedRequestIsAnsweredAndTheNextOneServed) {
+  WriteFile(requests() / "STM0009.Xml", "<?xml version=\"1.0\"?><local mesa=\"1\" status=\"\"");
+  PollingCycle(context);
+  EXPECT_TRUE(RequestFolderFiles().empty());
+  ASSERT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0009.Xml"});
+  EXPECT_EQ(ReadFile(answers() / "STM0009.Xml"), "");
+  ASSERT_EQ(db.op.events.size(), 1u);
+  EXPECT_NE(db.op.events[0].find("STM0009.Xml"), std::string::npos) << db.op.events[0];
+
+  WriteFile(requests() / "STM0010.Xml", StmRequest("1"));
+  PollingCycle(context);
+  EXPECT_EQ(StatusOf("STM0010.Xml"), "E");
+  EXPECT_EQ(db.op.events.size(), 1u);
+}
+
+TEST_F(PollingTest, Latin1RequestIsAnsweredInLatin1WithItsOwnDeclaration) {
+  WriteFile(requests() / "STM0003.Xml",
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<local mesa=\"mesa a\xE7\xE3o\" status=\"\" "
+            "mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>\r\n");
+  WriteFile(requests() / "STM0004.Xml", StmRequest("Sal\xE3o"));
+  PollingCycle(context);
+
+  const std::string found = ReadFile(answers() / "STM0003.Xml");
+  EXPECT_EQ(found.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><local mesa=\"mesa a\xE7\xE3o\"", 0), 0u)
+      << found;
+  EXPECT_NE(found.find("status=\"L\""), std::string::npos) << found;
+
+  const std::string missing = ReadFile(answers() / "STM0004.Xml");
+  EXPECT_NE(missing.find("mensagem=\"MESA\\nN\xC3O ENCONTRADA.\""), std::string::npos) << missing;
+  EXPECT_EQ(missing.find("\xC3\x83"), std::string::npos) << "no UTF-8 in a Latin-1 answer";
+}
+
+TEST_F(PollingTest, Utf8AndUndeclaredRequestsKeepTheirForm) {
+  WriteFile(requests() / "STM0005.Xml",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
+  WriteFile(requests() / "STM0006.Xml", "<local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
+  PollingCycle(context);
+  // (Without the other attributes the answer is the read error.)
+  EXPECT_EQ(ReadFile(answers() / "STM0005.Xml"),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"X\" "
+            "mensagem=\"Erro na leitura\"/>");
+  EXPECT_EQ(ReadFile(answers() / "STM0006.Xml"),
+            "<local mesa=\"ação\" status=\"X\" mensagem=\"Erro na leitura\"/>");
+}
+
+TEST_F(PollingTest, TimerDoesNothingWhileACycleRuns) {
+  WriteFile(requests() / "STM0007.Xml", StmRequest("1"));
+  polling.Busy = true;
+  OnPollingTimer(context);
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0007.Xml"});
+  polling.Busy = false;
+  OnPollingTimer(context);
+  EXPECT_TRUE(RequestFolderFiles().empty());
+}
+
+TEST_F(PollingTest, StatusIsNotAnsweredInComandaMode) {
+  parameters.ComandaMode = "S";
+  WriteFile(requests() / "STM0008.Xml", StmRequest("1"));
+  PollingCycle(context);
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0008.Tmp"});
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+}
+
+TEST(DispatchTest, StatusHandlerByModeAndCase) {
+  EXPECT_EQ(FindHandler("STM", false), &HandleTableStatus);
+  EXPECT_EQ(FindHandler("stm", false), &HandleTableStatus);
+  EXPECT_EQ(FindHandler("Stm", false), &HandleTableStatus);
+  EXPECT_EQ(FindHandler("STM", true), nullptr);
+  EXPECT_EQ(FindHandler("AB.", false), nullptr);
+  EXPECT_EQ(FindHandler("", false), nullptr);
+}
+
+}  // namespace
+}  // namespace orba
