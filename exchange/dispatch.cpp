@@ -4,6 +4,7 @@
 
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "services/table_status.h"
 
 namespace orba {
 
@@ -17,7 +18,7 @@ struct Route {
 // Codes in the order they are compared. A transaction whose handler is not
 // built yet is simply absent: its requests are not answered.
 constexpr Route kTableMode[] = {
-    {"STM", nullptr},
+    {"STM", &HandleTableStatus},
 };
 
 constexpr Route kComandaMode[] = {
