@@ -1,0 +1,147 @@
+// The start-up and stop contract of the real binary.
+
+#include <gtest/gtest.h>
+
+#include "e2e_harness.h"
+#include "support/test_database.h"
+
+namespace orba::e2e {
+namespace {
+
+TEST(StartupEndToEnd, SecondInstanceIsRefusedWithoutTouchingTheFolders) {
+  Installation inst;
+  ServiceProcess first;
+  ASSERT_TRUE(first.Start(inst));
+  ASSERT_TRUE(first.WaitUntilServing()) << first.Stderr();
+
+  // An unknown code keeps its work file; the second start must not remove it.
+  inst.DropRequest("XYZ77.Xml", "<x/>");
+  ASSERT_TRUE(inst.WaitForPath(inst.requests / "XYZ77.Tmp"));
+  test::WriteFile(inst.answers / "STM1.Xml", "<local/>");
+
+  ServiceProcess second;
+  ASSERT_TRUE(second.Start(inst));
+  EXPECT_EQ(second.WaitForExit(), 1);
+  EXPECT_NE(second.Stderr().find("Aviso: OrbaPDA já está sendo executado.     \n"), std::string::npos)
+      << second.Stderr();
+  EXPECT_TRUE(fs::exists(inst.requests / "XYZ77.Tmp"));
+  EXPECT_TRUE(fs::exists(inst.answers / "STM1.Xml"));
+
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Terminate(), 0);
+}
+
+TEST(StartupEndToEnd, AnotherSystemDirectoryIsAnotherInstance) {
+  Installation one;
+  Installation two;
+  ServiceProcess a;
+  ServiceProcess b;
+  ASSERT_TRUE(a.Start(one));
+  ASSERT_TRUE(b.Start(two));
+  EXPECT_TRUE(a.WaitUntilServing()) << a.Stderr();
+  EXPECT_TRUE(b.WaitUntilServing()) << b.Stderr();
+  EXPECT_EQ(a.Terminate(), 0);
+  EXPECT_EQ(b.Terminate(), 0);
+}
+
+TEST(StartupEndToEnd, UnconfiguredDatabaseStopsTheStart) {
+  InstallationOptions inst_options;
+  inst_options.demo = false;
+  Installation inst(inst_options);
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  EXPECT_EQ(service.WaitForExit(), 1);
+  EXPECT_NE(service.Stderr().find("Aviso: ORBAOFFLINE ainda não configurado.     \n"), std::string::npos)
+      << service.Stderr();
+}
+
+TEST(StartupEndToEnd, BusinessDayNotOpenStopsTheStart) {
+  InstallationOptions inst_options;
+  inst_options.sql = "UPDATE parametro_geral SET dt_dia = NULL";
+  Installation inst(inst_options);
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  EXPECT_EQ(service.WaitForExit(), 1);
+  EXPECT_NE(service.Stderr().find(
+                "Aviso: Para iniciar o OrbaPDA é obrigatório a abertura do dia no OrbaOffLine.     \n"),
+            std::string::npos)
+      << service.Stderr();
+}
+
+TEST(StartupEndToEnd, LowerCaseConfigurationAttributeIsFound) {
+  InstallationOptions inst_options;
+  inst_options.configuration = "<RO><cfg sr=\"{BASE}\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>";
+  Installation inst(inst_options);
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+  inst.DropRequest("STM0001.Xml", StmRequest("1"));
+  const auto answer = inst.WaitForAnswer("STM0001.Xml");
+  ASSERT_TRUE(answer.has_value()) << service.Stderr();
+  EXPECT_EQ(LocalAttributes(*answer).at("status"), "L");
+  EXPECT_EQ(service.Terminate(), 0);
+}
+
+TEST(StartupEndToEnd, ExchangeFoldersAreEmptiedOfRequestsAndAnswersOnly) {
+  Installation inst;
+  for (const char* name : {"OLD1.Xml", "OLD2.xml", "OLD3.Tmp", "keep.txt", "KEEP.Prc", "half.Xml.part"}) {
+    test::WriteFile(inst.requests / name, "<x/>");
+  }
+  for (const char* name : {"ANS1.Xml", "ANS2.Tmp", "POM1.Prc", "POM2.prc", "keep.log"}) {
+    test::WriteFile(inst.answers / name, "<x/>");
+  }
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+  EXPECT_EQ(Installation::FilesOf(inst.requests),
+            (std::vector<std::string>{"KEEP.Prc", "half.Xml.part", "keep.txt"}));
+  EXPECT_EQ(Installation::FilesOf(inst.answers), std::vector<std::string>{"keep.log"});
+  EXPECT_EQ(service.Terminate(), 0);
+}
+
+TEST(StartupEndToEnd, SigtermStopsWithStatusZero) {
+  Installation inst;
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+  EXPECT_EQ(service.Terminate(), 0);
+  EXPECT_EQ(service.Stderr(), "");
+}
+
+TEST(StartupEndToEnd, HelpAndVersion) {
+  InstallationOptions inst_options;
+  inst_options.create_database = false;
+  Installation inst(inst_options);
+  ServiceProcess help;
+  ASSERT_TRUE(help.StartRaw(inst, {"--help"}));
+  EXPECT_EQ(help.WaitForExit(), 0);
+  EXPECT_NE(help.Stdout().find("--system-dir"), std::string::npos) << help.Stdout();
+
+  ServiceProcess version;
+  ASSERT_TRUE(version.StartRaw(inst, {"--version"}));
+  EXPECT_EQ(version.WaitForExit(), 0);
+  EXPECT_NE(version.Stdout().find("20/08/2008 - Release 9"), std::string::npos) << version.Stdout();
+}
+
+TEST(StartupEndToEnd, MissingDatabaseIsReportedAndTheServiceKeepsRunning) {
+  InstallationOptions inst_options;
+  inst_options.create_database = false;
+  Installation inst(inst_options);
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+  EXPECT_NE(service.Stderr().find("OrbaPDA: "), std::string::npos) << service.Stderr();
+  EXPECT_NE(service.Stderr().find("ORBA.MDB"), std::string::npos) << service.Stderr();
+
+  // Requests are still taken; without a database they can only fail.
+  inst.DropRequest("STM0001.Xml", StmRequest("1"));
+  const auto answer = inst.WaitForAnswer("STM0001.Xml");
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(LocalAttributes(*answer).at("status"), "X");
+  EXPECT_EQ(LocalAttributes(*answer).at("mensagem"), "Erro na leitura");
+  EXPECT_FALSE(fs::exists(inst.database));
+  EXPECT_EQ(service.Terminate(), 0);
+}
+
+}  // namespace
+}  // namespace orba::e2e

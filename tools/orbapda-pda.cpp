@@ -1,0 +1,236 @@
+// orbapda-pda: a handheld on the command line. It writes one request into the
+// request folder the way the handhelds' synchronisation layer does (a whole
+// ISO-8859-1 file appearing under its final name), waits for the answer in
+// the answer folder, prints it in UTF-8 and removes it.
+//
+//   orbapda-pda [--base DIR | --system-dir DIR] [--timeout SECONDS] COMMAND ARGS...
+//
+// A new transaction is one more entry of kCommands.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "common/text.h"
+#include "common/xml_config.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Command {
+  std::string_view name;      // as typed on the command line
+  std::string_view code;      // transaction code that begins the file name
+  std::string_view arguments; // for the usage text
+  std::size_t argument_count;
+  // Fills the request document (declaration already there) from the arguments.
+  void (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments);
+};
+
+void BuildTableStatus(pugi::xml_document& request, const std::vector<std::string>& arguments) {
+  pugi::xml_node local = request.append_child("local");
+  local.append_attribute("mesa") = arguments[0].c_str();
+  for (const char* name : {"status", "mensagem", "ambiente", "posisaoAss", "tipoConta", "pessoas"}) {
+    local.append_attribute(name) = "";
+  }
+}
+
+constexpr Command kCommands[] = {
+    {"stm", "STM", "MESA", 1, &BuildTableStatus},
+};
+
+void PrintUsage(std::FILE* to) {
+  std::fputs("Uso: orbapda-pda [--base DIR | --system-dir DIR] [--timeout SEGUNDOS] COMANDO ARGS...\n"
+             "\n"
+             "  --base DIR         pasta base da instalação (a que contém xml/Enviar e xml/Receber)\n"
+             "  --system-dir DIR   pasta do ORBA.INI, de onde vem a pasta base (padrão: ORBA_SYSTEM_DIR\n"
+             "                     ou /etc/orba/)\n"
+             "  --timeout SEGUNDOS espera pela resposta (padrão 10)\n"
+             "\n"
+             "Comandos:\n",
+             to);
+  for (const Command& command : kCommands) {
+    std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(command.name.size()), command.name.data(),
+                 static_cast<int>(command.arguments.size()), command.arguments.data());
+  }
+}
+
+// The base folder named by ORBA.INI (attribute SR of the first child of RO).
+bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, std::string& error) {
+  const std::string path = orba::SystemDirectory(system_dir) + "ORBA.INI";
+  pugi::xml_document configuration;
+  if (!configuration.load_file(path.c_str())) {
+    error = "não foi possível ler " + path;
+    return false;
+  }
+  const pugi::xml_node root = configuration.child("RO");
+  if (!root) {
+    error = path + " não tem o elemento RO";
+    return false;
+  }
+  base = orba::ReadXmlAttribute(root, 0, "SR", "");
+  return true;
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// Answers are saved in the encoding their declaration names.
+std::string AnswerAsUtf8(const std::string& bytes) {
+  const std::size_t end = bytes.find("?>");
+  const std::string declaration = orba::UpperCase(bytes.substr(0, end == std::string::npos ? 0 : end));
+  if (bytes.rfind("<?xml", 0) == 0 &&
+      (declaration.find("ISO-8859-1") != std::string::npos || declaration.find("LATIN1") != std::string::npos)) {
+    return orba::Latin1ToUtf8(bytes);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string base;
+  std::string system_dir;
+  bool base_given = false;
+  bool system_given = false;
+  double timeout_seconds = 10;
+  std::vector<std::string> words;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto next = [&](std::string& target) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "orbapda-pda: %s precisa de um valor\n", argv[i]);
+        std::exit(2);
+      }
+      target = argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    } else if (arg == "--base") {
+      next(base);
+      base_given = true;
+    } else if (arg == "--system-dir") {
+      next(system_dir);
+      system_given = true;
+    } else if (arg == "--timeout") {
+      std::string value;
+      next(value);
+      const auto parsed = orba::ParseDecimal(value);
+      if (!parsed || *parsed <= 0) {
+        std::fprintf(stderr, "orbapda-pda: tempo de espera inválido: %s\n", value.c_str());
+        return 2;
+      }
+      timeout_seconds = *parsed;
+    } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
+      std::fprintf(stderr, "orbapda-pda: opção desconhecida: %s\n", argv[i]);
+      PrintUsage(stderr);
+      return 2;
+    } else {
+      words.emplace_back(arg);
+    }
+  }
+  if (base_given && system_given) {
+    std::fputs("orbapda-pda: use --base ou --system-dir, não os dois\n", stderr);
+    return 2;
+  }
+  if (words.empty()) {
+    PrintUsage(stderr);
+    return 2;
+  }
+
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (orba::UpperCase(words[0]) == orba::UpperCase(candidate.name)) command = &candidate;
+  }
+  if (command == nullptr) {
+    std::fprintf(stderr, "orbapda-pda: comando desconhecido: %s\n", words[0].c_str());
+    PrintUsage(stderr);
+    return 2;
+  }
+  const std::vector<std::string> arguments(words.begin() + 1, words.end());
+  if (arguments.size() != command->argument_count) {
+    std::fprintf(stderr, "orbapda-pda: uso: %.*s %.*s\n", static_cast<int>(command->name.size()),
+                 command->name.data(), static_cast<int>(command->arguments.size()),
+                 command->arguments.data());
+    return 2;
+  }
+
+  if (base_given) {
+    if (!base.empty() && base.back() != '/') base += '/';
+  } else {
+    std::string error;
+    if (!BaseFromSystemDirectory(system_dir, base, error)) {
+      std::fprintf(stderr, "orbapda-pda: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  const fs::path request_folder = base + "xml/Enviar";
+  const fs::path answer_folder = base + "xml/Receber";
+  std::error_code ec;
+  if (!fs::is_directory(request_folder, ec) || !fs::is_directory(answer_folder, ec)) {
+    std::fprintf(stderr, "orbapda-pda: pastas de troca não encontradas em %sxml/\n", base.c_str());
+    return 1;
+  }
+
+  pugi::xml_document request;
+  pugi::xml_node declaration = request.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "ISO-8859-1";
+  command->build(request, arguments);
+
+  // A name of our own: the code, the process and a counter.
+  static unsigned counter = 0;
+  const std::string stem = std::string(command->code) + std::to_string(getpid()) + std::to_string(++counter);
+  const std::string name = stem + ".Xml";
+  const fs::path partial = request_folder / (stem + ".part");
+  const fs::path waiting = request_folder / name;
+  const fs::path answer = answer_folder / name;
+
+  if (!request.save_file(partial.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
+                         pugi::encoding_latin1)) {
+    std::fprintf(stderr, "orbapda-pda: não foi possível gravar %s\n", partial.c_str());
+    return 1;
+  }
+  fs::rename(partial, waiting, ec);
+  if (ec) {
+    fs::remove(partial, ec);
+    std::fprintf(stderr, "orbapda-pda: não foi possível gravar %s\n", waiting.c_str());
+    return 1;
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(timeout_seconds));
+  while (!fs::exists(answer, ec)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      // Nobody took the request: do not leave it for a later start.
+      fs::remove(waiting, ec);
+      std::fprintf(stderr, "orbapda-pda: sem resposta para %s em %g s (o orbapda está rodando?)\n",
+                   name.c_str(), timeout_seconds);
+      return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::string content = ReadWholeFile(answer);
+  fs::remove(answer, ec);
+  std::fputs(AnswerAsUtf8(content).c_str(), stdout);
+  if (content.empty() || content.back() != '\n') std::fputc('\n', stdout);
+  return 0;
+}
