@@ -73,7 +73,7 @@ void CupsPrinterSystem::MakeCurrent(std::string_view device_name) {
   current_chosen_ = true;
 }
 
-void CupsPrinterSystem::SetFont(std::string_view, double) {
+void CupsPrinterSystem::SetFont(std::string_view, std::optional<double>) {
   // A text job has no font: the printer's own is used.
 }
 
@@ -103,10 +103,16 @@ void CupsPrinterSystem::EndDocument() {
 
   const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), "OrbaPDA", 0, nullptr);
   if (job == 0) throw std::runtime_error(std::string("CUPS: ") + cupsLastErrorString());
-  if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, "OrbaPDA", format_.c_str(), 1) !=
-          HTTP_STATUS_CONTINUE ||
-      cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) != HTTP_STATUS_CONTINUE ||
-      cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str()) != IPP_STATUS_OK) {
+  // Once the document is started, cupsFinishDocument must run to read the
+  // server's answer, whatever happened while writing.
+  bool sent = false;
+  if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, "OrbaPDA", format_.c_str(), 1) ==
+      HTTP_STATUS_CONTINUE) {
+    const bool written =
+        cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;
+    sent = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str()) == IPP_STATUS_OK && written;
+  }
+  if (!sent) {
     const std::string reason = cupsLastErrorString();
     cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), job, 0);
     throw std::runtime_error("CUPS: " + reason);

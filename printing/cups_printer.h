@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ class CupsPrinterSystem final : public PrinterSystem {
   std::vector<std::string> InstalledPrinters() override;
   std::string CurrentPrinter() override;
   void MakeCurrent(std::string_view device_name) override;
-  void SetFont(std::string_view name, double size) override;
+  void SetFont(std::string_view name, std::optional<double> size) override;
   void PrintLine(std::string_view line) override;
   void EndDocument() override;
 

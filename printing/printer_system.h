@@ -2,6 +2,7 @@
 // The printers of the machine: the installed ones by device name in system
 // order, the default one, the current one, and documents made of lines.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +18,13 @@ class PrinterSystem {
   // Empty when the machine has no printer.
   virtual std::string CurrentPrinter() = 0;
   virtual void MakeCurrent(std::string_view device_name) = 0;
-  virtual void SetFont(std::string_view name, double size) = 0;
+  // Font of the document being printed; without a size the printer keeps the
+  // size it has.
+  virtual void SetFont(std::string_view name, std::optional<double> size) = 0;
   virtual void PrintLine(std::string_view line) = 0;
   // Sends the lines printed since the last end as one document to the current
-  // printer. Throws std::runtime_error when the document cannot be handed over.
+  // printer. Throws std::runtime_error when the document cannot be handed over;
+  // the lines of that document are dropped either way.
   virtual void EndDocument() = 0;
 };
 

@@ -37,13 +37,17 @@ std::string SpoolPrinterSystem::CurrentPrinter() {
 }
 
 void SpoolPrinterSystem::MakeCurrent(std::string_view device_name) {
+  if (device_name != CurrentPrinter()) {
+    font_name_.clear();
+    font_size_.reset();
+  }
   current_ = std::string(device_name);
   current_chosen_ = true;
 }
 
-void SpoolPrinterSystem::SetFont(std::string_view name, double size) {
+void SpoolPrinterSystem::SetFont(std::string_view name, std::optional<double> size) {
   font_name_ = std::string(name);
-  font_size_ = size;
+  if (size) font_size_ = size;
 }
 
 void SpoolPrinterSystem::PrintLine(std::string_view line) { lines_.emplace_back(line); }
@@ -57,16 +61,21 @@ void SpoolPrinterSystem::EndDocument() {
   std::error_code ec;
   if (!fs::is_directory(target, ec)) throw std::runtime_error("Impressora não encontrada: " + printer);
 
-  // Next number after the highest one already in the folder.
-  long last = 0;
+  // Next number after the highest one already in the folder (any number of
+  // digits, so that a folder past 999999 documents never reuses a name).
+  long long last = 0;
   for (fs::directory_iterator it(target, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.size() == 10 && name.substr(6) == ".txt") {
-      if (auto number = ParseInteger(name.substr(0, 6))) last = std::max<long>(last, *number);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+      const std::string stem = name.substr(0, name.size() - 4);
+      if (!stem.empty() && stem.find_first_not_of("0123456789") == std::string::npos) {
+        if (auto number = ParseInteger(stem)) last = std::max(last, *number);
+      }
     }
   }
+  if (ec) throw std::runtime_error("Não foi possível ler a pasta da impressora " + target.string());
   char name[32];
-  std::snprintf(name, sizeof name, "%06ld.txt", last + 1);
+  std::snprintf(name, sizeof name, "%06lld.txt", last + 1);
   const fs::path document = target / name;
   const fs::path partial = target / (std::string(name) + ".part");
   {
@@ -79,10 +88,16 @@ void SpoolPrinterSystem::EndDocument() {
     }
   }
   fs::rename(partial, document, ec);
-  if (ec) throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
+  }
 
+  // The document is handed over; the font log is only a record of it.
   std::ofstream log(fs::path(folder_) / "fonts.log", std::ios::binary | std::ios::app);
-  log << printer << '/' << name << ' ' << font_name_ << ' ' << FormatDecimal(font_size_, '.') << '\n';
+  log << printer << '/' << name << '\t' << font_name_ << '\t'
+      << (font_size_ ? FormatDecimal(*font_size_, '.') : std::string()) << '\n';
 }
 
 }  // namespace orba

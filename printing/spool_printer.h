@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,10 @@ namespace orba {
 // after it, in name order; the default is the one named on the first line of
 // the file "default", else the first. Each ended document becomes the next
 // numbered file (000001.txt, ...) of its printer's folder, its lines in UTF-8
-// each ended by '\n'; the font of each document goes to a line of fonts.log.
+// each ended by '\n'. Each document also adds one line to fonts.log in the
+// spool folder: "<printer>/<file>", the font name and the font size, separated
+// by tabs (device and font names hold blanks); the size is empty when none was
+// set. Changing the current printer resets the font, as a printer has its own.
 class SpoolPrinterSystem final : public PrinterSystem {
  public:
   explicit SpoolPrinterSystem(std::string folder);
@@ -19,7 +23,7 @@ class SpoolPrinterSystem final : public PrinterSystem {
   std::vector<std::string> InstalledPrinters() override;
   std::string CurrentPrinter() override;
   void MakeCurrent(std::string_view device_name) override;
-  void SetFont(std::string_view name, double size) override;
+  void SetFont(std::string_view name, std::optional<double> size) override;
   void PrintLine(std::string_view line) override;
   void EndDocument() override;
 
@@ -28,7 +32,7 @@ class SpoolPrinterSystem final : public PrinterSystem {
   std::string current_;
   bool current_chosen_ = false;
   std::string font_name_;
-  double font_size_ = 0;
+  std::optional<double> font_size_;
   std::vector<std::string> lines_;
 };
 

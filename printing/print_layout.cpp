@@ -1,0 +1,151 @@
+#include "printing/print_layout.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+#include "common/database.h"
+#include "common/sql_text.h"
+#include "common/text.h"
+
+namespace orba {
+
+bool PrinterSettings::FeedsPaper(long long company) const {
+  return std::find(feed_companies.begin(), feed_companies.end(), company) != feed_companies.end();
+}
+
+std::optional<std::vector<long long>> ParseSaleList(std::string_view sale_list) {
+  std::vector<long long> sales;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = sale_list.find(',', start);
+    const std::string_view piece =
+        sale_list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::optional<long long> number = ParseInteger(piece);
+    if (!number) return std::nullopt;
+    sales.push_back(*number);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return sales;
+}
+
+std::string JoinSaleList(const std::vector<long long>& sales) {
+  std::string text;
+  for (long long sale : sales) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(sale);
+  }
+  return text;
+}
+
+std::string RequireSaleList(std::string_view sale_list) {
+  const auto sales = ParseSaleList(sale_list);
+  if (!sales) throw std::runtime_error("Lista de vendas inválida: '" + std::string(sale_list) + "'");
+  return JoinSaleList(*sales);
+}
+
+bool BlankSaleList(std::string_view sale_list) {
+  return sale_list.find_first_not_of(' ') == std::string_view::npos;
+}
+
+std::string RightAligned(std::string_view value, std::size_t n) {
+  return LastCharacters(std::string(n, ' ') + std::string(value), n);
+}
+
+std::string LeftAligned(std::string_view value, std::size_t n) {
+  return FirstCharacters(std::string(value) + std::string(n, ' '), n);
+}
+
+std::string Cut(std::string_view value, std::size_t n) { return FirstCharacters(value, n); }
+
+std::string LastCharacters(std::string_view value, std::size_t n) {
+  const std::size_t count = CharacterCount(value);
+  if (count <= n) return std::string(value);
+  const std::size_t skipped = FirstCharacters(value, count - n).size();
+  return std::string(value.substr(skipped));
+}
+
+namespace {
+
+// Fixed-point digits with '.' as mark, whatever the C locale says.
+std::string FixedDigits(double value, int decimals) {
+  char buffer[400];
+  auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (ec != std::errc()) return "0";
+  std::string text(buffer, end);
+  // "-0.00" is zero.
+  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  return text;
+}
+
+}  // namespace
+
+std::string FormatQuantity(double value, char decimal_separator) {
+  if (!std::isfinite(value)) return "0";
+  std::string text = FixedDigits(value, 3);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  if (text == "-0") text = "0";
+  std::replace(text.begin(), text.end(), '.', decimal_separator);
+  return text;
+}
+
+std::string FormatAmount(double value, int decimals, bool grouping, char decimal_separator) {
+  if (!std::isfinite(value)) value = 0;
+  std::string text = FixedDigits(value, decimals);
+  const bool negative = text.front() == '-';
+  if (negative) text.erase(0, 1);
+  const std::size_t point = text.find('.');
+  std::string whole = text.substr(0, point);
+  const std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
+  if (grouping) {
+    const char thousands = decimal_separator == ',' ? '.' : ',';
+    for (std::size_t i = whole.size(); i > 3; i -= 3) whole.insert(i - 3, 1, thousands);
+  }
+  std::string out = negative ? "-" + whole : whole;
+  if (!fraction.empty()) out += decimal_separator + fraction;
+  return out;
+}
+
+void StartDocument(PrintedDocument& document, std::string_view printer) {
+  if (printer == kMecafPrinter) {
+    document.font_name = std::string(kMecafFont);
+    document.font_size.reset();
+  } else {
+    document.font_name = std::string(kDefaultFont);
+    document.font_size = kDefaultFontSize;
+    document.lines.emplace_back(" ");
+    document.lines.emplace_back(" ");
+  }
+}
+
+void SendDocument(PrinterSystem& printers, const PrintedDocument& document) {
+  printers.SetFont(document.font_name, document.font_size);
+  for (const std::string& line : document.lines) printers.PrintLine(line);
+  printers.EndDocument();
+}
+
+std::string TypeLine(std::string_view operation_type, std::string_view title) {
+  if (operation_type == "C") return "TIPO      :UTILIZAÇÃO INTERNA";
+  if (!title.empty()) return "TIPO      :" + std::string(title);
+  return "TIPO      :DOCUMENTO NAO FISCAL";
+}
+
+std::string DateLine(std::string_view sale_date, std::string_view start_time) {
+  return "DATA      :" + ConvertDate(sale_date, "dd/mm/yyyy") + std::string(8, ' ') +
+         LastCharacters("  " + std::string(start_time), 8);
+}
+
+void OpenQuery(DatabaseSession& db, Recordset& rs) {
+  if (db.OpenRecordset(db.SqlText(), rs)) {
+    const std::string reason = db.ProviderError();
+    throw DatabaseError(reason.empty() ? std::string("Falha na consulta ao banco de dados") : reason);
+  }
+}
+
+double NumberOrZero(const Value& value) { return value.IsNull() ? 0 : value.Real(); }
+
+}  // namespace orba

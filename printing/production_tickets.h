@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string_view>
+
+#include "common/context.h"
+#include "printing/print_layout.h"
+
+namespace orba {
+
+// Prints the unprinted items of the sale list where they are prepared: one
+// ticket per production printer that has items linked to it, then one ticket
+// on the starting printer for the items whose product has no printer. A
+// printer row without device name turns the whole request into one pre-bill
+// on the current printer. Items are marked printed ("S") only once the
+// documents they appear on have been handed over: with every document
+// delivered, all unprinted items of the sales are marked; when a printer
+// fails, the other printers still get their tickets, only the items whose
+// every ticket went out are marked, and the rest stay "N" for the next
+// request. Failures are reported through ReportError and give false; the
+// starting printer is current again when the routine completes.
+// `amounts` only goes on to the pre-bill. Never throws.
+bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
+                            int printer_type, const PrinterSettings& settings,
+                            PrintAmounts* amounts = nullptr);
+
+}  // namespace orba
