@@ -310,7 +310,8 @@ CREATE INDEX IF NOT EXISTS ix_ambiente_local_ass ON ambiente_local (id_amb_ass);
 
 CREATE TABLE IF NOT EXISTS local (
     id_loc      INTEGER NOT NULL PRIMARY KEY,
-    nm_loc      TEXT,          -- name the handheld sends as "mesa"
+    nm_loc      TEXT COLLATE NOCASE,  -- name the handheld sends as "mesa"; the handheld
+                                      -- upper-cases it, the back office may not
     id_amb      INTEGER,
     ic_atv_ina  TEXT,          -- 'A' active, 'I' inactive
     ic_stt_loc  TEXT,          -- 'L' free, 'E' being served, 'P' awaiting payment,
