@@ -4,6 +4,7 @@
 
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "orders/table_order.h"
 #include "services/table_status.h"
 
 namespace orba {
@@ -19,6 +20,7 @@ struct Route {
 // built yet is simply absent: its requests are not answered.
 constexpr Route kTableMode[] = {
     {"STM", &HandleTableStatus},
+    {"PEM", &HandleTableOrder},
 };
 
 constexpr Route kComandaMode[] = {
