@@ -1,0 +1,230 @@
+// The table-mode order handler on the demo establishment, with printers in
+// memory: what reaches the database, the answer document and the printers.
+
+#include "orders/table_order.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "common/clock.h"
+#include "common/general_parameters.h"
+#include "exchange/datahora.h"
+#include "exchange/polling_state.h"
+#include "orders/customer.h"
+#include "support/recording_printer.h"
+#include "support/test_database.h"
+
+namespace orba {
+namespace {
+
+using test::RecordingPrinter;
+using test::TempFolder;
+using test::TestDatabase;
+
+class TableOrderTest : public ::testing::Test {
+ protected:
+  TableOrderTest() {
+    parameters.BaseFolder = base.prefix();
+    parameters.SystemFolder = base.prefix();
+    parameters.BusinessDay = "08/12/2026";
+    parameters.id_etb_orba = 1;
+    parameters.id_emp_orba = 1;
+    std::filesystem::create_directories(base.path() / "xml/Fixos");
+    test::WriteFile(base.path() / "ORBA.INI", "<RO><C SR=\"" + base.prefix() + "\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
+  }
+
+  // Runs the handler on `xml` and returns the answer as text.
+  std::string Order(const std::string& xml) {
+    pugi::xml_document request;
+    EXPECT_TRUE(request.load_string(xml.c_str()));
+    HandleTableOrder(context, request);
+    std::ostringstream answer;
+    request.save(answer, "", pugi::format_raw | pugi::format_no_declaration);
+    return answer.str();
+  }
+  // The request as the handler's answer writes it when nothing was changed.
+  static std::string Unchanged(const std::string& xml) {
+    pugi::xml_document document;
+    document.load_string(xml.c_str());
+    std::ostringstream text;
+    document.save(text, "", pugi::format_raw | pugi::format_no_declaration);
+    return text.str();
+  }
+  std::string Message(const std::string& answer) {
+    pugi::xml_document document;
+    document.load_string(answer.c_str());
+    return document.select_node("//pedido").node().attribute("mensagem").value();
+  }
+  std::string Count(const std::string& table) { return db.Scalar("select count(*) from " + table); }
+
+  static std::string Pedido(const std::string& items, const std::string& mesa = "1",
+                            const std::string& stamp = "20261208120000") {
+    std::string header = stamp.empty() ? "" : "<header datahora=\"" + stamp + "\"/>";
+    return "<pda>" + header + "<pedido tipo=\"P\" mesa=\"" + mesa +
+           "\" operador=\"10\" pessoas=\"3\" mensagem=\"\">" + items + "</pedido></pda>";
+  }
+  static std::string Item(int position, const std::string& product, const std::string& qtde,
+                          const std::string& preco, const std::string& inner = "", int associated = 0) {
+    return "<item posicao=\"" + std::to_string(position) + "\" idlocalass=\"" + std::to_string(associated) +
+           "\" tpconta=\"1\" produto=\"" + product + "\" preco=\"" + preco + "\" qtde=\"" + qtde + "\">" +
+           inner + "</item>";
+  }
+
+  TempFolder base;
+  TestDatabase db{true};
+  GeneralParameters parameters;
+  FixedClock clock{LocalTime{2026, 12, 8, 12, 30, 0, 2}};
+  PollingState polling;
+  CustomerRecord customer;
+  RecordingPrinter printers{{"BAR", "COZINHA"}, "COZINHA"};
+  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
+};
+
+TEST_F(TableOrderTest, GroupsLinesOptionsAndAccompanimentsBySeatPosition) {
+  const std::string answer =
+      Order(Pedido(Item(1, "101", "1", "50,00", "<caract cod=\"2\"/><acomp cod=\"103\" qtde=\"1\" preco=\"8.5\"/>") +
+                   Item(1, "201", "2", "9.90") + Item(2, "102", "1", "42")));
+  EXPECT_EQ(Message(answer), "");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
+
+  EXPECT_EQ(Count("venda_direta"), "2");
+  // Sale 1: the steak (1), its fries as accompaniment of line 1 (2), the beer (3).
+  EXPECT_EQ(db.Scalar("select group_concat(id_seq || ':' || id_mat_pro || ':' || ifnull(id_seq_pro_prn, '-') || ':' "
+                      "|| pr_un_it_atd || ':' || vl_pr_un_ori, ' ') from (select * from item_venda_direta "
+                      "where nr_orc_loc = 1 order by id_seq)"),
+            "1:1:-:50.0:50.0 2:3:1:8.5:50.0 3:4:-:9.9:9.9");
+  EXPECT_EQ(db.Scalar("select nr_orc_loc || ':' || id_seq || ':' || id_car_pro from ivd_caracteristica_produto"),
+            "1:1:2");
+  EXPECT_EQ(db.Scalar("select vl_tot_ite from venda_direta where nr_orc_loc = 1"), "78.3");
+  EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || '@' || nr_pos_com, ' ') from local_vnd where id_loc = 1"),
+            "1@1 2@2");
+  EXPECT_EQ(db.Scalar("select ic_stt_loc || qt_loc_ocu from local where id_loc = 1"), "E3");
+  EXPECT_EQ(db.Scalar("select group_concat(cmd_log || ' ' || dc_cpl_cmd, ',') from LOG_DONE"),
+            "ORCAMENTO 1,ORCAMENTO 2");
+  EXPECT_EQ(Count("LOG_TO_UP"), "2");
+  EXPECT_EQ(db.Scalar("select count(*) from forca_vnd_item_vnd where id_pes_atd = 10"), "4");
+  EXPECT_EQ(ReadDataHoraStamp(parameters, "1"), "20261208120000");
+  // Printed on the kitchen and the bar, and marked.
+  EXPECT_FALSE(printers.DocumentsOf("COZINHA").empty());
+  EXPECT_FALSE(printers.DocumentsOf("BAR").empty());
+  EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "0");
+}
+
+TEST_F(TableOrderTest, TaxesFollowTheRule) {
+  db.Exec("update produto set aq_ipi = 10 where cd_pro = '101';"
+          "update tributacao set Ic_Tri_Ipi = 'T', Ic_Ipi_Bas_Icms = 'S', Aq_Rdu_Icms = 50, Ic_Zon_Frc = 'S' "
+          "where id_tri = 1");
+  Order(Pedido(Item(1, "101", "2", "100") + Item(1, "202", "1", "4")));
+  // 200 + 10 % IPI = 220, halved = 110, 18 % ICMS = 19.8 granted as discount.
+  EXPECT_EQ(db.Scalar("select vl_ipi || ' ' || aq_ipi || ' ' || vl_bas_icms || ' ' || vl_icms || ' ' || "
+                      "vl_dsc_icms || ' ' || aq_icms || ' ' || id_tri from item_venda_direta where id_seq = 1"),
+            "20.0 10.0 110.0 19.8 19.8 18.0 1");
+  // The water's own rule does not tax ICMS: everything about ICMS is 0.
+  EXPECT_EQ(db.Scalar("select vl_ipi || ' ' || vl_bas_icms || ' ' || vl_icms || ' ' || aq_icms || ' ' || id_tri "
+                      "from item_venda_direta where id_seq = 2"),
+            "0.0 0.0 0.0 0.0 3");
+}
+
+TEST_F(TableOrderTest, NextOrderOfAPositionAddsToItsOpenSale) {
+  Order(Pedido(Item(1, "101", "1", "50"), "1", "A"));
+  Order(Pedido(Item(1, "201", "1", "9") + Item(3, "202", "1", "4"), "1", "B"));
+  EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || '.' || id_seq, ' ') from item_venda_direta"),
+            "1.1 1.2 2.1");
+  EXPECT_EQ(Count("local_vnd"), "2");
+  // Every sale of an order is logged, the reused one too.
+  EXPECT_EQ(Count("LOG_DONE"), "3");
+}
+
+TEST_F(TableOrderTest, PositionMovedByTheBackOfficeEndsTheRequestUnchanged) {
+  db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (70, 'O'), (71, 'O');"
+          "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 70, 1), (1, 71, 1)");
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Count("item_venda_direta"), "0");
+  EXPECT_FALSE(db.session.InTransaction());
+}
+
+TEST_F(TableOrderTest, RefusalsRollBackEverythingIncludingTheSaleNumber) {
+  // The second line has no tax rule: the first line and the sale go too.
+  db.Exec("insert into produto (id_mat_pro, cd_pro, id_gru_fsc, aq_ipi) values (50, '500', 9, 0)");
+  std::string answer = Order(Pedido(Item(1, "101", "1", "50") + Item(1, "500", "1", "5")));
+  EXPECT_EQ(Message(answer), "Tributação para \\no produto\\ncódigo 500\\nnão encontrada     ");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
+  EXPECT_EQ(Count("venda_direta"), "0");
+  EXPECT_EQ(Count("LOG_DONE"), "0");
+  EXPECT_EQ(db.Scalar("select ifnull(id_vnd_dir, 'null') from parametro_geral"), "null");
+  EXPECT_TRUE(printers.documents.empty());
+
+  answer = Order(Pedido(Item(1, "999", "1", "5")));
+  EXPECT_EQ(Message(answer), "Produto\\ncódigo 999\\nnão cadastrado.     ");
+  answer = Order(Pedido(Item(0, "101", "1", "5")));
+  EXPECT_EQ(Message(answer), "Erro no Pedido.\\nPosição inválida.");
+  answer = Order(Pedido(Item(1, "101", "-1", "5")));
+  EXPECT_EQ(Message(answer), "Erro no Pedido.\\nQuantidade inválida\\nno produto 101.");
+  answer = Order(Pedido(Item(1, "101", "1", "-5")));
+  EXPECT_EQ(Message(answer), "Erro no Pedido.\\nPreço inválido\\nno produto 101.");
+  EXPECT_EQ(Count("venda_direta"), "0");
+  EXPECT_FALSE(db.session.InTransaction());
+}
+
+TEST_F(TableOrderTest, FinishedOrLockedSaleOfTheTableRefusesTheOrder) {
+  db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope, nm_comp_lock) values (5, 'O', 'CAIXA1');"
+          "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 5, 1)");
+  EXPECT_EQ(Message(Order(Pedido(Item(1, "101", "1", "50")))), "PEDIDO\\nBLOQUEADO.     ");
+  db.Exec("update venda_direta set ic_tip_ope = 'V'");
+  EXPECT_EQ(Message(Order(Pedido(Item(1, "101", "1", "50")))), "PEDIDO\\nFINALIZADO.     ");
+  EXPECT_EQ(Count("item_venda_direta"), "0");
+}
+
+TEST_F(TableOrderTest, TextWhereANumberIsReadChangesNothing) {
+  for (const std::string& request :
+       {Pedido(Item(1, "101", "1", "50")).replace(Pedido("").find("operador=\"10\""), 13, "operador=\"1 or 1=1\""),
+        Pedido(Item(1, "101", "1", "50", "<caract cod=\"2);delete from local;--\"/>")),
+        Pedido(Item(1, "101", "um", "50")), Pedido("<item posicao=\"1\" produto=\"101\"/>")}) {
+    EXPECT_EQ(Order(request), Unchanged(request));
+  }
+  EXPECT_EQ(Count("venda_direta"), "0");
+  EXPECT_EQ(Count("local"), "11");
+  EXPECT_FALSE(db.session.InTransaction());
+}
+
+TEST_F(TableOrderTest, PrintingFailureKeepsTheOrderAndItsItemsUnprinted) {
+  printers.fail_all = true;
+  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  EXPECT_EQ(Message(answer), "Erro ao finalizar\\no último orçamento.");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
+  EXPECT_EQ(Count("venda_direta"), "1");
+  EXPECT_EQ(db.Scalar("select id_prt_ite from item_venda_direta"), "N");
+  EXPECT_EQ(db.op.messages.size(), 1u);  // the operator is told once
+
+  // The printer is back: the next order of the table prints both lines.
+  printers.fail_all = false;
+  Order(Pedido(Item(1, "102", "1", "40"), "1", "20261208120500"));
+  EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "0");
+}
+
+TEST_F(TableOrderTest, StampGuardsAgainstResentOrdersButOnlyWhenThereIsOne) {
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  Order(request);
+  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Count("item_venda_direta"), "1");
+
+  // Orders without a stamp cannot be told apart: each one is applied.
+  Order(Pedido(Item(1, "201", "1", "9"), "1", ""));
+  Order(Pedido(Item(1, "201", "1", "9"), "1", ""));
+  EXPECT_EQ(Count("item_venda_direta"), "3");
+  EXPECT_EQ(ReadDataHoraStamp(parameters, "1"), "20261208120000");
+}
+
+TEST_F(TableOrderTest, OrderWithoutItemsOpensTheTableAndPrintsNothing) {
+  const std::string request = Pedido("");
+  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(db.Scalar("select ic_stt_loc || qt_loc_ocu from local where id_loc = 1"), "E3");
+  EXPECT_EQ(Count("venda_direta"), "0");
+  EXPECT_TRUE(printers.documents.empty());
+}
+
+}  // namespace
+}  // namespace orba
