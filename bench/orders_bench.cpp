@@ -152,20 +152,8 @@ bool WriteOrder(orba::DatabaseSession& session, const orba::GeneralParameters& p
   try {
     std::int32_t number = 0;
     if (!orba::NextSaleNumber(session, number, true)) throw orba::DatabaseError("no sale number");
-    orba::SaleInput header;
-    header.nr_orc_loc = number;
-    header.ic_tip_ope = "O";
-    header.id_tip_nf = customer.invoice_type;
-    header.id_uti_pro = customer.product_use;
-    header.nm_pes_cli = customer.name;
-    header.id_etb_cli = customer.establishment;
-    header.id_usu_req = customer.requesting_user;
-    header.id_end_geo_fat = customer.billing_address;
-    header.id_end_geo_etg = customer.delivery_address;
-    header.id_end_geo_cob = customer.collection_address;
-    header.id_pes_atd = "10";
     std::string failure;
-    if (!orba::InsertSale(session, parameters, clock, header, &failure)) throw orba::DatabaseError(failure);
+    if (!orba::InsertSale(session, parameters, clock, orba::NewOrderSale(customer, number, "10"), &failure)) throw orba::DatabaseError(failure);
     for (int seq = 1; seq <= 20; ++seq) {
       const long long product = 1 + (order * 37 + seq * 13) % kProducts;
       orba::TaxRule rule;
@@ -174,7 +162,7 @@ bool WriteOrder(orba::DatabaseSession& session, const orba::GeneralParameters& p
       }
       const double price = 12.5;
       const double quantity = 2;
-      const double base = price * quantity;
+      const orba::LineTaxes taxes = orba::ComputeLineTaxes(rule, price * quantity, 0);
       orba::SaleItemInput line;
       line.nr_orc_loc = number;
       line.id_seq = seq;
@@ -183,13 +171,13 @@ bool WriteOrder(orba::DatabaseSession& session, const orba::GeneralParameters& p
       line.pr_un_it_atd = price;
       line.qt_pro_atd = quantity;
       line.vl_dsc = 0.0;
-      line.vl_icms = rule.Aq_Icms * base / 100;
-      line.vl_ipi = 0.0;
+      line.vl_icms = taxes.icms_value;
+      line.vl_ipi = taxes.ipi_value;
       line.vl_icms_rtd = 0.0;
-      line.vl_dsc_icms = 0.0;
-      line.vl_bas_icms = base;
-      line.aq_icms = rule.Aq_Icms;
-      line.aq_ipi = 0.0;
+      line.vl_dsc_icms = taxes.icms_discount;
+      line.vl_bas_icms = taxes.icms_base;
+      line.aq_icms = taxes.icms_rate;
+      line.aq_ipi = taxes.ipi_rate;
       line.vl_pr_un_ori = price;
       line.id_prt_ite = "N";
       line.id_pes_atd = "10";

@@ -9,6 +9,7 @@
 #include "common/clock.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
+#include "orders/customer.h"
 #include "common/sql_text.h"
 
 namespace orba {
@@ -329,6 +330,22 @@ bool RecalculateSaleTotals(DatabaseSession& db, const Clock& clock, std::int32_t
   db.SqlAppend("Where nr_orc_loc = " + sale);
   db.ExecuteSql(db.SqlText());
   return true;
+}
+
+SaleInput NewOrderSale(const CustomerRecord& customer, std::int32_t number, const InputValue& waiter) {
+  SaleInput input;
+  input.nr_orc_loc = number;
+  input.ic_tip_ope = "O";
+  input.id_tip_nf = customer.invoice_type;
+  input.id_uti_pro = customer.product_use;
+  input.nm_pes_cli = customer.name;
+  input.id_etb_cli = customer.establishment;
+  input.id_usu_req = customer.requesting_user;
+  input.id_end_geo_fat = customer.billing_address;
+  input.id_end_geo_etg = customer.delivery_address;
+  input.id_end_geo_cob = customer.collection_address;
+  input.id_pes_atd = waiter;
+  return input;
 }
 
 }  // namespace orba

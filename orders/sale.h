@@ -16,6 +16,7 @@ namespace orba {
 
 class DatabaseSession;
 class Clock;
+struct CustomerRecord;
 struct GeneralParameters;
 
 // Inputs of InsertSale, in the order of its argument list; each is named
@@ -102,6 +103,11 @@ struct SaleItemInput {
   InputValue ic_inc_pac;                 // 35 included-in-package flag
   InputValue id_usu_aut_inc_pac;         // 36 user who authorised the package inclusion
 };
+
+// The header of a new order's sale for `customer`, taken by `waiter`: type "O",
+// the customer's invoice type, product use, name, establishment, requesting
+// user and addresses; everything else left to the defaults.
+SaleInput NewOrderSale(const CustomerRecord& customer, std::int32_t number, const InputValue& waiter);
 
 // Source of the errors raised for a missing required input.
 inline constexpr const char* kSaleErrorSource = "OrbaOffLine";

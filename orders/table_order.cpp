@@ -228,20 +228,7 @@ void TableOrder::WriteItem(const pugi::xml_node& item) {
           !LoadPlaceCustomer(db_, c_.op, c_.customer, group.associated_place)) {
         throw Refusal{""};
       }
-      const CustomerRecord& customer = c_.customer;
-      SaleInput sale_input;
-      sale_input.nr_orc_loc = current_sale_;
-      sale_input.ic_tip_ope = "O";
-      sale_input.id_tip_nf = customer.invoice_type;
-      sale_input.id_uti_pro = customer.product_use;
-      sale_input.nm_pes_cli = customer.name;
-      sale_input.id_etb_cli = customer.establishment;
-      sale_input.id_usu_req = customer.requesting_user;
-      sale_input.id_end_geo_fat = customer.billing_address;
-      sale_input.id_end_geo_etg = customer.delivery_address;
-      sale_input.id_end_geo_cob = customer.collection_address;
-      sale_input.id_pes_atd = operador_;
-      if (!InsertSale(db_, c_.parameters, c_.clock, sale_input)) throw Refusal{kSaleNotWritten};
+      if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(c_.customer, current_sale_, operador_))) throw Refusal{kSaleNotWritten};
     }
   }
 
@@ -363,24 +350,7 @@ std::int16_t TableOrder::WriteLine(const Line& line) {
   FindTaxRule(db_, TaxRuleQueryFor(c_.customer, product_id, c_.parameters.id_etb_orba), rule);
   if (rule.id_tri == 0) throw Refusal{NoTaxRule(line.code)};
 
-  const double amount = line.unit_price * line.quantity;
-  double ipi_rate = 0;
-  double ipi_value = 0;
-  if (rule.Ic_Tri_Ipi == "T") {
-    ipi_rate = product_ipi_rate;
-    ipi_value = amount * product_ipi_rate / 100;
-  }
-  double icms_base = 0;
-  double icms_value = 0;
-  double icms_discount = 0;
-  double icms_rate = 0;
-  if (rule.ic_tri_icms == "T") {
-    icms_base = amount + (rule.Ic_Ipi_Bas_Icms == "S" ? ipi_value : 0);
-    if (rule.Aq_Rdu_Icms > 0) icms_base -= rule.Aq_Rdu_Icms * icms_base / 100;
-    icms_rate = rule.Aq_Icms;
-    icms_value = rule.Aq_Icms * icms_base / 100;
-    icms_discount = rule.Ic_Zon_Frc == "S" ? icms_value : 0;
-  }
+  const LineTaxes taxes = ComputeLineTaxes(rule, line.unit_price * line.quantity, product_ipi_rate);
 
   SaleItemInput input;
   input.nr_orc_loc = current_sale_;
@@ -390,13 +360,13 @@ std::int16_t TableOrder::WriteLine(const Line& line) {
   input.pr_un_it_atd = line.unit_price;
   input.qt_pro_atd = line.quantity;
   input.vl_dsc = 0;
-  input.vl_icms = icms_value;
-  input.vl_ipi = ipi_value;
+  input.vl_icms = taxes.icms_value;
+  input.vl_ipi = taxes.ipi_value;
   input.vl_icms_rtd = 0;
-  input.vl_dsc_icms = icms_discount;
-  input.vl_bas_icms = icms_base;
-  input.aq_icms = icms_rate;
-  input.aq_ipi = ipi_rate;
+  input.vl_dsc_icms = taxes.icms_discount;
+  input.vl_bas_icms = taxes.icms_base;
+  input.aq_icms = taxes.icms_rate;
+  input.aq_ipi = taxes.ipi_rate;
   input.vl_pr_un_ori = line.list_price;
   input.id_prt_ite = "N";
   if (line.parent) input.id_seq_pro_prn = *line.parent;

@@ -81,4 +81,20 @@ bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule) 
   return false;
 }
 
+LineTaxes ComputeLineTaxes(const TaxRule& rule, double amount, double product_ipi_rate) {
+  LineTaxes taxes;
+  if (rule.Ic_Tri_Ipi == "T") {
+    taxes.ipi_rate = product_ipi_rate;
+    taxes.ipi_value = amount * product_ipi_rate / 100;
+  }
+  if (rule.ic_tri_icms == "T") {
+    taxes.icms_base = amount + (rule.Ic_Ipi_Bas_Icms == "S" ? taxes.ipi_value : 0);
+    if (rule.Aq_Rdu_Icms > 0) taxes.icms_base -= rule.Aq_Rdu_Icms * taxes.icms_base / 100;
+    taxes.icms_rate = rule.Aq_Icms;
+    taxes.icms_value = rule.Aq_Icms * taxes.icms_base / 100;
+    taxes.icms_discount = rule.Ic_Zon_Frc == "S" ? taxes.icms_value : 0;
+  }
+  return taxes;
+}
+
 }  // namespace orba

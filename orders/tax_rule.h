@@ -48,4 +48,16 @@ TaxRuleQuery TaxRuleQueryFor(const CustomerRecord& customer, const InputValue& p
 // DatabaseError.
 bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule);
 
+// The taxes of one sale line of `amount` (unit price times quantity) under a
+// rule, for a product whose IPI rate is `product_ipi_rate` percent.
+struct LineTaxes {
+  double ipi_rate = 0;       // aq_ipi: the product's rate when IPI is taxed
+  double ipi_value = 0;      // vl_ipi
+  double icms_base = 0;      // vl_bas_icms: amount (+ IPI), less the base reduction
+  double icms_rate = 0;      // aq_icms
+  double icms_value = 0;     // vl_icms
+  double icms_discount = 0;  // vl_dsc_icms: the ICMS value in a free-trade zone
+};
+LineTaxes ComputeLineTaxes(const TaxRule& rule, double amount, double product_ipi_rate);
+
 }  // namespace orba
