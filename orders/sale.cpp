@@ -9,8 +9,8 @@
 #include "common/clock.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
-#include "orders/customer.h"
 #include "common/sql_text.h"
+#include "orders/customer.h"
 
 namespace orba {
 
