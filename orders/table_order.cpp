@@ -209,6 +209,10 @@ void TableOrder::Apply(const pugi::xml_document& request) {
 void TableOrder::WriteItem(const pugi::xml_node& item) {
   const std::int32_t position = IntegerAttribute(item, "posicao");
   if (position < 1) throw Refusal{kBadPosition};
+  // Read for every item, so that a line without them is refused even when its
+  // position continues the previous line's group.
+  const std::int32_t associated_place = IntegerAttribute(item, "idlocalass");
+  const std::int32_t account_type = IntegerAttribute(item, "tpconta");
   if (!LoadConsumerCustomer(db_, c_.op, c_.customer)) throw Refusal{""};
 
   if (position != previous_position_) {
@@ -220,8 +224,7 @@ void TableOrder::WriteItem(const pugi::xml_node& item) {
       current_sale_ = sale;
       RefuseFinishedOrLockedSales();
     }
-    const OrderGroup group{current_sale_, position, IntegerAttribute(item, "idlocalass"),
-                           IntegerAttribute(item, "tpconta")};
+    const OrderGroup group{current_sale_, position, associated_place, account_type};
     groups_.push_back(group);
     if (new_sale) {
       if (group.associated_place != 0 &&
@@ -233,7 +236,6 @@ void TableOrder::WriteItem(const pugi::xml_node& item) {
   }
 
   id_seq_ = LastLineOfSale(current_sale_);
-  const std::int32_t associated_place = IntegerAttribute(item, "idlocalass");
   const std::string code = Attribute(item, "produto");
   const double price = DecimalAttribute(item, "preco");
   const double quantity = DecimalAttribute(item, "qtde");
@@ -421,7 +423,9 @@ void TableOrder::MarkPlaceServed() {
   db_.ExecuteSql(db_.SqlText());
 }
 
-// The back office may have moved a position to another sale meanwhile.
+// The back office may have moved a position to another sale meanwhile. A
+// place that opens a sale per order keeps the earlier sales of a position
+// beside the new one: for it, other sales on the position are expected.
 void TableOrder::CheckPositions() {
   for (const OrderGroup& group : groups_) {
     db_.SqlClear();
@@ -433,7 +437,7 @@ void TableOrder::CheckPositions() {
     Recordset links;
     db_.OpenRecordset(db_.SqlText(), links);
     for (; !links.Eof(); links.MoveNext()) {
-      if (links.Field("nr_orc_loc").Int() != group.sale) throw AlreadyApplied{};
+      if (links.Field("nr_orc_loc").Int() != group.sale && !new_sale_per_order_) throw AlreadyApplied{};
     }
   }
 }
