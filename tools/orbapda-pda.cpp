@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,25 +30,172 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A command whose arguments are options takes any number of them.
+constexpr std::size_t kOptions = static_cast<std::size_t>(-1);
+
 struct Command {
   std::string_view name;      // as typed on the command line
   std::string_view code;      // transaction code that begins the file name
   std::string_view arguments; // for the usage text
-  std::size_t argument_count;
-  // Fills the request document (declaration already there) from the arguments.
-  void (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments);
+  std::size_t argument_count; // or kOptions
+  // Fills the request document (declaration already there) from the
+  // arguments; false with `error` set when they do not make a request.
+  bool (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error);
 };
 
-void BuildTableStatus(pugi::xml_document& request, const std::vector<std::string>& arguments) {
+bool BuildTableStatus(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string&) {
   pugi::xml_node local = request.append_child("local");
   local.append_attribute("mesa") = arguments[0].c_str();
   for (const char* name : {"status", "mensagem", "ambiente", "posisaoAss", "tipoConta", "pessoas"}) {
     local.append_attribute(name) = "";
   }
+  return true;
+}
+
+std::vector<std::string> SplitColons(const std::string& text) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = text.find(':', start);
+    pieces.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) return pieces;
+    start = colon + 1;
+  }
+}
+
+// A stamp that no other run of the simulator repeats: the date and time as
+// the handhelds write it (yyyymmddHHMMSS), the milliseconds and the process.
+std::string FreshStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  char unique[48];
+  std::snprintf(unique, sizeof unique, "%s%03lld-%ld", text, static_cast<long long>(milliseconds),
+                static_cast<long>(getpid()));
+  return unique;
+}
+
+// pem MESA --operador N [--pessoas N] [--datahora STAMP | --sem-header]
+//     --item POS:PRODUTO:QTDE:PRECO[:IDLOCALASS[:TPCONTA]] [--caract COD] [--acomp PRODUTO:QTDE:PRECO] ...
+// The values go into the request as typed: the service is the one to judge them.
+bool BuildTableOrder(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error) {
+  std::string mesa;
+  std::string operador;
+  bool operador_given = false;
+  std::string pessoas;
+  std::string stamp = FreshStamp();
+  bool header = true;
+  struct Item {
+    std::vector<std::string> fields;
+    std::vector<std::string> options;
+    std::vector<std::vector<std::string>> sides;
+  };
+  std::vector<Item> items;
+
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const bool is_option = argument.size() > 2 && argument.compare(0, 2, "--") == 0;
+    if (!is_option) {
+      if (!mesa.empty()) {
+        error = "argumento a mais: " + argument;
+        return false;
+      }
+      mesa = argument;
+      continue;
+    }
+    if (argument == "--sem-header") {
+      header = false;
+      continue;
+    }
+    if (i + 1 >= arguments.size()) {
+      error = argument + " precisa de um valor";
+      return false;
+    }
+    const std::string& value = arguments[++i];
+    if (argument == "--operador") {
+      operador = value;
+      operador_given = true;
+    } else if (argument == "--pessoas") {
+      pessoas = value;
+    } else if (argument == "--datahora") {
+      stamp = value;
+    } else if (argument == "--item") {
+      std::vector<std::string> fields = SplitColons(value);
+      if (fields.size() < 4 || fields.size() > 6) {
+        error = "--item espera POS:PRODUTO:QTDE:PRECO[:IDLOCALASS[:TPCONTA]]: " + value;
+        return false;
+      }
+      fields.resize(6);
+      if (fields[4].empty()) fields[4] = "0";
+      if (fields[5].empty()) fields[5] = "1";
+      items.push_back(Item{std::move(fields), {}, {}});
+    } else if (argument == "--caract" || argument == "--acomp") {
+      if (items.empty()) {
+        error = argument + " vem depois do --item a que pertence";
+        return false;
+      }
+      if (argument == "--caract") {
+        items.back().options.push_back(value);
+      } else {
+        std::vector<std::string> fields = SplitColons(value);
+        if (fields.size() != 3) {
+          error = "--acomp espera PRODUTO:QTDE:PRECO: " + value;
+          return false;
+        }
+        items.back().sides.push_back(std::move(fields));
+      }
+    } else {
+      error = "opção desconhecida: " + argument;
+      return false;
+    }
+  }
+  if (mesa.empty()) {
+    error = "falta a MESA";
+    return false;
+  }
+  if (!operador_given) {
+    error = "falta --operador";
+    return false;
+  }
+
+  pugi::xml_node pedido = request.append_child("pedido");
+  pedido.append_attribute("tipo") = "P";
+  pedido.append_attribute("mesa") = mesa.c_str();
+  pedido.append_attribute("operador") = operador.c_str();
+  pedido.append_attribute("pessoas") = pessoas.c_str();
+  pedido.append_attribute("mensagem") = "";
+  if (header) pedido.append_child("header").append_attribute("datahora") = stamp.c_str();
+  for (const Item& item : items) {
+    pugi::xml_node node = pedido.append_child("item");
+    node.append_attribute("posicao") = item.fields[0].c_str();
+    node.append_attribute("idlocalass") = item.fields[4].c_str();
+    node.append_attribute("tpconta") = item.fields[5].c_str();
+    node.append_attribute("produto") = item.fields[1].c_str();
+    node.append_attribute("preco") = item.fields[3].c_str();
+    node.append_attribute("qtde") = item.fields[2].c_str();
+    for (const std::string& option : item.options) node.append_child("caract").append_attribute("cod") = option.c_str();
+    for (const auto& side : item.sides) {
+      pugi::xml_node acomp = node.append_child("acomp");
+      acomp.append_attribute("cod") = side[0].c_str();
+      acomp.append_attribute("preco") = side[2].c_str();
+      acomp.append_attribute("qtde") = side[1].c_str();
+    }
+  }
+  return true;
 }
 
 constexpr Command kCommands[] = {
     {"stm", "STM", "MESA", 1, &BuildTableStatus},
+    {"pem", "PEM",
+     "MESA --operador N [--pessoas N] [--datahora STAMP | --sem-header]\n"
+     "      --item POS:PRODUTO:QTDE:PRECO[:IDLOCALASS[:TPCONTA]] [--caract COD]... [--acomp PRODUTO:QTDE:PRECO]...\n"
+     "      [--item ...]...",
+     kOptions, &BuildTableOrder},
 };
 
 void PrintUsage(std::FILE* to) {
@@ -64,6 +212,21 @@ void PrintUsage(std::FILE* to) {
     std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(command.name.size()), command.name.data(),
                  static_cast<int>(command.arguments.size()), command.arguments.data());
   }
+  std::fputs("\n"
+             "stm: situação da mesa MESA.\n"
+             "pem: pedido da mesa MESA (modo mesa). Cada --item é uma linha: posição na mesa, código do\n"
+             "  produto, quantidade e preço unitário (com ',' ou '.'), e opcionalmente o local associado\n"
+             "  (quarto; padrão 0) e o tipo de conta (padrão 1). --caract e --acomp pertencem ao --item\n"
+             "  anterior. O pedido vai como\n"
+             "    <pedido tipo=\"P\" mesa=\"..\" operador=\"..\" pessoas=\"..\" mensagem=\"\">\n"
+             "      <header datahora=\"..\"/><item posicao=\"..\" idlocalass=\"..\" tpconta=\"..\"\n"
+             "      produto=\"..\" preco=\"..\" qtde=\"..\"><caract cod=\"..\"/><acomp cod=\"..\" preco=\"..\"\n"
+             "      qtde=\"..\"/></item>...</pedido>\n"
+             "  --datahora padrão: data e hora atuais (aaaammddHHMMSS) seguidas dos milissegundos e do\n"
+             "  processo, para que dois pedidos nunca pareçam o mesmo reenviado; repetir um --datahora\n"
+             "  simula um reenvio. --sem-header manda o pedido sem header (sem carimbo). --pessoas\n"
+             "  padrão: vazio (não muda as pessoas da mesa).\n",
+             to);
 }
 
 // The base folder named by ORBA.INI (attribute SR of the first child of RO).
@@ -165,7 +328,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::vector<std::string> arguments(words.begin() + 1, words.end());
-  if (arguments.size() != command->argument_count) {
+  if (command->argument_count != kOptions && arguments.size() != command->argument_count) {
+    std::fprintf(stderr, "orbapda-pda: uso: %.*s %.*s\n", static_cast<int>(command->name.size()),
+                 command->name.data(), static_cast<int>(command->arguments.size()),
+                 command->arguments.data());
+    return 2;
+  }
+
+  pugi::xml_document request;
+  pugi::xml_node declaration = request.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "ISO-8859-1";
+  std::string build_error;
+  if (!command->build(request, arguments, build_error)) {
+    std::fprintf(stderr, "orbapda-pda: %s\n", build_error.c_str());
     std::fprintf(stderr, "orbapda-pda: uso: %.*s %.*s\n", static_cast<int>(command->name.size()),
                  command->name.data(), static_cast<int>(command->arguments.size()),
                  command->arguments.data());
@@ -188,12 +364,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orbapda-pda: pastas de troca não encontradas em %sxml/\n", base.c_str());
     return 1;
   }
-
-  pugi::xml_document request;
-  pugi::xml_node declaration = request.append_child(pugi::node_declaration);
-  declaration.append_attribute("version") = "1.0";
-  declaration.append_attribute("encoding") = "ISO-8859-1";
-  command->build(request, arguments);
 
   // A name of our own: the code, the process and a counter.
   static unsigned counter = 0;

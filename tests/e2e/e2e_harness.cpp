@@ -202,14 +202,19 @@ bool ServiceProcess::Spawn(const std::vector<std::string>& arguments) {
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text = *entry;
     if (text.rfind("ORBA_SYSTEM_DIR=", 0) == 0 || text.rfind("ORBA_PRINTER_SPOOL=", 0) == 0) continue;
-    environment_text.emplace_back(text);
+    const std::string_view name = text.substr(0, text.find('=') + 1);
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const std::string& extra) {
+      return std::string_view(extra).substr(0, extra.find('=') + 1) == name;
+    });
+    if (!replaced) environment_text.emplace_back(text);
   }
-  std::vector<char*> environment;
-  for (std::string& entry : environment_text) environment.push_back(entry.data());
-  environment.push_back(nullptr);
+  environment_text.insert(environment_text.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (std::string& entry : environment_text) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   status_.reset();
-  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environment.data());
+  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;

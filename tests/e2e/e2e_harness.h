@@ -95,6 +95,10 @@ class ServiceProcess {
   std::string Stdout() const;
   pid_t pid() const { return pid_; }
 
+  // NAME=VALUE entries given to the next Start on top of the inherited
+  // environment (an entry replaces the inherited one of the same name).
+  std::vector<std::string> environment;
+
  private:
   bool Spawn(const std::vector<std::string>& arguments);
 
