@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# Figures of a table-mode order (PEM): 10 lines, each with an option, every
+# other one with an accompaniment, on 3 seat positions, printed to spool-folder
+# printers, on a database that already holds 100,000 earlier (finished) sales
+# with 300,000 lines and 100,000 audit rows.
+#   1. Statements of one order with their EXPLAIN QUERY PLAN, and the handler's
+#      own time per order (orba_bench_pem_plan, when built:
+#      ninja -C BUILD_DIR orba_bench_pem_plan).
+#   2. BURST orders dropped at once into xml/Enviar (default 200, going round
+#      40 tables): time until every answer is there, per order; target under
+#      20 ms per order.
+#   3. Single orders (SINGLE_RUNS, default 20): time from the request file
+#      appearing to its answer (includes waiting for the next polling cycle,
+#      up to 100 ms) and time from the service taking the file to its answer.
+#
+# Usage: bench/pem_bench.sh [BUILD_DIR]      (default: build)
+# Not a test: the figures depend on the machine. Needs bash, python3 and
+# sqlite3 (or python3's sqlite3 module).
+
+set -euo pipefail
+
+SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=$(cd "${1:-$SOURCE_DIR/build}" && pwd)
+ORBAPDA="$BUILD_DIR/orbapda"
+PLAN="$BUILD_DIR/bench/orba_bench_pem_plan"
+BURST=${BURST:-200}
+SINGLE_RUNS=${SINGLE_RUNS:-20}
+EARLIER_SALES=${EARLIER_SALES:-100000}
+
+[[ -x "$ORBAPDA" ]] || { echo "orbapda not found in $BUILD_DIR (build it first)" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/orba-pem-bench-XXXXXX")
+SERVICE_PID=""
+cleanup() {
+  if [[ -n "$SERVICE_PID" ]] && kill -0 "$SERVICE_PID" 2>/dev/null; then
+    kill -TERM "$SERVICE_PID" 2>/dev/null || true
+    wait "$SERVICE_PID" 2>/dev/null || true
+  fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# An installation under $1: ORBA.INI, exchange folders, spool printers.
+make_installation() {
+  local root=$1
+  mkdir -p "$root/etc" "$root/loja/xml/Enviar" "$root/loja/xml/Receber" "$root/loja/xml/Fixos" \
+           "$root/loja/xml/staging" "$root/spool/COZINHA" "$root/spool/BAR" "$root/spool/CAIXA"
+  echo CAIXA > "$root/spool/default"
+  printf '<RO><CONFIG SR="%s"/><IMPRESSORA TP_IMPR="0"/></RO>\n' "$root/loja/" > "$root/etc/ORBA.INI"
+}
+make_installation "$WORK/run"
+DB="$WORK/run/loja/ORBA.MDB"
+
+# The demo establishment plus 30 more tables and the earlier sales. Finished
+# sales are no longer linked to their tables (the back office unlinks a sale
+# when it is paid), so local_vnd holds only open sales.
+HISTORY_SQL=$(cat <<EOF
+BEGIN;
+INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil)
+  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30)
+  SELECT 1000 + i, 'B' || i, 1 + i % 2, 'A', 'L', 0, 'N' FROM n;
+INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, dt_vnd_dir, id_tip_nf, id_uti_pro, nm_pes_cli, id_etb_cli,
+    id_usu_req, id_end_geo_fat, id_end_geo_etg, id_end_geo_cob, id_pes_atd, vl_tot_ite, vl_bon, vl_tot_dsc,
+    vl_tot_vnd, pc_dsc, id_cnd_pag, ic_tp_ent, dt_ent, vl_ent, dt_pri_prst, qp_pri_prst, vl_tot_frt,
+    dt_vnd_ini, hr_vnd_ini, hr_vnd_dir)
+  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $EARLIER_SALES)
+  SELECT i, 'V', printf('2026%02d%02d', 1 + i % 11, 1 + i % 28), 1, 1, 'CONSUMIDOR FINAL', 1, 0, 1, 1, 1, 10,
+         95.5, 0, 0, 95.5, 0, 0, '0', '20261201', 0, '20261201', 0, 0,
+         printf('2026%02d%02d', 1 + i % 11, 1 + i % 28), '12:00:00', '12:40:00'
+  FROM n;
+INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, id_tri, pr_un_it_atd, qt_pro_atd, vl_dsc, vl_icms,
+    vl_ipi, vl_icms_rtd, vl_dsc_icms, vl_bas_icms, aq_icms, aq_ipi, vl_pr_un_ori, id_prt_ite, id_seq_pro_prn,
+    dt_vnd_ite, hr_vnd_ite)
+  WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 3 * $EARLIER_SALES - 1)
+  SELECT 1 + i / 3, 1 + i % 3, 1 + i % 7, 1, 31.83, 1, 0, 5.73, 0, 0, 0, 31.83, 18, 0, 31.83, 'S',
+         CASE WHEN i % 3 = 2 THEN 2 END, '20261201', '12:10:00'
+  FROM n;
+INSERT INTO forca_vnd_item_vnd (nr_orc_loc, id_seq, id_pes_atd, id_etb_cli, qt_pro_atd)
+  SELECT nr_orc_loc, id_seq, 10, 1, qt_pro_atd FROM item_venda_direta;
+INSERT INTO ivd_caracteristica_produto (nr_orc_loc, id_seq, id_car_pro)
+  SELECT nr_orc_loc, 1, 1 + nr_orc_loc % 5 FROM venda_direta;
+INSERT INTO LOG_DONE (id_seq_log, dth_ger_log, cmd_log, dc_cpl_cmd, Id_Seq_Tsa, dth_done)
+  SELECT nr_orc_loc, '20261201 12:00', 'ORCAMENTO', nr_orc_loc, nr_orc_loc, '20261201 12:01' FROM venda_direta;
+UPDATE parametro_geral SET id_vnd_dir = $EARLIER_SALES, id_seq_tsa = $EARLIER_SALES;
+COMMIT;
+EOF
+)
+started=$(date +%s.%N)
+if command -v sqlite3 >/dev/null; then
+  { cat "$SOURCE_DIR/db/schema.sql" "$SOURCE_DIR/db/demo.sql"; echo "$HISTORY_SQL"; } | sqlite3 "$DB"
+else
+  python3 - "$SOURCE_DIR" "$DB" "$HISTORY_SQL" <<'EOF'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[2], isolation_level=None)
+for script in ("schema.sql", "demo.sql"):
+    db.executescript(open(f"{sys.argv[1]}/db/{script}", encoding="utf-8").read())
+db.executescript(sys.argv[3])
+EOF
+fi
+echo "database: $EARLIER_SALES earlier sales built in $(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s ($(du -h "$DB" | cut -f1))"
+
+# The order: 10 lines on positions 1-3, each with an option, every other one
+# with an accompaniment. $1 = table, $2 = stamp.
+pem_request() {
+  python3 - "$1" "$2" <<'EOF'
+import sys
+products = ["101", "201", "102", "202", "103", "203", "301", "101", "201", "102"]
+items = []
+for i, product in enumerate(products):
+    side = '<acomp cod="103" preco="4,50" qtde="1"/>' if i % 2 == 0 else ""
+    items.append('<item posicao="%d" idlocalass="0" tpconta="1" produto="%s" preco="12,90" qtde="%s">'
+                 '<caract cod="%d"/>%s</item>' % (1 + i * 3 // 10, product, "1" if i % 3 else "2", 1 + i % 5, side))
+sys.stdout.write('<?xml version="1.0" encoding="ISO-8859-1"?><pedido tipo="P" mesa="%s" operador="10" '
+                 'pessoas="3" mensagem=""><header datahora="%s"/>%s</pedido>' % (sys.argv[1], sys.argv[2], "".join(items)))
+EOF
+}
+
+# 1. Statements and plans, on a copy of the database.
+if [[ -x "$PLAN" ]]; then
+  make_installation "$WORK/plan"
+  cp "$DB" "$WORK/plan/loja/ORBA.MDB"
+  pem_request 1 PLAN0 > "$WORK/plan/request.xml"
+  echo; echo "== statements of one order and their query plans"
+  "$PLAN" "$WORK/plan/etc" "$WORK/plan/spool" "$WORK/plan/request.xml" "$BURST"
+else
+  echo "(orba_bench_pem_plan not built: ninja -C $BUILD_DIR orba_bench_pem_plan; plans skipped)"
+fi
+
+# 2 and 3: the real service.
+"$ORBAPDA" --headless --system-dir "$WORK/run/etc" --printer-spool "$WORK/run/spool" 2> "$WORK/orbapda.err" &
+SERVICE_PID=$!
+
+BASE="$WORK/run/loja/"
+python3 - "$BASE" "$BURST" "$SINGLE_RUNS" "$SERVICE_PID" <<'EOF'
+import os, random, re, sys, time
+
+base, burst, single_runs, pid = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+enviar, receber, staging = base + "xml/Enviar/", base + "xml/Receber/", base + "xml/staging/"
+
+products = ["101", "201", "102", "202", "103", "203", "301", "101", "201", "102"]
+def request(table, stamp):
+    items = []
+    for i, product in enumerate(products):
+        side = '<acomp cod="103" preco="4,50" qtde="1"/>' if i % 2 == 0 else ""
+        items.append('<item posicao="%d" idlocalass="0" tpconta="1" produto="%s" preco="12,90" qtde="%s">'
+                     '<caract cod="%d"/>%s</item>' % (1 + i * 3 // 10, product, "1" if i % 3 else "2", 1 + i % 5, side))
+    return ('<?xml version="1.0" encoding="ISO-8859-1"?><pedido tipo="P" mesa="%s" operador="10" pessoas="3" '
+            'mensagem=""><header datahora="%s"/>%s</pedido>' % (table, stamp, "".join(items))).encode("latin-1")
+
+def alive():
+    try:
+        os.kill(pid, 0)
+        return True
+    except OSError:
+        return False
+
+# Ready when a first order is answered (the start-up empties the folders).
+deadline = time.monotonic() + 15
+while not os.path.exists(receber + "PEMREADY.Xml"):
+    if not alive() or time.monotonic() > deadline:
+        sys.exit("orbapda does not answer")
+    if not os.path.exists(enviar + "PEMREADY.Xml") and not os.path.exists(enviar + "PEMREADY.Tmp"):
+        with open(staging + "PEMREADY.Xml", "wb") as f:
+            f.write(request("1", "READY"))
+        os.rename(staging + "PEMREADY.Xml", enviar + "PEMREADY.Xml")
+    time.sleep(0.01)
+os.remove(receber + "PEMREADY.Xml")
+
+tables = [str(t) for t in (1, 2, 3, 4, 5, 6, 21, 22, 23, 24)] + ["B%d" % i for i in range(1, 31)]
+def refused(name):
+    text = open(receber + name, "rb").read()
+    return b"<item" in text or not re.search(rb'mensagem=""', text)
+
+# 2. Burst.
+names = ["PEM%05d.Xml" % i for i in range(1, burst + 1)]
+for i, name in enumerate(names):
+    with open(staging + name, "wb") as f:
+        f.write(request(tables[i % len(tables)], "BURST%d" % i))
+start = time.monotonic()
+for name in names:
+    os.rename(staging + name, enviar + name)
+first_taken = None
+pending = set(names)
+while pending:
+    if time.monotonic() - start > 120:
+        sys.exit("burst: %d of %d not answered after 120 s" % (len(pending), burst))
+    if first_taken is None and any(not os.path.exists(enviar + n) for n in names[:5]):
+        first_taken = time.monotonic()
+    pending = {n for n in pending if not os.path.exists(receber + n)}
+    if pending:
+        time.sleep(0.001)
+done = time.monotonic()
+bad = sum(1 for n in names if refused(n))
+first_taken = first_taken or start
+print("\n== burst: %d orders answered in %.0f ms after the drop, %.0f ms after the service took the first: "
+      "%.1f ms per order (target < 20 ms); %d refused or failed"
+      % (burst, (done - start) * 1000, (done - first_taken) * 1000, (done - first_taken) * 1000 / burst, bad))
+for n in names:
+    os.remove(receber + n)
+
+# 3. Single orders.
+to_answer, in_service = [], []
+for i in range(single_runs):
+    name = "PEMONE%d.Xml" % i
+    with open(staging + name, "wb") as f:
+        f.write(request(tables[i % len(tables)], "ONE%d" % i))
+    time.sleep(random.random() * 0.1)  # land anywhere in the polling interval
+    t = time.monotonic()
+    os.rename(staging + name, enviar + name)
+    taken = None
+    while not os.path.exists(receber + name):
+        if taken is None and not os.path.exists(enviar + name):
+            taken = time.monotonic()
+    answered = time.monotonic()
+    to_answer.append((answered - t) * 1000)
+    in_service.append((answered - (taken or t)) * 1000)
+    if refused(name):
+        print("single order %s refused or failed" % name)
+    os.remove(receber + name)
+to_answer.sort()
+in_service.sort()
+print("== single: %d orders; file to answer median %.1f ms, worst %.1f ms (includes the wait for the polling "
+      "cycle, up to 100 ms); taken to answer median %.1f ms, worst %.1f ms (target < 20 ms)"
+      % (single_runs, to_answer[len(to_answer) // 2], to_answer[-1], in_service[len(in_service) // 2], in_service[-1]))
+EOF
+echo "printed documents: $(find "$WORK/run/spool" -name '*.txt' | wc -l)"
+echo "sales now: $(sqlite3 "$DB" 'select count(*) from venda_direta' 2>/dev/null || echo '?')"
+
+kill -TERM "$SERVICE_PID"
+status=0
+wait "$SERVICE_PID" || status=$?
+SERVICE_PID=""
+echo "service stopped with status ${status}"
+[[ -s "$WORK/orbapda.err" ]] && { echo "service messages:"; head -20 "$WORK/orbapda.err"; }
+exit 0

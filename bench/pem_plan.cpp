@@ -1,0 +1,210 @@
+// The statements of a table-mode order (PEM) and their query plans, on an
+// installation prepared by bench/pem_bench.sh, plus the handler's own time
+// per order (no polling, no request or answer files).
+//
+//   orba_bench_pem_plan SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS]
+//
+// REQUEST_FILE is a PEM request; its table gets the first two orders (new
+// sales, then the same sales again), whose statements are traced, and then
+// ORDERS timed orders (default 200) with stamps of their own. Every distinct
+// statement (numbers and quoted texts set aside) is shown once with its
+// EXPLAIN QUERY PLAN; a plan line that scans a table of more than 1,000 rows
+// is flagged "BIG SCAN".
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "common/clock.h"
+#include "common/database.h"
+#include "common/general_parameters.h"
+#include "common/operator.h"
+#include "exchange/polling_state.h"
+#include "orders/customer.h"
+#include "orders/table_order.h"
+#include "printing/spool_printer.h"
+
+namespace {
+
+class QuietOperator final : public orba::Operator {
+ public:
+  void ShowMessage(std::string_view text, std::string_view title, orba::MessageIcon) override {
+    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
+                 static_cast<int>(text.size()), text.data());
+  }
+  void LogEvent(std::string_view text) override {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+};
+
+struct Trace {
+  bool on = false;
+  std::vector<std::string> statements;  // in the order run
+};
+
+int OnTrace(unsigned type, void* context, void*, void* text) {
+  auto* trace = static_cast<Trace*>(context);
+  if (type == SQLITE_TRACE_STMT && trace->on) {
+    const std::string sql = static_cast<const char*>(text);
+    if (sql.rfind("--", 0) != 0) trace->statements.push_back(sql);
+  }
+  return 0;
+}
+
+// The statement with its literals set aside, so that the same statement with
+// other numbers counts once.
+std::string Shape(const std::string& sql) {
+  static const std::regex literal("'[^']*'|\\b[0-9]+(\\.[0-9]+)?\\b");
+  static const std::regex blanks("\\s+");
+  return std::regex_replace(std::regex_replace(sql, literal, "?"), blanks, " ");
+}
+
+std::vector<std::string> Query(sqlite3* db, const std::string& sql, int column) {
+  std::vector<std::string> values;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    values.push_back(std::string("(cannot prepare: ") + sqlite3_errmsg(db) + ")");
+    return values;
+  }
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(statement, column);
+    values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  sqlite3_finalize(statement);
+  return values;
+}
+
+long long RowCount(sqlite3* db, const std::string& table) {
+  const auto values = Query(db, "select count(*) from \"" + table + "\"", 0);
+  return values.empty() ? -1 : std::atoll(values[0].c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS]\n", argv[0]);
+    return 2;
+  }
+  const std::string system_dir = std::string(argv[1]) + "/";
+  const std::string spool = argv[2];
+  const std::string request_file = argv[3];
+  const int orders = argc > 4 ? std::atoi(argv[4]) : 200;
+
+  pugi::xml_document configuration;
+  if (!configuration.load_file((system_dir + "ORBA.INI").c_str())) {
+    std::fprintf(stderr, "cannot read %sORBA.INI\n", system_dir.c_str());
+    return 1;
+  }
+  orba::GeneralParameters parameters;
+  parameters.SystemFolder = system_dir;
+  parameters.BaseFolder = configuration.child("RO").first_child().attribute("SR").value();
+  parameters.RequestFolder = parameters.BaseFolder + "xml/Enviar";
+  parameters.AnswerFolder = parameters.BaseFolder + "xml/Receber";
+
+  QuietOperator op;
+  orba::DatabaseSession session(op);
+  if (!session.OpenDatabase("ORBA.MDB", parameters.BaseFolder)) return 1;
+  sqlite3* db = session.Handle();
+  {
+    const auto day = Query(db, "select dt_dia from parametro_geral", 0);
+    const auto company = Query(db, "select id_emp_orba from parametro_geral", 0);
+    const auto establishment = Query(db, "select id_etb_orba from parametro_geral", 0);
+    const auto branch = Query(db, "select sg_fil from parametro_geral", 0);
+    if (day.empty() || day[0].size() != 8) return 1;
+    parameters.BusinessDay = day[0].substr(6, 2) + "/" + day[0].substr(4, 2) + "/" + day[0].substr(0, 4);
+    parameters.id_emp_orba = std::atoi(company[0].c_str());
+    parameters.id_etb_orba = std::atoi(establishment[0].c_str());
+    parameters.sg_fil = branch[0];
+  }
+
+  orba::SystemClock clock;
+  orba::PollingState polling;
+  orba::CustomerRecord customer;
+  orba::SpoolPrinterSystem printers(spool);
+  orba::Context context{parameters, session, op, clock, polling, customer, printers};
+
+  pugi::xml_document original;
+  if (!original.load_file(request_file.c_str())) {
+    std::fprintf(stderr, "cannot read %s\n", request_file.c_str());
+    return 1;
+  }
+  int stamp = 0;
+  auto run = [&]() {
+    pugi::xml_document request;
+    request.reset(original);
+    request.select_node("//header").node().attribute("datahora") = ("PLAN" + std::to_string(++stamp)).c_str();
+    orba::HandleTableOrder(context, request);
+    return std::string(request.select_node("//pedido").node().attribute("mensagem").value());
+  };
+
+  Trace trace;
+  sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &OnTrace, &trace);
+  trace.on = true;
+  const std::string first = run();
+  const std::size_t first_count = trace.statements.size();
+  const std::string second = run();
+  trace.on = false;
+  if (!first.empty() || !second.empty()) {
+    std::fprintf(stderr, "the traced orders were refused: '%s' '%s'\n", first.c_str(), second.c_str());
+    return 1;
+  }
+  std::printf("statements run: %zu by the first order (new sales), %zu by the second (same sales)\n\n",
+              first_count, trace.statements.size() - first_count);
+
+  std::map<std::string, int> seen;
+  std::vector<std::string> distinct;
+  for (const std::string& sql : trace.statements) {
+    if (seen[Shape(sql)]++ == 0) distinct.push_back(sql);
+  }
+  static const std::regex scan("^SCAN (\\w+)");
+  int big_scans = 0;
+  for (const std::string& sql : distinct) {
+    std::printf("---- x%d\n%s\n", seen[Shape(sql)], Shape(sql).c_str());
+    if (sql.find_first_not_of(" \r\n\t") == std::string::npos) continue;
+    const auto plan = Query(db, "EXPLAIN QUERY PLAN " + sql, 3);
+    for (const std::string& line : plan) {
+      std::smatch match;
+      std::string flag;
+      if (std::regex_search(line, match, scan)) {
+        const long long rows = RowCount(db, match[1].str());
+        if (rows > 1000) {
+          flag = "   <== BIG SCAN (" + std::to_string(rows) + " rows)";
+          ++big_scans;
+        }
+      }
+      std::printf("   plan: %s%s\n", line.c_str(), flag.c_str());
+    }
+  }
+  std::printf("\n%zu distinct statements, %d plan lines scanning a table of more than 1,000 rows\n",
+              distinct.size(), big_scans);
+
+  // The timed orders go round the active tables, as a service's would.
+  const std::vector<std::string> tables =
+      Query(db, "select nm_loc from local where ic_atv_ina = 'A' and ic_pap_fil <> 'S' order by id_loc", 0);
+  std::vector<double> times;
+  for (int i = 0; i < orders; ++i) {
+    original.select_node("//pedido").node().attribute("mesa") = tables[static_cast<std::size_t>(i) % tables.size()].c_str();
+    const auto start = std::chrono::steady_clock::now();
+    const std::string message = run();
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    if (!message.empty()) {
+      std::fprintf(stderr, "order %d refused: %s\n", i, message.c_str());
+      return 1;
+    }
+  }
+  std::sort(times.begin(), times.end());
+  double total = 0;
+  for (const double t : times) total += t;
+  std::printf("handler alone: %d orders, mean %.2f ms, median %.2f ms, worst %.2f ms\n", orders, total / orders,
+              times[times.size() / 2], times.back());
+  return 0;
+}
