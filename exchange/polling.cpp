@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
 #include "exchange/dispatch.h"
@@ -29,7 +30,8 @@ void RefreshFileLists(const GeneralParameters& parameters, PollingState& polling
 
 // Takes one request through its states: .Xml -> .Tmp -> answer saved, .Tmp
 // deleted. Returns false when the file could not be taken this time.
-bool ServeRequest(Context& context, const std::string& name, pugi::xml_document& document) {
+bool ServeRequest(Context& context, DispatchFunction dispatch, const std::string& name,
+                  pugi::xml_document& document) {
   const GeneralParameters& parameters = context.parameters;
   PollingState& polling = context.polling;
   polling.Status = "Executando...";
@@ -56,7 +58,7 @@ bool ServeRequest(Context& context, const std::string& name, pugi::xml_document&
   }
   bool answered = false;
   try {
-    answered = Dispatch(context, polling.CurrentCode, document);
+    answered = dispatch(context, polling.CurrentCode, document);
   } catch (const std::exception& e) {
     // Handlers trap their own failures; one that slips through must not end
     // the service. The document is answered as it stands.
@@ -66,6 +68,8 @@ bool ServeRequest(Context& context, const std::string& name, pugi::xml_document&
     answered = true;
     context.op.LogEvent("Falha no tratamento de " + name);
   }
+  // A transaction left open would block every later request.
+  if (context.db.InTransaction()) context.db.RollbackTransaction();
   if (!answered) return true;  // unknown code: stays .Tmp
 
   if (!SaveAnswerDocument(document, InFolder(parameters.AnswerFolder, name))) {
@@ -77,7 +81,8 @@ bool ServeRequest(Context& context, const std::string& name, pugi::xml_document&
 
 }  // namespace
 
-void PollingCycle(Context& context) {
+void PollingCycle(Context& context, DispatchFunction dispatch) {
+  if (dispatch == nullptr) dispatch = &Dispatch;
   PollingState& polling = context.polling;
   polling.Status = "Parado";
   RefreshFileLists(context.parameters, polling);
@@ -92,7 +97,7 @@ void PollingCycle(Context& context) {
     bool served_any = false;
     for (const std::string& name : ListFiles(context.parameters.RequestFolder, "Xml")) {
       if (skipped.count(name) != 0) continue;
-      if (ServeRequest(context, name, document)) {
+      if (ServeRequest(context, dispatch, name, document)) {
         served_any = true;
       } else {
         skipped.insert(name);

@@ -181,6 +181,32 @@ TEST_F(PollingTest, TimerDoesNothingWhileACycleRuns) {
   EXPECT_TRUE(RequestFolderFiles().empty());
 }
 
+// A handler that opens a transaction, edits the document and then fails
+// without trapping its failure.
+bool EscapingHandler(Context& context, std::string_view, pugi::xml_document& request) {
+  context.db.BeginTransaction();
+  context.db.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1)");
+  request.child("local").attribute("status").set_value("?");
+  throw DatabaseError("falha inesperada");
+}
+
+TEST_F(PollingTest, FailureEscapingAHandlerIsLoggedAnsweredAndRolledBack) {
+  WriteFile(requests() / "STM1.Xml", StmRequest("1"));
+  PollingCycle(context, &EscapingHandler);
+  EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM1.Xml"});
+  EXPECT_EQ(StatusOf("STM1.Xml"), "?");
+  EXPECT_TRUE(RequestFolderFiles().empty());
+  ASSERT_EQ(db.op.events.size(), 1u);
+  EXPECT_NE(db.op.events[0].find("STM1.Xml"), std::string::npos);
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "0");
+
+  // The next request is served normally.
+  WriteFile(requests() / "STM2.Xml", StmRequest("1"));
+  PollingCycle(context);
+  EXPECT_EQ(StatusOf("STM2.Xml"), "E");
+}
+
 TEST_F(PollingTest, StatusIsNotAnsweredInComandaMode) {
   parameters.ComandaMode = "S";
   WriteFile(requests() / "STM0008.Xml", StmRequest("1"));
