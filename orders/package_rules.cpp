@@ -133,7 +133,8 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
   const std::optional<long long> end2 = Bound(rule.Field("hr_fim_pac2"));
   const long long package_key = rule.Field("cd_det_inf").Int();
   const std::string counting = rule.Field("ic_dia_pac").Text();
-  const double included = rule.Field("qt_inc_pac").Real();
+  // Read as a number only when the limit is worked out.
+  const Value included_quantity = rule.Field("qt_inc_pac");
   rule.Close();
 
   // 4. Time window.
@@ -170,6 +171,7 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
   consumed_rs.Close();
 
   // 6. The limit: fixed per stay, or per person at the package place.
+  const double included = included_quantity.Real();
   double limit = included;
   if (counting != "PF") {
     db.SqlClear();

@@ -121,7 +121,8 @@ class TableOrder {
   std::string SaleList() const;
 
  private:
-  void ReadHeader(const pugi::xml_document& request);
+  void ReadHeader();
+  void ReadStamp(const pugi::xml_document& request);
   void FindPlace();
   bool StampAlreadyApplied() const;
   void WriteItem(const pugi::xml_node& item);
@@ -151,7 +152,7 @@ class TableOrder {
   std::int16_t id_seq_ = 0;
 };
 
-void TableOrder::ReadHeader(const pugi::xml_document& request) {
+void TableOrder::ReadHeader() {
   Attribute(pedido_, "tipo");  // read, no effect
   mesa_ = Attribute(pedido_, "mesa");
   const std::string operador = Attribute(pedido_, "operador");
@@ -161,6 +162,11 @@ void TableOrder::ReadHeader(const pugi::xml_document& request) {
   pessoas_ = ParseLeadingInteger(Attribute(pedido_, "pessoas")).value_or(0);
   if (pessoas_ > std::numeric_limits<std::int16_t>::max()) throw RequestFailure("pessoas fora do limite");
   Attribute(pedido_, "mensagem");
+}
+
+// The stamp is read once the place is known: an unknown table is refused by
+// its message whatever its header holds.
+void TableOrder::ReadStamp(const pugi::xml_document& request) {
   if (const pugi::xml_node header = request.select_node("//header").node()) {
     stamp_ = Attribute(header, "datahora");
   }
@@ -191,8 +197,9 @@ bool TableOrder::StampAlreadyApplied() const {
 }
 
 void TableOrder::Apply(const pugi::xml_document& request) {
-  ReadHeader(request);
+  ReadHeader();
   FindPlace();
+  ReadStamp(request);
   if (StampAlreadyApplied()) throw AlreadyApplied{};
 
   if (!db_.BeginTransaction()) throw RequestFailure("transação não iniciada");
@@ -384,11 +391,9 @@ std::int16_t TableOrder::WriteLine(const Line& line) {
 
 void TableOrder::LinkSalesToPlace() {
   for (const OrderGroup& group : groups_) {
-    try {
-      RecalculateSaleTotals(db_, c_.clock, group.sale, operador_);
-    } catch (const DatabaseError&) {
-      throw Refusal{kTotalsNotWritten};
-    }
+    // A database failure or an overflow of the totals is a failure of the
+    // request (answered unchanged), not a refusal.
+    if (!RecalculateSaleTotals(db_, c_.clock, group.sale, operador_)) throw Refusal{kTotalsNotWritten};
     db_.SqlClear();
     db_.SqlAppend("select ");
     db_.SqlAppend("   lv.id_loc");

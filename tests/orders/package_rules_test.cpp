@@ -135,6 +135,11 @@ TEST_F(PackageTest, MissingProductOrNumbersAreErrors) {
   db.Exec("UPDATE pacote SET ic_dia_pac = 'DP'");
   db.Exec("UPDATE local SET qt_loc_ocu = NULL WHERE id_loc = 101");
   EXPECT_THROW(Covered(), DatabaseError);
+  // An allowance without a quantity only matters inside the package's windows.
+  db.Exec("UPDATE pacote SET qt_inc_pac = NULL, ic_dia_pac = 'PF'");
+  EXPECT_THROW(Covered(), DatabaseError);
+  SetClock(12, 0);
+  EXPECT_FALSE(Covered());
 }
 
 }  // namespace

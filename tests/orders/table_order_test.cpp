@@ -178,6 +178,27 @@ TEST_F(TableOrderTest, FinishedOrLockedSaleOfTheTableRefusesTheOrder) {
   EXPECT_EQ(Count("item_venda_direta"), "0");
 }
 
+TEST_F(TableOrderTest, UnknownTableIsRefusedBeforeItsStampIsRead) {
+  const std::string request =
+      "<pda><header/><pedido tipo=\"P\" mesa=\"77\" operador=\"10\" pessoas=\"3\" mensagem=\"\">" +
+      Item(1, "101", "1", "50") + "</pedido></pda>";
+  const std::string answer = Order(request);
+  EXPECT_EQ(Message(answer), "Erro no Pedido.\\nLocal não encontrado.");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
+}
+
+TEST_F(TableOrderTest, TotalsOverflowEndsTheRequestUnchanged) {
+  db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (5, 'O');"
+          "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 5, 1);"
+          "insert into item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd, pr_un_it_atd, vl_dsc) "
+          "values (5, 1, 1, 10, 1e308, 0)");
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Count("item_venda_direta"), "1");
+  EXPECT_EQ(Count("LOG_DONE"), "0");
+  EXPECT_FALSE(db.session.InTransaction());
+}
+
 TEST_F(TableOrderTest, TextWhereANumberIsReadChangesNothing) {
   for (const std::string& request :
        {Pedido(Item(1, "101", "1", "50")).replace(Pedido("").find("operador=\"10\""), 13, "operador=\"1 or 1=1\""),
