@@ -1,5 +1,6 @@
 #include "orders/table_order.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -231,14 +232,18 @@ void TableOrder::WriteItem(const pugi::xml_node& item) {
       current_sale_ = sale;
       RefuseFinishedOrLockedSales();
     }
-    const OrderGroup group{current_sale_, position, associated_place, account_type};
-    groups_.push_back(group);
+    // A sale is totalled, linked, logged and printed once, however many
+    // groups of the request add to it.
+    const bool listed = std::any_of(groups_.begin(), groups_.end(),
+                                    [this](const OrderGroup& group) { return group.sale == current_sale_; });
+    if (!listed) groups_.push_back(OrderGroup{current_sale_, position, associated_place, account_type});
     if (new_sale) {
-      if (group.associated_place != 0 &&
-          !LoadPlaceCustomer(db_, c_.op, c_.customer, group.associated_place)) {
+      if (associated_place != 0 && !LoadPlaceCustomer(db_, c_.op, c_.customer, associated_place)) {
         throw Refusal{""};
       }
-      if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(c_.customer, current_sale_, operador_))) throw Refusal{kSaleNotWritten};
+      if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(c_.customer, current_sale_, operador_))) {
+        throw Refusal{kSaleNotWritten};
+      }
     }
   }
 
@@ -278,6 +283,11 @@ void TableOrder::WriteItem(const pugi::xml_node& item) {
 
 std::int32_t TableOrder::SaleOfPosition(std::int32_t position) {
   if (new_sale_per_order_) return 0;
+  // A position met again further down the same request goes on with the sale
+  // it was given there: its link to the table is written only at the end.
+  for (const OrderGroup& group : groups_) {
+    if (group.position == position) return group.sale;
+  }
   db_.SqlClear();
   db_.SqlAppend("Select ");
   db_.SqlAppend("   lv.nr_orc_loc");

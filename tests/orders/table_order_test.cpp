@@ -137,6 +137,17 @@ TEST_F(TableOrderTest, NextOrderOfAPositionAddsToItsOpenSale) {
   EXPECT_EQ(Count("LOG_DONE"), "3");
 }
 
+TEST_F(TableOrderTest, PositionMetAgainLaterInTheRequestKeepsItsSale) {
+  const std::string answer =
+      Order(Pedido(Item(1, "101", "1", "50") + Item(2, "102", "1", "40") + Item(1, "201", "1", "9")));
+  EXPECT_EQ(Message(answer), "");
+  EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || '.' || id_seq, ' ') from item_venda_direta"),
+            "1.1 1.2 2.1");
+  EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || '@' || nr_pos_com, ' ') from local_vnd"), "1@1 2@2");
+  EXPECT_EQ(db.Scalar("select group_concat(dc_cpl_cmd, ',') from LOG_DONE"), "1,2");
+  EXPECT_EQ(db.Scalar("select vl_tot_ite = 59 from venda_direta where nr_orc_loc = 1"), "1");
+}
+
 TEST_F(TableOrderTest, PositionMovedByTheBackOfficeEndsTheRequestUnchanged) {
   db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (70, 'O'), (71, 'O');"
           "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 70, 1), (1, 71, 1)");
