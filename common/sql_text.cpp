@@ -41,6 +41,11 @@ std::string ReplaceQuotes(std::string_view value) {
     } else if (value.substr(i, 3) == "\xE2\x80\x98" || value.substr(i, 3) == "\xE2\x80\x99") {
       out += kAcute;  // left and right single quotation marks
       i += 2;
+    } else if (value.substr(i, 2) == "\xC2\x91" || value.substr(i, 2) == "\xC2\x92") {
+      // The same marks as bytes 145 and 146 of a Windows text that came in
+      // declared as ISO-8859-1.
+      out += kAcute;
+      i += 1;
     } else {
       out += c;
     }

@@ -15,10 +15,10 @@ constexpr unsigned kParseOptions =
 pugi::xml_encoding DeclaredEncoding(const pugi::xml_document& document) {
   for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
     if (node.type() != pugi::node_declaration) continue;
+    // Exactly the names for which loading decoded the file as ISO-8859-1;
+    // any other was read as UTF-8 and goes back out the same way.
     const std::string name = UpperCase(node.attribute("encoding").value());
-    if (name == "ISO-8859-1" || name == "LATIN1" || name == "ISO8859-1" || name == "LATIN-1") {
-      return pugi::encoding_latin1;
-    }
+    if (name == "ISO-8859-1" || name == "LATIN1") return pugi::encoding_latin1;
     return pugi::encoding_utf8;
   }
   return pugi::encoding_utf8;

@@ -27,7 +27,10 @@ std::string InstanceLock::LockFilePath(const std::string& system_folder) {
   }
   char name[64];
   std::snprintf(name, sizeof name, "orbapda-%016llx.lock", static_cast<unsigned long long>(hash));
-  return (std::filesystem::temp_directory_path() / name).string();
+  // A TMPDIR that names no folder must not end the start-up with an exception.
+  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+  if (ec) folder = "/tmp";
+  return (folder / name).string();
 }
 
 InstanceLock::Result InstanceLock::Acquire(const std::string& system_folder) {

@@ -26,6 +26,8 @@ TEST(SqlEscape, NoQuoteOfAnyKindSurvives) {
   EXPECT_EQ(escaped.find('\''), std::string::npos);
   EXPECT_EQ(escaped.find('"'), std::string::npos);
   EXPECT_EQ(escaped, "A´B´C´D´E´ OR ´1´=´1");
+  // Bytes 145 and 146 of a Windows text read as ISO-8859-1.
+  EXPECT_EQ(SqlEscapeValue("o\xC2\x92" "brien \xC2\x91x"), "O´BRIEN ´X");
 }
 
 TEST(ReplaceQuotes, KeepsCaseAndOtherCharacters) {

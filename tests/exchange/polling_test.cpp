@@ -171,6 +171,18 @@ TEST_F(PollingTest, Utf8AndUndeclaredRequestsKeepTheirForm) {
             "<local mesa=\"ação\" status=\"X\" mensagem=\"Erro na leitura\"/>");
 }
 
+TEST_F(PollingTest, RequestInAnEncodingNotDecodedOnLoadKeepsItsBytes) {
+  // A declaration that the loader does not take for ISO-8859-1 is read as
+  // UTF-8; the answer must not be re-encoded as if it had been decoded.
+  const std::string request = "<?xml version=\"1.0\" encoding=\"LATIN-1\"?><local mesa=\"a\xE7\xE3o\" status=\"\" "
+                              "mensagem=\"\"/>";
+  WriteFile(requests() / "STM0011.Xml", request);
+  PollingCycle(context);
+  const std::string answer = ReadFile(answers() / "STM0011.Xml");
+  EXPECT_NE(answer.find("mesa=\"a\xE7\xE3o\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("status=\"X\""), std::string::npos) << answer;
+}
+
 TEST_F(PollingTest, TimerDoesNothingWhileACycleRuns) {
   WriteFile(requests() / "STM0007.Xml", StmRequest("1"));
   polling.Busy = true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "host/command_line.h"
@@ -182,6 +183,29 @@ TEST(Startup, UnreadableParametersStopWithAReport) {
   EXPECT_FALSE(service->Start(inst.system().string()));
   ASSERT_EQ(inst.op.messages.size(), 1u);
   EXPECT_EQ(inst.op.messages[0].title, "Erro no ORBAPDA     ");
+}
+
+TEST(Startup, TemporaryFolderThatDoesNotExistStillGuardsTheSingleInstance) {
+  Installation inst;
+  inst.CreateDatabase();
+  const char* saved = std::getenv("TMPDIR");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  setenv("TMPDIR", (inst.base() / "no-such-folder").c_str(), 1);
+  auto first = inst.MakeService();
+  auto second = inst.MakeService();
+  bool first_started = false;
+  bool second_started = true;
+  EXPECT_NO_THROW(first_started = first->Start(inst.system().string()));
+  EXPECT_NO_THROW(second_started = second->Start(inst.system().string()));
+  if (saved != nullptr) {
+    setenv("TMPDIR", saved_value.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_TRUE(first_started);
+  EXPECT_FALSE(second_started);
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_EQ(inst.op.messages[0].text, "OrbaPDA já está sendo executado.     ");
 }
 
 TEST(CommandLine, OptionsEnvironmentAndErrors) {
