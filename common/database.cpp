@@ -261,6 +261,7 @@ bool DatabaseSession::BeginTransaction() {
     // IMMEDIATE takes the write lock now, so a busy back office is waited for
     // here and not halfway through an order.
     ExecuteSql("BEGIN IMMEDIATE");
+    begun_ = true;
     return true;
   } catch (const DatabaseError& e) {
     ReportError(op_, this, e.what());
@@ -274,15 +275,25 @@ void DatabaseSession::RollbackTransaction() { Finish("ROLLBACK"); }
 
 void DatabaseSession::Finish(const char* statement) {
   if (!in_transaction_) return;
-  // A begin that failed left no transaction open: there is nothing to finish,
-  // and reporting "no transaction is active" would only hide the real error.
   if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) {
+    // The database itself undid an open transaction (disk full, I/O error):
+    // a commit must not pass for done. The flag stays set, as after any
+    // failed commit, and the caller's rollback clears it.
+    if (begun_ && std::string_view(statement) == "COMMIT") {
+      begun_ = false;
+      ReportError(op_, this, "A transação foi desfeita pelo banco de dados e não pôde ser confirmada.");
+      return;
+    }
+    // A begin that failed left nothing to finish, and reporting "no
+    // transaction is active" would only hide the real error.
     in_transaction_ = false;
+    begun_ = false;
     return;
   }
   try {
     ExecuteSql(statement);
     in_transaction_ = false;
+    begun_ = false;
   } catch (const DatabaseError& e) {
     ReportError(op_, this, e.what());
   }

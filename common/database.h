@@ -118,6 +118,7 @@ class DatabaseSession {
   sqlite3* db_ = nullptr;
   std::vector<std::string> buffer_{std::string()};
   bool in_transaction_ = false;
+  bool begun_ = false;  // the last begin opened a transaction
   std::string provider_error_;
 };
 

@@ -27,9 +27,14 @@ std::string InstanceLock::LockFilePath(const std::string& system_folder) {
   }
   char name[64];
   std::snprintf(name, sizeof name, "orbapda-%016llx.lock", static_cast<unsigned long long>(hash));
+  // /run/lock is the same for every process of the machine, also for a unit
+  // with a private /tmp; the temporary folder serves where it is not writable.
   // A TMPDIR that names no folder must not end the start-up with an exception.
-  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-  if (ec) folder = "/tmp";
+  std::filesystem::path folder = "/run/lock";
+  if (access(folder.c_str(), W_OK) != 0) {
+    folder = std::filesystem::temp_directory_path(ec);
+    if (ec) folder = "/tmp";
+  }
   return (folder / name).string();
 }
 

@@ -125,6 +125,20 @@ TEST(Transactions, FailedBeginIsReportedAndLeavesTheFlagSet) {
   EXPECT_EQ(op.messages.size(), 1u);
 }
 
+TEST(Transactions, CommitOfATransactionTheDatabaseUndidIsAFailure) {
+  TestDatabase db;
+  ASSERT_TRUE(db.session.BeginTransaction());
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (7)");
+  db.session.ExecuteSql("ROLLBACK");  // what the engine does itself on a full disk
+  db.session.CommitTransaction();
+  EXPECT_TRUE(db.session.InTransaction());
+  ASSERT_EQ(db.op.messages.size(), 1u);
+  EXPECT_EQ(db.op.messages[0].title, "Erro no ORBAPDA     ");
+  db.session.RollbackTransaction();
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_EQ(db.op.messages.size(), 1u);
+}
+
 TEST(Transactions, BusyDatabaseMakesBeginFailAfterTheWait) {
   TestDatabase db;
   sqlite3_busy_timeout(db.session.Handle(), 50);
