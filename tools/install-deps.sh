@@ -3,7 +3,7 @@
 # only those that are missing. Needs root (or sudo) when something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libsqlite3-dev sqlite3 libpugixml-dev libcups2-dev
+packages=(cmake ninja-build g++ libsqlite3-dev sqlite3 libpugixml-dev libcups2-dev cups-daemon
           qt6-base-dev libgtest-dev libgmock-dev googletest)
 missing=()
 for p in "${packages[@]}"; do
