@@ -125,7 +125,7 @@ class PemFixture : public ::testing::Test {
     installation_.reset();
   }
   void SetUp() override {
-    if (!service_ || !service_->Running()) GTEST_SKIP() << "service not running";
+    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
   }
 
   Installation& inst() { return *installation_; }
