@@ -66,15 +66,23 @@ std::string DataHoraFileKey(std::string_view table) {
   return key;
 }
 
+namespace {
+
+// The table's file without its extension (".xml", or ".tmp" while written).
+std::string DataHoraFileStem(const GeneralParameters& parameters, std::string_view table) {
+  return parameters.FixedFolder() + "/DataHora_" + DataHoraFileKey(table);
+}
+
+}  // namespace
+
 std::string DataHoraFilePath(const GeneralParameters& parameters, std::string_view table) {
-  return parameters.FixedFolder() + "/DataHora_" + DataHoraFileKey(table) + ".xml";
+  return DataHoraFileStem(parameters, table) + ".xml";
 }
 
 bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::string_view table,
                        std::string_view stamp) {
-  const std::string stem = parameters.FixedFolder() + "/DataHora_" + DataHoraFileKey(table);
-  const std::string temporary = stem + ".tmp";
-  const std::string final_name = stem + ".xml";
+  const std::string temporary = DataHoraFileStem(parameters, table) + ".tmp";
+  const std::string final_name = DataHoraFilePath(parameters, table);
 
   const std::string content = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n"
                               "<Data_Hora>\r\n"

@@ -120,6 +120,8 @@ class TableOrder {
   // AlreadyApplied, RequestFailure or DatabaseError.
   void Apply(const pugi::xml_document& request);
   std::string SaleList() const;
+  // Records the request's stamp for the table, once the order is committed.
+  void RecordStamp() const;
 
  private:
   void ReadHeader();
@@ -457,6 +459,10 @@ void TableOrder::CheckPositions() {
   }
 }
 
+void TableOrder::RecordStamp() const {
+  if (!stamp_.empty()) WriteDataHoraFile(c_.parameters, c_.op, mesa_, stamp_);
+}
+
 std::string TableOrder::SaleList() const {
   std::string list;
   for (const OrderGroup& group : groups_) {
@@ -495,9 +501,7 @@ void HandleTableOrder(Context& context, pugi::xml_document& request) {
   }
 
   // Committed: from here on the order is stored whatever happens.
-  const std::string mesa = pedido.attribute("mesa").value();
-  const std::string stamp = request.select_node("//header").node().attribute("datahora").value();
-  if (!stamp.empty()) WriteDataHoraFile(context.parameters, context.op, mesa, stamp);
+  order.RecordStamp();
   RemoveItems(request);
   if (!RouteOrderPrinting(context, order.SaleList())) {
     pedido.attribute("mensagem").set_value(kNotPrinted);
