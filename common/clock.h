@@ -24,14 +24,5 @@ class SystemClock final : public Clock {
   LocalTime Now() const override;
 };
 
-class FixedClock final : public Clock {
- public:
-  explicit FixedClock(LocalTime now) : now_(now) {}
-  LocalTime Now() const override { return now_; }
-  void Set(LocalTime now) { now_ = now; }
-
- private:
-  LocalTime now_;
-};
 
 }  // namespace orba

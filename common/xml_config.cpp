@@ -32,12 +32,8 @@ std::string ReadXmlAttribute(const pugi::xml_node& element, int child, std::stri
 }
 
 std::string SystemDirectory(std::string_view option_value) {
-  std::string folder(option_value);
-  if (folder.empty()) {
-    const char* env = std::getenv("ORBA_SYSTEM_DIR");
-    folder = (env != nullptr && *env != '\0') ? env : "/etc/orba/";
-  }
-  folder = TrimSpaces(folder);
+  std::string folder = TrimSpaces(option_value);
+  if (folder.empty()) folder = "/etc/orba/";
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
 }

@@ -13,8 +13,8 @@ namespace orba {
 std::string ReadXmlAttribute(const pugi::xml_node& element, int child, std::string_view name,
                              std::string_view fallback);
 
-// The folder of ORBA.INI, with a trailing '/': --system-dir, else
-// ORBA_SYSTEM_DIR, else /etc/orba/.
+// The folder of ORBA.INI, with a trailing '/': the folder the host was given
+// (option or environment), else /etc/orba/.
 std::string SystemDirectory(std::string_view option_value = {});
 
 }  // namespace orba

@@ -8,7 +8,6 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
-#include "exchange/dispatch.h"
 #include "exchange/folders.h"
 #include "exchange/polling_state.h"
 #include "exchange/request_document.h"
@@ -82,7 +81,6 @@ bool ServeRequest(Context& context, DispatchFunction dispatch, const std::string
 }  // namespace
 
 void PollingCycle(Context& context, DispatchFunction dispatch) {
-  if (dispatch == nullptr) dispatch = &Dispatch;
   PollingState& polling = context.polling;
   polling.Status = "Parado";
   RefreshFileLists(context.parameters, polling);
@@ -108,11 +106,11 @@ void PollingCycle(Context& context, DispatchFunction dispatch) {
   RefreshFileLists(context.parameters, polling);
 }
 
-void OnPollingTimer(Context& context) {
+void OnPollingTimer(Context& context, DispatchFunction dispatch) {
   PollingState& polling = context.polling;
   if (polling.Busy) return;
   polling.Busy = true;
-  PollingCycle(context);
+  PollingCycle(context, dispatch);
   polling.Busy = false;
   polling.Status = "Parado";
 }

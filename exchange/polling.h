@@ -14,10 +14,10 @@ using DispatchFunction = bool (*)(Context&, std::string_view code, pugi::xml_doc
 
 // One polling cycle: answers every request waiting in the request folder,
 // including those that arrive while the cycle runs, one file at a time.
-// `dispatch` is the transaction dispatch; tests may put another in its place.
-void PollingCycle(Context& context, DispatchFunction dispatch = nullptr);
+// `dispatch` runs the transaction of a request (the host's route table).
+void PollingCycle(Context& context, DispatchFunction dispatch);
 
 // The Timer1 event: runs a cycle unless one is already running.
-void OnPollingTimer(Context& context);
+void OnPollingTimer(Context& context, DispatchFunction dispatch);
 
 }  // namespace orba

@@ -50,6 +50,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   if (line.system_dir.empty()) line.system_dir = Environment("ORBA_SYSTEM_DIR");
   if (line.printer_spool.empty()) line.printer_spool = Environment("ORBA_PRINTER_SPOOL");
+  line.cups_format = Environment("ORBA_CUPS_FORMAT");
+  line.cups_code_page = Environment("ORBA_CUPS_CODEPAGE");
   return line;
 }
 

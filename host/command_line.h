@@ -10,6 +10,8 @@ struct CommandLine {
   bool version = false;
   std::string system_dir;     // --system-dir, else ORBA_SYSTEM_DIR
   std::string printer_spool;  // --printer-spool, else ORBA_PRINTER_SPOOL
+  std::string cups_format;    // ORBA_CUPS_FORMAT
+  std::string cups_code_page; // ORBA_CUPS_CODEPAGE
   std::string error;          // set when the arguments cannot be understood
 };
 

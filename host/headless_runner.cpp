@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "exchange/polling.h"
+#include "host/routes.h"
 #include "host/service.h"
 
 namespace orba {
@@ -45,7 +46,7 @@ int RunHeadless(Service& service) {
 
   QTimer timer1;
   timer1.setInterval(100);
-  QObject::connect(&timer1, &QTimer::timeout, [&service]() { OnPollingTimer(service.context()); });
+  QObject::connect(&timer1, &QTimer::timeout, [&service]() { OnPollingTimer(service.context(), &Dispatch); });
   timer1.start();
 
   return QCoreApplication::exec();

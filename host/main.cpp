@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
 
   orba::HeadlessOperator op;
   orba::SystemClock clock;
-  orba::Service service(op, orba::MakePrinterSystem(line.printer_spool), clock);
+  orba::Service service(op, orba::MakePrinterSystem(line.printer_spool, {line.cups_format, line.cups_code_page}), clock);
   service.parameters().DecimalSeparator = decimal_separator;
   if (!service.Start(line.system_dir)) return 1;
   return orba::RunHeadless(service);

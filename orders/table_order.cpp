@@ -13,7 +13,7 @@
 #include "common/general_parameters.h"
 #include "common/sql_text.h"
 #include "common/text.h"
-#include "exchange/datahora.h"
+#include "orders/datahora.h"
 #include "orders/customer.h"
 #include "orders/package_rules.h"
 #include "orders/sale.h"

@@ -2,7 +2,6 @@
 
 #include <cups/cups.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 #include "common/text.h"
@@ -10,11 +9,6 @@
 namespace orba {
 
 namespace {
-
-std::string Setting(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return (value != nullptr && *value != '\0') ? value : fallback;
-}
 
 // CP860 (Portuguese DOS) codes of the Latin-1 letters that Portuguese uses;
 // other characters outside ASCII print as '?'.
@@ -39,9 +33,9 @@ char ToCp860(char32_t c) {
 
 }  // namespace
 
-CupsPrinterSystem::CupsPrinterSystem()
-    : format_(Setting("ORBA_CUPS_FORMAT", CUPS_FORMAT_TEXT)),
-      code_page_(UpperCase(Setting("ORBA_CUPS_CODEPAGE", "UTF-8"))) {}
+CupsPrinterSystem::CupsPrinterSystem(CupsSettings settings)
+    : format_(settings.format.empty() ? std::string(CUPS_FORMAT_TEXT) : std::move(settings.format)),
+      code_page_(settings.code_page.empty() ? std::string("UTF-8") : UpperCase(settings.code_page)) {}
 
 std::vector<std::string> CupsPrinterSystem::InstalledPrinters() {
   cups_dest_t* dests = nullptr;

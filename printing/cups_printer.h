@@ -8,15 +8,18 @@
 
 namespace orba {
 
-// The CUPS destinations as printers; each ended document is one job. The job
-// format and the code page are settings because receipt printers usually sit
-// on raw queues that need their own code page:
-//   ORBA_CUPS_FORMAT   document format, default "text/plain"
-//   ORBA_CUPS_CODEPAGE "UTF-8" (default), "ISO-8859-1", "CP1252" or "CP860"
-// A printer that is offline keeps the job queued in CUPS.
+// How documents are handed to CUPS. Receipt printers usually sit on raw
+// queues that need their own code page, hence settings rather than guesses.
+struct CupsSettings {
+  std::string format = "text/plain";  // document format of each job
+  std::string code_page = "UTF-8";    // "UTF-8", "ISO-8859-1", "CP1252" or "CP860"
+};
+
+// The CUPS destinations as printers; each ended document is one job. A
+// printer that is offline keeps the job queued in CUPS.
 class CupsPrinterSystem final : public PrinterSystem {
  public:
-  CupsPrinterSystem();
+  explicit CupsPrinterSystem(CupsSettings settings = {});
 
   std::vector<std::string> InstalledPrinters() override;
   std::string CurrentPrinter() override;

@@ -5,9 +5,9 @@
 
 namespace orba {
 
-std::unique_ptr<PrinterSystem> MakePrinterSystem(const std::string& spool_folder) {
+std::unique_ptr<PrinterSystem> MakePrinterSystem(const std::string& spool_folder, const CupsSettings& cups) {
   if (!spool_folder.empty()) return std::make_unique<SpoolPrinterSystem>(spool_folder);
-  return std::make_unique<CupsPrinterSystem>();
+  return std::make_unique<CupsPrinterSystem>(cups);
 }
 
 }  // namespace orba

@@ -231,7 +231,12 @@ void PrintUsage(std::FILE* to) {
 
 // The base folder named by ORBA.INI (attribute SR of the first child of RO).
 bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, std::string& error) {
-  const std::string path = orba::SystemDirectory(system_dir) + "ORBA.INI";
+  std::string folder = system_dir;
+  if (folder.empty()) {
+    const char* env = std::getenv("ORBA_SYSTEM_DIR");
+    if (env != nullptr) folder = env;
+  }
+  const std::string path = orba::SystemDirectory(folder) + "ORBA.INI";
   pugi::xml_document configuration;
   if (!configuration.load_file(path.c_str())) {
     error = "não foi possível ler " + path;

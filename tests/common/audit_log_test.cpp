@@ -4,11 +4,13 @@
 
 #include <regex>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
+
+using test::FixedClock;
 
 using test::TestDatabase;
 

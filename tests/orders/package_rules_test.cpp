@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "support/test_database.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/general_parameters.h"
 #include "orders/sale.h"
 #include "support/test_database.h"

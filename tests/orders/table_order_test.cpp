@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/general_parameters.h"
-#include "exchange/datahora.h"
+#include "orders/datahora.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "support/recording_printer.h"
@@ -18,6 +18,8 @@
 
 namespace orba {
 namespace {
+
+using test::FixedClock;
 
 using test::RecordingPrinter;
 using test::TempFolder;

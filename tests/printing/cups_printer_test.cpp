@@ -256,8 +256,6 @@ class CupsPrinterTest : public ::testing::Test {
   // A user's default printer would otherwise beat the daemon's.
   ScopedEnv lpdest_{"LPDEST", nullptr};
   ScopedEnv printer_{"PRINTER", nullptr};
-  ScopedEnv code_page_{"ORBA_CUPS_CODEPAGE", nullptr};
-  ScopedEnv format_{"ORBA_CUPS_FORMAT", nullptr};
 };
 
 TEST_F(CupsPrinterTest, QueuesAreTheDestinationsAndTheDaemonsDefaultIsCurrent) {
@@ -300,8 +298,7 @@ TEST_F(CupsPrinterTest, CodePageSettingGivesThePrintersBytes) {
       {"cp860", "COZINHA", "A\x80\x8EO \x82\n?\n"},
   };
   for (const auto& c : cases) {
-    ScopedEnv code_page("ORBA_CUPS_CODEPAGE", c.code_page);
-    CupsPrinterSystem printers;
+    CupsPrinterSystem printers(CupsSettings{"", c.code_page});
     printers.MakeCurrent(c.printer);
     printers.PrintLine("AÇÃO é");
     printers.PrintLine("€");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/context.h"
 #include "common/general_parameters.h"
 #include "exchange/polling_state.h"

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/general_parameters.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
@@ -14,6 +14,8 @@
 
 namespace orba {
 namespace {
+
+using test::FixedClock;
 
 using test::TestDatabase;
 using test::TempFolder;

@@ -1,4 +1,4 @@
-#include "exchange/datahora.h"
+#include "orders/datahora.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "exchange/dispatch.h"
+#include "host/routes.h"
 
 #include <string>
 

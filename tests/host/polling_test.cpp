@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "common/clock.h"
+#include "support/fixed_clock.h"
 #include "common/general_parameters.h"
-#include "exchange/dispatch.h"
+#include "host/routes.h"
 #include "exchange/folders.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
@@ -17,6 +17,8 @@
 
 namespace orba {
 namespace {
+
+using test::FixedClock;
 
 namespace fs = std::filesystem;
 using test::ReadFile;
@@ -72,7 +74,7 @@ class PollingTest : public ::testing::Test {
 };
 
 TEST_F(PollingTest, EmptyFolderEndsAtOnce) {
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(polling.Status, "Parado");
   EXPECT_TRUE(polling.CurrentFile.empty());
   EXPECT_TRUE(AnswerFolderFiles().empty());
@@ -81,7 +83,7 @@ TEST_F(PollingTest, EmptyFolderEndsAtOnce) {
 
 TEST_F(PollingTest, RequestIsWorkedUnderTmpAndAnsweredUnderItsOwnName) {
   WriteFile(requests() / "stm0001.xml", StmRequest("1"));
-  OnPollingTimer(context);
+  OnPollingTimer(context, &Dispatch);
   EXPECT_EQ(polling.CurrentFile, "stm0001.xml");
   EXPECT_EQ(polling.CurrentTmpFile, "stm0001.Tmp");
   EXPECT_EQ(polling.CurrentStem, "stm0001");
@@ -97,11 +99,11 @@ TEST_F(PollingTest, RequestIsWorkedUnderTmpAndAnsweredUnderItsOwnName) {
 TEST_F(PollingTest, UnknownCodeStaysInWorkWithoutAnswer) {
   WriteFile(requests() / "XYZ01.Xml", StmRequest("1"));
   WriteFile(requests() / "AB.Xml", StmRequest("1"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
   EXPECT_TRUE(AnswerFolderFiles().empty());
   // Never taken again.
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
   EXPECT_TRUE(AnswerFolderFiles().empty());
 }
@@ -109,7 +111,7 @@ TEST_F(PollingTest, UnknownCodeStaysInWorkWithoutAnswer) {
 TEST_F(PollingTest, StaleAnswerOfTheSameNameIsReplaced) {
   WriteFile(answers() / "STM0002.Xml", "<local status=\"old\"/>");
   WriteFile(requests() / "STM0002.Xml", StmRequest("1"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(StatusOf("STM0002.Xml"), "E");
   EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0002.Xml"});
 }
@@ -119,7 +121,7 @@ TEST_F(PollingTest, ThreeRequestsAreAllAnsweredInOneCycle) {
   WriteFile(requests() / "STM2.XML", StmRequest("MESA AÇÃO"));
   WriteFile(requests() / "STM3.xml", StmRequest("404"));
   WriteFile(requests() / "notes.txt", "not a request");
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"notes.txt"});
   EXPECT_EQ(AnswerFolderFiles(), (std::vector<std::string>{"STM1.Xml", "STM2.XML", "STM3.xml"}));
   EXPECT_EQ(StatusOf("STM1.Xml"), "E");
@@ -128,7 +130,7 @@ TEST_F(PollingTest, ThreeRequestsAreAllAnsweredInOneCycle) {
 
 TEST_F(PollingTest, MalformedRequestIsAnsweredAndTheNextOneServed) {
   WriteFile(requests() / "STM0009.Xml", "<?xml version=\"1.0\"?><local mesa=\"1\" status=\"\"");
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_TRUE(RequestFolderFiles().empty());
   ASSERT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0009.Xml"});
   EXPECT_EQ(ReadFile(answers() / "STM0009.Xml"), "");
@@ -136,7 +138,7 @@ TEST_F(PollingTest, MalformedRequestIsAnsweredAndTheNextOneServed) {
   EXPECT_NE(db.op.events[0].find("STM0009.Xml"), std::string::npos) << db.op.events[0];
 
   WriteFile(requests() / "STM0010.Xml", StmRequest("1"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(StatusOf("STM0010.Xml"), "E");
   EXPECT_EQ(db.op.events.size(), 1u);
 }
@@ -146,7 +148,7 @@ TEST_F(PollingTest, Latin1RequestIsAnsweredInLatin1WithItsOwnDeclaration) {
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<local mesa=\"mesa a\xE7\xE3o\" status=\"\" "
             "mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>\r\n");
   WriteFile(requests() / "STM0004.Xml", StmRequest("Sal\xE3o"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
 
   const std::string found = ReadFile(answers() / "STM0003.Xml");
   EXPECT_EQ(found.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><local mesa=\"mesa a\xE7\xE3o\"", 0), 0u)
@@ -162,7 +164,7 @@ TEST_F(PollingTest, Utf8AndUndeclaredRequestsKeepTheirForm) {
   WriteFile(requests() / "STM0005.Xml",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
   WriteFile(requests() / "STM0006.Xml", "<local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   // (Without the other attributes the answer is the read error.)
   EXPECT_EQ(ReadFile(answers() / "STM0005.Xml"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"X\" "
@@ -177,7 +179,7 @@ TEST_F(PollingTest, RequestInAnEncodingNotDecodedOnLoadKeepsItsBytes) {
   const std::string request = "<?xml version=\"1.0\" encoding=\"LATIN-1\"?><local mesa=\"a\xE7\xE3o\" status=\"\" "
                               "mensagem=\"\"/>";
   WriteFile(requests() / "STM0011.Xml", request);
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   const std::string answer = ReadFile(answers() / "STM0011.Xml");
   EXPECT_NE(answer.find("mesa=\"a\xE7\xE3o\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("status=\"X\""), std::string::npos) << answer;
@@ -186,10 +188,10 @@ TEST_F(PollingTest, RequestInAnEncodingNotDecodedOnLoadKeepsItsBytes) {
 TEST_F(PollingTest, TimerDoesNothingWhileACycleRuns) {
   WriteFile(requests() / "STM0007.Xml", StmRequest("1"));
   polling.Busy = true;
-  OnPollingTimer(context);
+  OnPollingTimer(context, &Dispatch);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0007.Xml"});
   polling.Busy = false;
-  OnPollingTimer(context);
+  OnPollingTimer(context, &Dispatch);
   EXPECT_TRUE(RequestFolderFiles().empty());
 }
 
@@ -215,14 +217,14 @@ TEST_F(PollingTest, FailureEscapingAHandlerIsLoggedAnsweredAndRolledBack) {
 
   // The next request is served normally.
   WriteFile(requests() / "STM2.Xml", StmRequest("1"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(StatusOf("STM2.Xml"), "E");
 }
 
 TEST_F(PollingTest, StatusIsNotAnsweredInComandaMode) {
   parameters.ComandaMode = "S";
   WriteFile(requests() / "STM0008.Xml", StmRequest("1"));
-  PollingCycle(context);
+  PollingCycle(context, &Dispatch);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0008.Tmp"});
   EXPECT_TRUE(AnswerFolderFiles().empty());
 }
