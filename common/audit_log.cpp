@@ -10,15 +10,6 @@ namespace orba {
 
 namespace {
 
-// A query whose failure must reach the caller: a recordset that did not open
-// throws on its first use.
-void Query(DatabaseSession& session, Recordset& rs) {
-  if (session.OpenRecordset(session.SqlText(), rs)) {
-    throw DatabaseError(session.ProviderError().empty() ? std::string("Falha na consulta")
-                                                        : session.ProviderError());
-  }
-}
-
 // "yyyymmdd HH:MM", local time, 24-hour clock.
 std::string LogStamp(const Clock& clock) {
   const LocalTime now = clock.Now();
@@ -38,8 +29,7 @@ std::int32_t NextTransactionSequence(DatabaseSession& session) {
 
   session.SqlClear();
   session.SqlAppend("Select id_seq_tsa from parametro_geral");
-  Recordset rs;
-  Query(session, rs);
+  Recordset rs = session.Query(session.SqlText());
   const std::int32_t value = rs.Field(std::size_t{0}).Int32();
   rs.Close();
   return value;
@@ -48,8 +38,7 @@ std::int32_t NextTransactionSequence(DatabaseSession& session) {
 std::int32_t NextLogSequence(DatabaseSession& session) {
   session.SqlClear();
   session.SqlAppend("Select max(id_seq_log) from log_done");
-  Recordset rs;
-  Query(session, rs);
+  Recordset rs = session.Query(session.SqlText());
   long long highest = 0;
   if (!rs.Eof() && !rs.Field(std::size_t{0}).IsNull()) highest = rs.Field(std::size_t{0}).Int32();
   rs.Close();
@@ -65,8 +54,7 @@ void WriteCommandLog(DatabaseSession& session, const Clock& clock, std::string_v
     transaction = NextTransactionSequence(session);
     session.SqlClear();
     session.SqlAppend("Select 1 from LOG_DONE where id_seq_tsa = " + std::to_string(transaction));
-    Recordset probe;
-    Query(session, probe);
+    Recordset probe = session.Query(session.SqlText());
     const bool taken = !probe.Eof();
     probe.Close();
     if (!taken) break;

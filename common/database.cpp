@@ -240,11 +240,18 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   }
 }
 
+Recordset DatabaseSession::Query(const std::string& text) {
+  Recordset rs;
+  Run(text, &rs);
+  return rs;
+}
+
 bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
   try {
-    Run(text, &rs);
+    rs = Query(text);
     return false;
   } catch (const DatabaseError&) {
+    rs.Close();
     return true;
   }
 }

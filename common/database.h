@@ -87,8 +87,13 @@ class DatabaseSession {
   // by a carriage return.
   std::string SqlText() const;
 
-  // Returns true when the query failed; the recordset is then left as it was
-  // and nothing is shown.
+  // Runs a query and returns every row of it. A failure throws DatabaseError
+  // with the provider's text: a failed query can never be read as rows, nor
+  // as "no rows". This is how the program queries.
+  Recordset Query(const std::string& text);
+  // The same for callers that test the result: true when the query failed,
+  // and the recordset is then closed, so any use of it fails too. Nothing is
+  // shown.
   bool OpenRecordset(const std::string& text, Recordset& rs);
   // Runs one statement without result; throws DatabaseError on failure.
   void ExecuteSql(const std::string& text);

@@ -133,7 +133,7 @@ bool Service::ReadGeneralParameters() {
   session_.SqlAppend("FROM   PARAMETRO_GERAL");
   Recordset rs;
   try {
-    if (session_.OpenRecordset(session_.SqlText(), rs)) throw DatabaseError(session_.ProviderError());
+    rs = session_.Query(session_.SqlText());
     if (rs.Eof()) return Refuse(kParametersMissing, "ATENÇÃO");
     parameters_.id_etb_orba = rs.Field("ID_ETB_ORBA").Int32();
     parameters_.id_emp_orba = rs.Field("ID_EMP_ORBA").Int32();

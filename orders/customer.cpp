@@ -56,8 +56,7 @@ std::string ConsumerCustomerMissingText() {
 bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer) {
   db.SqlClear();
   db.SqlAppend("Select * from consumidor");
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) {
     op.ShowMessage(ConsumerCustomerMissingText(), kCustomerTitle, MessageIcon::Critical);
     ClearProfile(customer);
@@ -97,8 +96,7 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
   db.SqlAppend("      inner join municipio mun on end.id_mun = mun.id_mun ");
   db.SqlAppend(" where lv.id_loc =" + SqlNumber(static_cast<long long>(place)));
   db.SqlAppend(" LIMIT 1");
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) {
     op.ShowMessage(kPlaceCustomerNotFound, kPlaceCustomerTitle, MessageIcon::Information);
     ClearProfile(customer);
@@ -175,8 +173,7 @@ bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& cust
     // Only the first row is used.
     db.SqlAppend("LIMIT 1");
   }
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) {
     op.ShowMessage(kComandaCustomerNotFound, kCustomerTitle, MessageIcon::Critical);
     ClearProfile(customer);

@@ -59,8 +59,7 @@ std::optional<long long> ActivePackageService(DatabaseSession& db, std::int32_t 
   db.SqlAppend(" and lr.dt_hr_sai >= '" + stamp + "' ");
   db.SqlAppend(std::string(" and pa.ic_") + weekday + "_pac = 'S'");
   db.SqlAppend(" LIMIT 1");
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) return std::nullopt;
   return rs.Field("id_mat_pro").Int();
 }
@@ -77,16 +76,14 @@ bool HasAssociatedEnvironment(DatabaseSession& db, std::int32_t id_amb) {
   db.SqlAppend(",  ambiente_local        als");
   db.SqlAppend(" Where al.id_amb = " + Number(id_amb));
   db.SqlAppend(" and   al.id_amb = als.id_amb_ass");
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   return !rs.Eof();
 }
 
 long long ProductId(DatabaseSession& db, std::string_view code) {
   db.SqlClear();
   db.SqlAppend("Select id_mat_pro from produto where cd_pro = '" + SqlEscapeValue(code) + "'");
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) throw DatabaseError("Produto não encontrado: " + std::string(code));
   return rs.Field("id_mat_pro").Int();
 }
@@ -124,8 +121,7 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
   db.SqlAppend(" on p.cd_det_inf = pp.cd_det_inf");
   db.SqlAppend(" Where id_srv_hsp = " + Number(*service));
   db.SqlAppend(" and pp.id_mat_pro = " + Number(product));
-  Recordset rule;
-  db.OpenRecordset(db.SqlText(), rule);
+  Recordset rule = db.Query(db.SqlText());
   if (rule.Eof()) return false;
   const std::optional<long long> start1 = Bound(rule.Field("hr_ini_pac1"));
   const std::optional<long long> end1 = Bound(rule.Field("hr_fim_pac1"));
@@ -164,8 +160,7 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
     db.SqlAppend(std::string("     AND ") + kLineTime + " <= " + BoundText(end2) + ")");
   }
   db.SqlAppend("    )");
-  Recordset consumed_rs;
-  db.OpenRecordset(db.SqlText(), consumed_rs);
+  Recordset consumed_rs = db.Query(db.SqlText());
   const Value& sum = consumed_rs.Field("total_qtd");
   const long long consumed = sum.IsNull() ? 0 : sum.Int();
   consumed_rs.Close();
@@ -176,8 +171,7 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
   if (counting != "PF") {
     db.SqlClear();
     db.SqlAppend(" SELECT qt_loc_ocu FROM local where id_loc = " + place);
-    Recordset people;
-    db.OpenRecordset(db.SqlText(), people);
+    Recordset people = db.Query(db.SqlText());
     limit = people.Eof() ? 0 : included * people.Field("qt_loc_ocu").Real();
   }
 

@@ -90,8 +90,7 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
     db.SqlClear();
     db.SqlAppend("Select id_vnd_dir      ");
     db.SqlAppend("from   parametro_geral ");
-    Recordset rs;
-    db.OpenRecordset(db.SqlText(), rs);
+    Recordset rs = db.Query(db.SqlText());
     if (rs.Eof()) return false;
     const bool first = rs.Field("id_vnd_dir").IsNull();
     rs.Close();
@@ -112,7 +111,7 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
 
     db.SqlClear();
     db.SqlAppend("Select id_vnd_dir from parametro_geral");
-    db.OpenRecordset(db.SqlText(), rs);
+    rs = db.Query(db.SqlText());
     if (rs.Eof()) throw DatabaseError("parametro_geral sem registro");
     const std::int32_t taken = rs.Field("id_vnd_dir").Int32();
     rs.Close();
@@ -303,8 +302,7 @@ bool RecalculateSaleTotals(DatabaseSession& db, const Clock& clock, std::int32_t
   db.SqlAppend("from ");
   db.SqlAppend("   item_venda_direta    ivd");
   db.SqlAppend("Where ivd.nr_orc_loc = " + sale);
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   double items = 0;
   double discount = 0;
   for (; !rs.Eof(); rs.MoveNext()) {

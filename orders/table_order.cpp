@@ -184,8 +184,7 @@ void TableOrder::FindPlace() {
   db_.SqlAppend("from ");
   db_.SqlAppend("   local       l");
   db_.SqlAppend("where l.nm_loc = '" + SqlEscapeValue(mesa_) + "'");
-  Recordset rs;
-  db_.OpenRecordset(db_.SqlText(), rs);
+  Recordset rs = db_.Query(db_.SqlText());
   if (rs.Eof()) throw Refusal{kPlaceNotFound};
   id_loc_ = rs.Field("id_loc").Int32();
   id_amb_ = rs.Field("id_amb").IsNull() ? 0 : rs.Field("id_amb").Int32();
@@ -298,8 +297,7 @@ std::int32_t TableOrder::SaleOfPosition(std::int32_t position) {
   db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
   db_.SqlAppend("  and lv.nr_pos_com = " + Number(position));
   db_.SqlAppend(" Order By lv.nr_orc_loc Asc ");
-  Recordset rs;
-  db_.OpenRecordset(db_.SqlText(), rs);
+  Recordset rs = db_.Query(db_.SqlText());
   return rs.Eof() ? 0 : rs.Field("nr_orc_loc").Int32();
 }
 
@@ -313,14 +311,12 @@ void TableOrder::RefuseFinishedOrLockedSales() {
   db_.SqlAppend("where l.id_loc = " + Number(id_loc_));
   db_.SqlAppend("  and l.id_loc = lv.id_loc");
   db_.SqlAppend("order by lv.nr_orc_loc");
-  Recordset sales;
-  db_.OpenRecordset(db_.SqlText(), sales);
+  Recordset sales = db_.Query(db_.SqlText());
   for (; !sales.Eof(); sales.MoveNext()) {
     db_.SqlClear();
     db_.SqlAppend("Select ic_tip_ope, nm_comp_lock from venda_direta");
     db_.SqlAppend("where  nr_orc_loc = " + Number(sales.Field("nr_orc_loc").Int()));
-    Recordset sale;
-    db_.OpenRecordset(db_.SqlText(), sale);
+    Recordset sale = db_.Query(db_.SqlText());
     if (sale.Eof()) continue;
     if (sale.Field("ic_tip_ope").Text() == "V") throw Refusal{kSaleFinished};
     if (!sale.Field("nm_comp_lock").Text().empty()) throw Refusal{kSaleLocked};
@@ -334,8 +330,7 @@ std::int16_t TableOrder::LastLineOfSale(std::int32_t sale) {
   db_.SqlAppend("from ");
   db_.SqlAppend("   item_venda_direta    ivd");
   db_.SqlAppend("Where ivd.nr_orc_loc = " + Number(sale));
-  Recordset rs;
-  db_.OpenRecordset(db_.SqlText(), rs);
+  Recordset rs = db_.Query(db_.SqlText());
   if (rs.Eof() || rs.Field("id_seq_max").IsNull()) return 0;
   const long long last = rs.Field("id_seq_max").Int();
   if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
@@ -359,8 +354,7 @@ std::int16_t TableOrder::WriteLine(const Line& line) {
   db_.SqlAppend(",  aq_ipi");
   db_.SqlAppend("from   produto ");
   db_.SqlAppend("where cd_pro = '" + SqlEscapeValue(line.code) + "'");
-  Recordset product;
-  db_.OpenRecordset(db_.SqlText(), product);
+  Recordset product = db_.Query(db_.SqlText());
   // A code the back office does not know is refused by name: taking another
   // line's product instead would sell the wrong thing.
   if (product.Eof()) throw Refusal{UnknownProduct(line.code)};
@@ -413,8 +407,7 @@ void TableOrder::LinkSalesToPlace() {
     db_.SqlAppend("   local_vnd lv");
     db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
     db_.SqlAppend("  and lv.nr_orc_loc = " + Number(group.sale));
-    Recordset link;
-    db_.OpenRecordset(db_.SqlText(), link);
+    Recordset link = db_.Query(db_.SqlText());
     if (link.Eof()) {
       db_.SqlClear();
       db_.SqlAppend("Insert into local_vnd ");
@@ -451,8 +444,7 @@ void TableOrder::CheckPositions() {
     db_.SqlAppend("      local_vnd       lvd");
     db_.SqlAppend("where lvd.id_loc = " + Number(id_loc_));
     db_.SqlAppend("  and lvd.nr_pos_com = " + Number(group.position));
-    Recordset links;
-    db_.OpenRecordset(db_.SqlText(), links);
+    Recordset links = db_.Query(db_.SqlText());
     for (; !links.Eof(); links.MoveNext()) {
       if (links.Field("nr_orc_loc").Int() != group.sale && !new_sale_per_order_) throw AlreadyApplied{};
     }

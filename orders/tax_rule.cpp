@@ -29,8 +29,7 @@ bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule) 
   db.SqlAppend("   produto");
   db.SqlAppend("Where");
   db.SqlAppend("   id_mat_pro = " + product);
-  Recordset rs;
-  db.OpenRecordset(db.SqlText(), rs);
+  Recordset rs = db.Query(db.SqlText());
   const std::int32_t fiscal_group = rs.Field("id_gru_fsc").Int32();
   rs.Close();
 
@@ -62,7 +61,7 @@ bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule) 
     db.SqlAppend("and tri.id_Uf       = " + state);
     db.SqlAppend(attempt[0]);
     db.SqlAppend(attempt[1]);
-    db.OpenRecordset(db.SqlText(), rs);
+    rs = db.Query(db.SqlText());
     if (rs.Eof()) continue;
     // Read everything first: a value that fails leaves the outputs untouched.
     TaxRule found;

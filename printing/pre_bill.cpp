@@ -98,7 +98,7 @@ void PreBillWriter::Gather() {
     db_.SqlClear();
     db_.SqlAppend("Select nm_emp, tx_srv, ic_imp_end_cli_orc");
     db_.SqlAppend("from   parametro_geral");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       company_ = rs.Field("nm_emp").Text();
       if (!rs.Field("tx_srv").Text().empty()) service_rate_ = rs.Field("tx_srv").Real();
@@ -115,7 +115,7 @@ void PreBillWriter::Gather() {
     db_.SqlAppend("       inner join local l on lv.id_loc = l.id_loc");
     db_.SqlAppend("       left join local la on lv.id_loc_ass = la.id_loc");
     db_.SqlAppend("Where  lv.nr_orc_loc in (" + sale_list_ + ")");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       const std::string name = rs.Field("nm_loc").Text();
       const std::string associated = rs.Field("nm_loc_ass").Text();
@@ -149,7 +149,7 @@ void PreBillWriter::Gather() {
     db_.SqlAppend("       vd.id_cnd_pag, vd.ic_tp_ent, vd.dt_ent, vd.dt_pri_prst, vd.qp_pri_prst,");
     db_.SqlAppend("       vd.id_pes_cnv, u.nm_pes_cpl, vd.dc_obs_ger, vd.id_etb_cli");
     db_.SqlAppend("Order by vd.dt_vnd_dir, vd.hr_vnd_ini");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       header_.operation_type = rs.Field("ic_tip_ope").Text();
       header_.sale_date = rs.Field("dt_vnd_dir").Text();
@@ -176,7 +176,7 @@ void PreBillWriter::Gather() {
     db_.SqlAppend("       sum(vl_tx_srv) as vl_tx_srv, sum(vl_ent) as vl_ent");
     db_.SqlAppend("from   venda_direta");
     db_.SqlAppend("Where  nr_orc_loc in (" + sale_list_ + ")");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       discount_ = NumberOrZero(rs.Field("vl_tot_dsc"));
       freight_ = NumberOrZero(rs.Field("vl_tot_frt"));
@@ -191,7 +191,7 @@ void PreBillWriter::Gather() {
     db_.SqlAppend("from   endereco_geo eg, municipio m");
     db_.SqlAppend("Where  eg.id_etb = " + std::to_string(header_.customer_establishment));
     db_.SqlAppend("And    eg.id_mun = m.id_mun");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       street_ = rs.Field("dc_lg").Text();
       complement_ = rs.Field("dc_cpl_end").Text();
@@ -206,7 +206,7 @@ void PreBillWriter::Gather() {
     db_.SqlAppend("from   item_programacao_entrega");
     db_.SqlAppend("Where  nr_orc_loc in (" + sale_list_ + ")");
     db_.SqlAppend("Order by nr_orc_loc, id_seq, id_seq_etg");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       has_dispatch_ = true;
       const std::string planned = rs.Field("dt_prv_etg").Text();
@@ -223,7 +223,7 @@ void PreBillWriter::Gather() {
     db_.SqlClear();
     db_.SqlAppend("Select nm_pes_cnv from conveniado");
     db_.SqlAppend("Where  id_pes_cnv = " + std::to_string(header_.agreement));
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       agreement_found_ = true;
       agreement_name_ = rs.Field("nm_pes_cnv").Text();
@@ -301,7 +301,7 @@ void PreBillWriter::Items(std::vector<std::string>& out) {
   db_.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list_ + ")");
   db_.SqlAppend("And    ivd.id_mat_pro = p.id_mat_pro");
   db_.SqlAppend("Order by ivd.nr_orc_loc, ivd.id_seq");
-  OpenQuery(db_, rs);
+  rs = db_.Query(db_.SqlText());
   for (; !rs.Eof(); rs.MoveNext()) {
     const double quantity = NumberOrZero(rs.Field("qt_pro_atd"));
     const double price = NumberOrZero(rs.Field("pr_un_it_atd"));
@@ -330,7 +330,7 @@ void PreBillWriter::Items(std::vector<std::string>& out) {
     db_.SqlAppend("Where  icp.nr_orc_loc = " + std::to_string(rs.Field("nr_orc_loc").Int()));
     db_.SqlAppend("And    icp.id_Seq = " + std::to_string(rs.Field("id_seq").Int()));
     db_.SqlAppend("And    icp.id_car_pro = cp.id_car_pro");
-    OpenQuery(db_, options);
+    options = db_.Query(db_.SqlText());
     for (; !options.Eof(); options.MoveNext()) {
       out.push_back(Cut("(*) " + options.Field("dc_car_pro").Text(), compact_ ? 17 : 37));
     }

@@ -139,13 +139,6 @@ std::string DateLine(std::string_view sale_date, std::string_view start_time) {
          LastCharacters("  " + std::string(start_time), 8);
 }
 
-void OpenQuery(DatabaseSession& db, Recordset& rs) {
-  if (db.OpenRecordset(db.SqlText(), rs)) {
-    const std::string reason = db.ProviderError();
-    throw DatabaseError(reason.empty() ? std::string("Falha na consulta ao banco de dados") : reason);
-  }
-}
-
 double NumberOrZero(const Value& value) { return value.IsNull() ? 0 : value.Real(); }
 
 }  // namespace orba

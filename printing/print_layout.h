@@ -94,9 +94,6 @@ std::string TypeLine(std::string_view operation_type, std::string_view title);
 // "DATA      :dd/mm/yyyy        hh:mm:ss".
 std::string DateLine(std::string_view sale_date, std::string_view start_time);
 
-// Runs the statement collected in the session's buffer; a failed query
-// throws DatabaseError with the provider's text.
-void OpenQuery(DatabaseSession& db, Recordset& rs);
 // Number of a field, 0 for Null.
 double NumberOrZero(const Value& value);
 

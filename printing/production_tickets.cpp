@@ -90,7 +90,7 @@ void TicketWriter::ReadHeader() {
     db_.SqlAppend("from   local_vnd lv, local l");
     db_.SqlAppend("Where  lv.nr_orc_loc in (" + sale_list_ + ")");
     db_.SqlAppend("And    lv.id_loc = l.id_loc");
-    OpenQuery(db_, rs);
+    rs = db_.Query(db_.SqlText());
     if (!rs.Eof()) {
       header_.place = "LOCAL: " + rs.Field("nm_loc").Text();
       if (!several_) header_.place += "/" + rs.Field("nr_pos_com").Text();
@@ -105,7 +105,7 @@ void TicketWriter::ReadHeader() {
   db_.SqlAppend("Where  vd.nr_orc_loc in (" + sale_list_ + ")");
   db_.SqlAppend("And    vd.id_pes_atd = u.id_pes_usu");
   db_.SqlAppend("Order by vd.dt_vnd_dir, vd.hr_vnd_ini");
-  OpenQuery(db_, rs);
+  rs = db_.Query(db_.SqlText());
   if (rs.Eof()) return;
   header_.operation_type = rs.Field("ic_tip_ope").Text();
   header_.sale_date = rs.Field("dt_vnd_dir").Text();
@@ -118,7 +118,7 @@ void TicketWriter::ReadHeader() {
     db_.SqlClear();
     db_.SqlAppend("Select nm_pes_cnv from conveniado");
     db_.SqlAppend("Where  id_pes_cnv = " + std::to_string(agreement.Int()));
-    OpenQuery(db_, cnv);
+    cnv = db_.Query(db_.SqlText());
     if (!cnv.Eof()) {
       header_.has_agreement = true;
       header_.agreement = cnv.Field("nm_pes_cnv").Text();
@@ -212,7 +212,7 @@ void TicketWriter::CharacteristicLines(long long sale, long long sequence, bool 
   db_.SqlAppend("Where  icp.nr_orc_loc = " + std::to_string(sale));
   db_.SqlAppend("And    icp.id_Seq = " + std::to_string(sequence));
   db_.SqlAppend("And    icp.id_car_pro = cp.id_car_pro");
-  OpenQuery(db_, rs);
+  rs = db_.Query(db_.SqlText());
   for (; !rs.Eof(); rs.MoveNext()) {
     const std::string text = "(*) " + rs.Field("dc_car_pro").Text();
     std::string line;
@@ -240,7 +240,7 @@ void TicketWriter::AccompanimentLines(long long sale, long long sequence, const 
   db_.SqlAppend("And    ivd.id_mat_pro = p.id_mat_pro");
   db_.SqlAppend("And    ivd.id_prt_ite = 'N'");
   db_.SqlAppend("Order by ivd.id_seq");
-  OpenQuery(db_, rs);
+  rs = db_.Query(db_.SqlText());
   auto& out = document.lines;
   for (; !rs.Eof(); rs.MoveNext()) {
     lines.emplace_back(sale, rs.Field("id_seq").Int());
@@ -305,7 +305,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
       Recordset rs;
       db.SqlClear();
       db.SqlAppend("Select id_imp, nm_end_imp from impressora");
-      OpenQuery(db, rs);
+      rs = db.Query(db.SqlText());
       if (rs.Eof()) return true;
     }
     starting = printers.CurrentPrinter();
@@ -317,7 +317,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
     Recordset all_printers;
     db.SqlClear();
     db.SqlAppend("Select id_imp, nm_end_imp from impressora");
-    OpenQuery(db, all_printers);
+    all_printers = db.Query(db.SqlText());
     if (all_printers.Eof()) return true;
 
     bool without_device = false;
@@ -326,7 +326,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
       db.SqlClear();
       db.SqlAppend("Select id_imp from impressora");
       db.SqlAppend("Where  nm_end_imp is null or trim(nm_end_imp) = ''");
-      OpenQuery(db, rs);
+      rs = db.Query(db.SqlText());
       without_device = !rs.Eof();
     }
 
@@ -366,7 +366,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
         db.SqlAppend("And    ivd.id_prt_ite = 'N'");
         db.SqlAppend("And    ivd.id_seq_pro_prn is null");
         db.SqlAppend("Order by lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
-        OpenQuery(db, items);
+        items = db.Query(db.SqlText());
         if (items.Eof()) continue;
         SelectPrinter(printers, device);
         print(items, true, device);
@@ -388,7 +388,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
       db.SqlAppend("And    not exists (Select 1 from impressora_produto ip, impressora i");
       db.SqlAppend("                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)");
       db.SqlAppend("Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc");
-      OpenQuery(db, items);
+      items = db.Query(db.SqlText());
       if (!items.Eof()) print(items, false, starting);
     }
   } catch (const std::exception& e) {

@@ -95,7 +95,7 @@ bool RouteOrderPrinting(Context& context, std::string_view sale_list) {
       Recordset rs;
       db.SqlClear();
       db.SqlAppend("Select tp_impr, ic_imp_orc from parametro_geral");
-      OpenQuery(db, rs);
+      rs = db.Query(db.SqlText());
       if (!rs.Eof()) pre_bill_switch = rs.Field("ic_imp_orc").Text();
       rs.Close();
     }
@@ -111,7 +111,7 @@ bool RouteOrderPrinting(Context& context, std::string_view sale_list) {
       db.SqlAppend(",   nm_end_imp ");
       db.SqlAppend("from  ");
       db.SqlAppend("    impressora");
-      OpenQuery(db, rs);
+      rs = db.Query(db.SqlText());
       printers_exist = rs.RecordCount() > 0;
       rs.Close();
     }

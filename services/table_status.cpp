@@ -10,9 +10,6 @@ namespace orba {
 
 namespace {
 
-// A query of the session's statement buffer; false when it failed.
-bool Query(DatabaseSession& session, Recordset& rs) { return !session.OpenRecordset(session.SqlText(), rs); }
-
 bool HasText(const Value& value) { return !value.IsNull() && !value.Text().empty(); }
 
 std::int16_t PeopleCount(const Value& value) {
@@ -62,8 +59,7 @@ void CheckPlaceSales(DatabaseSession& session, const std::string& place_id, Tabl
   session.SqlAppend("  inner join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc");
   session.SqlAppend("where lv.id_loc = " + place_id);
   session.SqlAppend("order by lv.nr_orc_loc");
-  Recordset rs;
-  if (!Query(session, rs)) throw DatabaseError(session.ProviderError());
+  Recordset rs = session.Query(session.SqlText());
   for (; !rs.Eof(); rs.MoveNext()) {
     if (rs.Field("ic_tip_ope").Text() == "V") {
       result.status = "V";
@@ -105,8 +101,7 @@ bool CheckTableStatus(DatabaseSession& session, std::string_view table, TableSta
     session.SqlAppend("from local l");
     session.SqlAppend("  inner join ambiente_local al on l.id_amb = al.id_amb");
     session.SqlAppend("where l.nm_loc = '" + SqlEscapeValue(table) + "'");
-    Recordset rs;
-    if (!Query(session, rs)) return false;
+    Recordset rs = session.Query(session.SqlText());
     if (rs.Eof()) {
       result.status = "N";
       result.message = kTableNotFound;
@@ -137,8 +132,7 @@ bool ReadTablePositions(DatabaseSession& session, std::string_view table, std::s
     session.SqlAppend("from local l");
     session.SqlAppend("  inner join local_vnd lv on l.id_loc = lv.id_loc");
     session.SqlAppend("where l.nm_loc = '" + SqlEscapeValue(table) + "'");
-    Recordset rs;
-    if (!Query(session, rs)) return false;
+    Recordset rs = session.Query(session.SqlText());
     if (rs.Eof()) return true;
     const Value& first_type = rs.Field("id_tp_cta");
     account_type = first_type.IsNull() ? std::string("1") : first_type.Text();

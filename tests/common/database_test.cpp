@@ -71,14 +71,25 @@ TEST(Recordset, ClientCopyWithCountAndFieldsByNameInAnyCase) {
   EXPECT_THROW(rs.Field("id_loc"), DatabaseError);
 }
 
-TEST(OpenRecordset, MisspeltStatementFailsSilentlyAndLeavesRecordsetAsItWas) {
+TEST(OpenRecordset, FailedQueryIsNeverReadAsTheRowsOfAnEarlierOne) {
   TestDatabase db;
+  db.Exec("INSERT INTO local (id_loc, nm_loc) VALUES (1, 'A')");
   Recordset rs;
+  ASSERT_FALSE(db.session.OpenRecordset("select id_loc from local", rs));
+  ASSERT_EQ(rs.RecordCount(), 1u);
+  // The same recordset reused for a query that fails (a misspelt one).
   EXPECT_TRUE(db.session.OpenRecordset("selct * form local", rs));
   EXPECT_TRUE(db.op.messages.empty());
   EXPECT_FALSE(rs.IsOpen());
   // The caller's next use fails and reaches its own error path.
   EXPECT_THROW(rs.Eof(), DatabaseError);
+  // The throwing form carries the provider's text.
+  try {
+    db.session.Query("select * from no_such_table");
+    ADD_FAILURE() << "a failed query must throw";
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("no_such_table"), std::string::npos) << e.what();
+  }
 }
 
 TEST(ExecuteSql, ErrorsReachTheCallerAndOnlyOneStatementRuns) {
