@@ -8,6 +8,7 @@
 
 #include "common/error_report.h"
 #include "common/operator.h"
+#include "common/sql_text.h"
 #include "common/text.h"
 
 namespace orba {
@@ -134,7 +135,7 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
   std::string failure;
   if (rc == SQLITE_OK) {
     // The back office writes through its own connection: wait for its locks.
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_handler(db, &DatabaseSession::OnBusy, this);
     // Reading the journal mode also proves that the file is a database.
     char* message = nullptr;
     rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
@@ -155,11 +156,77 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
   return true;
 }
 
+void DatabaseSession::SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) {
+  lock_wait_ = wait;
+  stop_ = stop;
+}
+
+int DatabaseSession::OnBusy(void* session, int attempt) {
+  auto* self = static_cast<DatabaseSession*>(session);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) self->busy_since_ = now;
+  if (self->stop_ != nullptr && self->stop_->load()) return 0;
+  if (now - self->busy_since_ >= self->lock_wait_) return 0;
+  // Short naps: the lock is usually held for milliseconds, and a stop request
+  // is noticed quickly.
+  sqlite3_sleep(attempt < 10 ? 1 : 10);
+  return 1;
+}
+
 void DatabaseSession::CloseDatabase() {
   if (db_ == nullptr) return;
   sqlite3_close_v2(db_);
   db_ = nullptr;
   in_transaction_ = false;
+}
+
+namespace {
+
+// Every spelling of an upper-case text in which the accented Latin letters
+// are upper or lower case (ASCII letters are left to the NOCASE collation of
+// the column). Only the first few accented letters vary, which covers any
+// real place name while keeping the list short.
+std::vector<std::string> AccentCaseVariants(const std::string& upper) {
+  constexpr int kMaxVarying = 6;
+  std::vector<std::string> variants{std::string()};
+  int varying = 0;
+  for (std::size_t i = 0; i < upper.size();) {
+    const auto lead = static_cast<unsigned char>(upper[i]);
+    // U+00C0..U+00DE (but not U+00D7) are two bytes: C3 80..C3 9E.
+    if (lead == 0xC3 && i + 1 < upper.size()) {
+      const auto trail = static_cast<unsigned char>(upper[i + 1]);
+      const bool letter = trail >= 0x80 && trail <= 0x9E && trail != 0x97;
+      if (letter && varying < kMaxVarying) {
+        ++varying;
+        const std::size_t count = variants.size();
+        for (std::size_t v = 0; v < count; ++v) {
+          std::string lower = variants[v];
+          lower += static_cast<char>(0xC3);
+          lower += static_cast<char>(trail + 0x20);
+          variants[v] += upper.substr(i, 2);
+          variants.push_back(std::move(lower));
+        }
+        i += 2;
+        continue;
+      }
+    }
+    for (auto& variant : variants) variant += upper[i];
+    ++i;
+  }
+  return variants;
+}
+
+}  // namespace
+
+std::string DatabaseSession::NameMatches(std::string_view column, std::string_view name) const {
+  const std::vector<std::string> variants = AccentCaseVariants(SqlEscapeValue(name));
+  if (variants.size() == 1) return std::string(column) + " = '" + variants.front() + "'";
+  std::string condition = std::string(column) + " in (";
+  for (std::size_t i = 0; i < variants.size(); ++i) {
+    if (i > 0) condition += ", ";
+    condition += "'" + variants[i] + "'";
+  }
+  return condition + ")";
 }
 
 void DatabaseSession::SqlClear() { buffer_.assign(1, std::string()); }
@@ -204,14 +271,17 @@ Value ColumnValue(sqlite3_stmt* stmt, int column) {
 
 void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   provider_error_.clear();
+  busy_ = false;
   if (db_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados");
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
   auto fail = [&]() -> DatabaseError {
     provider_error_ = sqlite3_errmsg(db_);
+    const int code = sqlite3_extended_errcode(db_) & 0xff;
+    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
     sqlite3_finalize(stmt);
-    return DatabaseError(provider_error_);
+    return DatabaseError(provider_error_, busy_);
   };
   if (rc != SQLITE_OK) throw fail();
   if (stmt == nullptr) throw DatabaseError("Comando vazio");

@@ -3,6 +3,8 @@
 // in the session's buffer, queries come back as client-side copies whose row
 // count is known and whose fields are found by name without regard to case.
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -21,7 +23,22 @@ class Operator;
 // their error path.
 class DatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DatabaseError(const std::string& what, bool busy = false)
+      : std::runtime_error(what), busy_(busy) {}
+  // The database stayed locked by another writer (the back office) longer
+  // than the session waits: trying again later may work.
+  bool Busy() const { return busy_; }
+
+ private:
+  bool busy_ = false;
+  std::chrono::milliseconds lock_wait_{kDefaultLockWait};
+  const std::atomic<bool>* stop_ = nullptr;
+  std::chrono::steady_clock::time_point busy_since_;
+
+ public:
+  // A handheld gives up on its answer after about 30 s; waiting up to 15 s for
+  // the back office leaves time to write the order and answer within that.
+  static constexpr std::chrono::milliseconds kDefaultLockWait{15000};
 };
 
 // A field value: Null, integer, real or text.
@@ -81,6 +98,17 @@ class DatabaseSession {
   void CloseDatabase();
   bool IsOpen() const { return db_ != nullptr; }
 
+  // How long a statement waits for a lock that another connection (the back
+  // office) holds before it fails as busy. Waiting ends early once `stop` (when
+  // given) is set, so that a service told to stop does not sit out the wait.
+  void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop = nullptr);
+
+  // A condition that `column` holds the place name `name` the way the back
+  // office compares names: blanks around it ignored, without regard to case,
+  // accented letters included ("SALÃO 1" finds "Salão 1"). The name goes in
+  // through SqlEscape; the condition keeps to the column's index.
+  std::string NameMatches(std::string_view column, std::string_view name) const;
+
   void SqlClear();
   void SqlAppend(std::string_view line);
   // Every line of the buffer, the first (empty) one included, each followed
@@ -109,6 +137,8 @@ class DatabaseSession {
   // The provider's text of the last failed operation; empty when the last
   // operation succeeded or there is no session.
   const std::string& ProviderError() const { return provider_error_; }
+  // The last failure was a lock held by another connection.
+  bool LastFailureWasBusy() const { return busy_; }
 
   // Rows changed by the last statement.
   long long ChangedRows() const;
@@ -117,6 +147,7 @@ class DatabaseSession {
 
  private:
   void Run(const std::string& text, Recordset* rs);
+  static int OnBusy(void* session, int attempt);
   void Finish(const char* statement);
 
   Operator& op_;
@@ -125,6 +156,15 @@ class DatabaseSession {
   bool in_transaction_ = false;
   bool begun_ = false;  // the last begin opened a transaction
   std::string provider_error_;
+  bool busy_ = false;
+  std::chrono::milliseconds lock_wait_{kDefaultLockWait};
+  const std::atomic<bool>* stop_ = nullptr;
+  std::chrono::steady_clock::time_point busy_since_;
+
+ public:
+  // A handheld gives up on its answer after about 30 s; waiting up to 15 s for
+  // the back office leaves time to write the order and answer within that.
+  static constexpr std::chrono::milliseconds kDefaultLockWait{15000};
 };
 
 }  // namespace orba

@@ -4,6 +4,7 @@
 
 #include "common/error_report.h"
 #include "common/operator.h"
+#include "common/service_tables.h"
 #include "common/sql_text.h"
 #include "common/xml_config.h"
 #include "exchange/folders.h"
@@ -97,6 +98,7 @@ bool Service::Start(const std::string& system_dir_option) {
       return false;
     }
     if (!ReadGeneralParameters()) return false;
+    if (!CreateServiceTables()) return false;
   }
   polling_.Busy = false;
   return true;
@@ -149,6 +151,17 @@ bool Service::ReadGeneralParameters() {
     return false;
   }
   return true;
+}
+
+bool Service::CreateServiceTables() {
+  try {
+    EnsureServiceTables(session_);
+    return true;
+  } catch (const DatabaseError& e) {
+    ReportError(op_, &session_, e.what(), "Não foi possível criar as tabelas do OrbaPDA.");
+    Stop();
+    return false;
+  }
 }
 
 void Service::Stop() { session_.CloseDatabase(); }

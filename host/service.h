@@ -43,6 +43,7 @@ class Service {
   void EmptyExchangeFolders();
   bool CheckBusinessDay();
   bool ReadGeneralParameters();
+  bool CreateServiceTables();
   bool Refuse(std::string_view text, std::string_view title);
 
   Operator& op_;

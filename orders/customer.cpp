@@ -116,6 +116,46 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
   return true;
 }
 
+bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
+                      CustomerRecord& customer) {
+  const std::string number = SqlNumber(static_cast<long long>(sale));
+  db.SqlClear();
+  db.SqlAppend("Select id_etb_cli from venda_direta where nr_orc_loc = " + number);
+  Recordset owner = db.Query(db.SqlText());
+  if (owner.Eof()) return false;
+  if (owner.Field("id_etb_cli").Text() == walk_in.establishment) {
+    customer = walk_in;
+    return true;
+  }
+  db.SqlClear();
+  db.SqlAppend("Select vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, vd.id_end_geo_fat,");
+  db.SqlAppend("       vd.id_end_geo_etg, vd.id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli,");
+  db.SqlAppend("       vd.id_uti_pro, vd.id_tip_nf");
+  db.SqlAppend("From venda_direta vd");
+  db.SqlAppend("  inner join estabelecimento es on vd.id_etb_cli = es.id_etb");
+  db.SqlAppend("  inner join cliente cli on es.id_pes = cli.id_pes_cli");
+  db.SqlAppend("  inner join endereco_geo eg on vd.id_end_geo_fat = eg.id_end_geo");
+  db.SqlAppend("  inner join municipio mun on eg.id_mun = mun.id_mun");
+  db.SqlAppend("Where vd.nr_orc_loc = " + number);
+  Recordset rs = db.Query(db.SqlText());
+  if (rs.Eof()) return false;
+  CustomerRecord loaded = walk_in;
+  loaded.name = FieldText(rs, "nm_pes_cli");
+  loaded.person = FieldText(rs, "id_pes_cli");
+  loaded.state = FieldText(rs, "id_uf");
+  loaded.municipality = FieldText(rs, "id_mun");
+  loaded.billing_address = FieldText(rs, "id_end_geo_fat");
+  loaded.delivery_address = FieldText(rs, "id_end_geo_etg");
+  loaded.collection_address = FieldText(rs, "id_end_geo_cob");
+  loaded.company_type = FieldText(rs, "id_tip_emp");
+  loaded.establishment = FieldText(rs, "id_etb_cli");
+  loaded.product_use = FieldText(rs, "id_uti_pro");
+  loaded.invoice_type = FieldText(rs, "id_tip_nf");
+  loaded.requesting_user.clear();
+  customer = loaded;
+  return true;
+}
+
 bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
                          const InputValue& sale_number, const InputValue& person) {
   db.SqlClear();

@@ -51,6 +51,15 @@ bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& cus
 bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
                        std::int32_t place);
 
+// The customer of the existing sale `sale`, so that every line of a sale is
+// written (and taxed) for the customer its first line was: the walk-in
+// customer `walk_in` when the sale is the walk-in customer's (same
+// establishment); otherwise the customer of the sale's establishment, with
+// the sale's own invoice type and product use. False, with nothing shown,
+// when the sale has no such customer. Database failures throw DatabaseError.
+bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
+                      CustomerRecord& customer);
+
 // With a sale number: the customer of that sale. Without one: the customer
 // `person` (any customer when it is empty too), the one with the lowest
 // establishment id. Without a row: "Cliente não encontrado relacionado a esta

@@ -83,7 +83,7 @@ std::string CurrentTimeText(const Clock& clock) {
   return text;
 }
 
-bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction) {
+bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction, std::string* failure) {
   const bool own_transaction = !in_caller_transaction;
   bool begun = false;
   try {
@@ -91,7 +91,10 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
     db.SqlAppend("Select id_vnd_dir      ");
     db.SqlAppend("from   parametro_geral ");
     Recordset rs = db.Query(db.SqlText());
-    if (rs.Eof()) return false;
+    if (rs.Eof()) {
+      if (failure != nullptr) *failure = "parametro_geral sem registro";
+      return false;
+    }
     const bool first = rs.Field("id_vnd_dir").IsNull();
     rs.Close();
 
@@ -121,8 +124,9 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
     }
     number = taken;
     return true;
-  } catch (const DatabaseError&) {
+  } catch (const DatabaseError& e) {
     if (begun) db.RollbackTransaction();
+    if (failure != nullptr) *failure = e.what();
     return false;
   }
 }

@@ -117,8 +117,9 @@ inline constexpr const char* kSaleErrorSource = "OrbaOffLine";
 // transaction of its own; with it, inside the caller's, so that a rollback
 // there gives the number back. False (number untouched) when parametro_geral
 // has no row or on any database failure, after rolling back its own
-// transaction.
-bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction = false);
+// transaction; `failure` (when given) then receives the description.
+bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction = false,
+                    std::string* failure = nullptr);
 
 // Writes one sale header. False, with nothing written, when a required input
 // is empty, an input that goes unquoted is not a number, or the database

@@ -5,6 +5,8 @@
 
 #include "common/database.h"
 #include "common/sql_text.h"
+#include "exchange/failure_path.h"
+#include "services/answer_attributes.h"
 
 namespace orba {
 
@@ -50,137 +52,83 @@ void DecidePlaceState(const Recordset& rs, TableStatus& result) {
   }
 }
 
-// The first finalized or locked sale of the place decides over its state.
-void CheckPlaceSales(DatabaseSession& session, const std::string& place_id, TableStatus& result) {
-  session.SqlClear();
-  session.SqlAppend("select lv.nr_orc_loc, vd.ic_tip_ope, vd.nm_comp_lock");
-  session.SqlAppend("from local_vnd lv");
-  session.SqlAppend("  inner join local l on l.id_loc = lv.id_loc");
-  session.SqlAppend("  inner join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc");
-  session.SqlAppend("where lv.id_loc = " + place_id);
-  session.SqlAppend("order by lv.nr_orc_loc");
-  Recordset rs = session.Query(session.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) {
-    if (rs.Field("ic_tip_ope").Text() == "V") {
-      result.status = "V";
-      result.message = kOrderFinalized;
-      break;
-    }
-    if (HasText(rs.Field("nm_comp_lock"))) {
-      result.status = "B";
-      result.message = kOrderLocked;
-      break;
-    }
-  }
-  rs.Close();
-}
-
-// Writes an attribute the request carries; false when it does not carry it.
-bool WriteExisting(pugi::xml_node element, const char* name, std::string_view value) {
-  pugi::xml_attribute attribute = element.attribute(name);
-  if (!attribute) return false;
-  attribute.set_value(std::string(value).c_str());
-  return true;
-}
-
-// The failure answer; stops at the first attribute the request lacks.
-void WriteReadFailure(pugi::xml_node element) {
-  if (WriteExisting(element, "status", "X")) WriteExisting(element, "mensagem", kReadFailed);
-}
-
 }  // namespace
 
-bool CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result) {
+void CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result) {
   result.place_id.clear();
   result.people = 1;
   result.message.clear();
-  try {
-    session.SqlClear();
-    session.SqlAppend("select l.ic_atv_ina, l.ic_stt_loc, l.id_loc, l.qt_loc_ocu, l.ic_pap_fil, l.id_amb,");
-    session.SqlAppend("       al.ic_ocu_chk_in");
-    session.SqlAppend("from local l");
-    session.SqlAppend("  inner join ambiente_local al on l.id_amb = al.id_amb");
-    session.SqlAppend("where l.nm_loc = '" + SqlEscapeValue(table) + "'");
-    Recordset rs = session.Query(session.SqlText());
-    if (rs.Eof()) {
-      result.status = "N";
-      result.message = kTableNotFound;
-    } else if (rs.Field("ic_atv_ina").Text() == "I") {
-      result.status = "I";
-      result.message = kTableInactive;
-    } else {
-      DecidePlaceState(rs, result);
-      result.place_id = SqlNumber(rs.Field("id_loc").Int());
-      result.environment = rs.Field("id_amb").Text();
-      if (HasText(rs.Field("qt_loc_ocu"))) result.people = PeopleCount(rs.Field("qt_loc_ocu"));
-    }
-    rs.Close();
-    if (!result.place_id.empty()) CheckPlaceSales(session, result.place_id, result);
-    return true;
-  } catch (const DatabaseError&) {
-    return false;
+  session.SqlClear();
+  session.SqlAppend("select l.ic_atv_ina, l.ic_stt_loc, l.id_loc, l.qt_loc_ocu, l.ic_pap_fil, l.id_amb,");
+  session.SqlAppend("       al.ic_ocu_chk_in");
+  session.SqlAppend("from local l");
+  session.SqlAppend("  inner join ambiente_local al on l.id_amb = al.id_amb");
+  session.SqlAppend("where " + session.NameMatches("l.nm_loc", table));
+  Recordset rs = session.Query(session.SqlText());
+  if (rs.Eof()) {
+    result.status = "N";
+    result.message = kTableNotFound;
+  } else if (rs.Field("ic_atv_ina").Text() == "I") {
+    result.status = "I";
+    result.message = kTableInactive;
+  } else {
+    DecidePlaceState(rs, result);
+    result.place_id = SqlNumber(rs.Field("id_loc").Int());
+    result.environment = rs.Field("id_amb").Text();
+    if (HasText(rs.Field("qt_loc_ocu"))) result.people = PeopleCount(rs.Field("qt_loc_ocu"));
+  }
+  if (result.place_id.empty()) return;
+  if (const auto blocked = FirstBlockedSaleOfPlace(session, rs.Field("id_loc").Int32())) {
+    result.status = blocked->status;
+    result.message = blocked->message;
   }
 }
 
-bool ReadTablePositions(DatabaseSession& session, std::string_view table, std::string& positions,
+void ReadTablePositions(DatabaseSession& session, std::string_view table, std::string& positions,
                         std::string& account_type) {
   positions.clear();
   account_type.clear();
-  try {
-    session.SqlClear();
-    session.SqlAppend("select lv.nr_pos_com, lv.id_tp_cta, lv.id_loc_ass");
-    session.SqlAppend("from local l");
-    session.SqlAppend("  inner join local_vnd lv on l.id_loc = lv.id_loc");
-    session.SqlAppend("where l.nm_loc = '" + SqlEscapeValue(table) + "'");
-    Recordset rs = session.Query(session.SqlText());
-    if (rs.Eof()) return true;
-    const Value& first_type = rs.Field("id_tp_cta");
-    account_type = first_type.IsNull() ? std::string("1") : first_type.Text();
-    for (; !rs.Eof(); rs.MoveNext()) {
-      const Value& associated = rs.Field("id_loc_ass");
-      if (associated.IsNull()) continue;
-      positions += rs.Field("nr_pos_com").Text() + "," + associated.Text() + ",";
-    }
-    if (!positions.empty()) positions.pop_back();
-    rs.Close();
-    return true;
-  } catch (const DatabaseError&) {
-    positions.clear();
-    return false;
+  session.SqlClear();
+  session.SqlAppend("select lv.nr_pos_com, lv.id_tp_cta, lv.id_loc_ass");
+  session.SqlAppend("from local l");
+  session.SqlAppend("  inner join local_vnd lv on l.id_loc = lv.id_loc");
+  session.SqlAppend("where " + session.NameMatches("l.nm_loc", table));
+  Recordset rs = session.Query(session.SqlText());
+  if (rs.Eof()) return;
+  const Value& first_type = rs.Field("id_tp_cta");
+  std::string types = first_type.IsNull() ? std::string("1") : first_type.Text();
+  std::string list;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    const Value& associated = rs.Field("id_loc_ass");
+    if (associated.IsNull()) continue;
+    list += rs.Field("nr_pos_com").Text() + "," + associated.Text() + ",";
   }
+  if (!list.empty()) list.pop_back();
+  positions = std::move(list);
+  account_type = std::move(types);
 }
 
 void HandleTableStatus(Context& context, pugi::xml_document& request) {
-  const pugi::xml_node local = request.find_node([](const pugi::xml_node& node) {
-    return node.type() == pugi::node_element && std::string_view(node.name()) == "local";
-  });
+  const pugi::xml_node local = FirstElement(request, "local");
   if (!local) return;
-  try {
-    const pugi::xml_attribute mesa = local.attribute("mesa");
-    if (!mesa) return WriteReadFailure(local);
-    const std::string table = mesa.value();
+  RunHandler(
+      context, "situação da mesa",
+      [&]() {
+        const std::string table = RequiredAttribute(local, "mesa");
+        TableStatus status;
+        CheckTableStatus(context.db, table, status);
+        WriteAttribute(local, "status", status.status);
+        WriteAttribute(local, "mensagem", status.message);
+        WriteAttribute(local, "ambiente", status.environment);
 
-    TableStatus status;
-    if (!CheckTableStatus(context.db, table, status)) return WriteReadFailure(local);
-    if (!WriteExisting(local, "status", status.status) || !WriteExisting(local, "mensagem", status.message) ||
-        !WriteExisting(local, "ambiente", status.environment)) {
-      return WriteReadFailure(local);
-    }
-
-    std::string positions;
-    std::string account_type;
-    if (!ReadTablePositions(context.db, table, positions, account_type)) return WriteReadFailure(local);
-    if (!WriteExisting(local, "posisaoAss", positions) || !WriteExisting(local, "tipoConta", account_type) ||
-        !WriteExisting(local, "pessoas", std::to_string(status.people))) {
-      return WriteReadFailure(local);
-    }
-  } catch (...) {
-    try {
-      WriteReadFailure(local);
-    } catch (...) {
-      // Out of memory while writing the answer: it goes back as it stands.
-    }
-  }
+        std::string positions;
+        std::string account_type;
+        ReadTablePositions(context.db, table, positions, account_type);
+        WriteAttribute(local, "posisaoAss", positions);
+        WriteAttribute(local, "tipoConta", account_type);
+        WriteAttribute(local, "pessoas", std::to_string(status.people));
+      },
+      [](const std::string&) {}, [&](const std::exception&) { WriteReadFailure(local); });
 }
 
 }  // namespace orba

@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "common/context.h"
+#include "orders/sale_state.h"
 
 namespace orba {
 
@@ -30,9 +31,6 @@ inline constexpr std::string_view kCheckInRequired =
 inline constexpr std::string_view kTableAwaitingPayment = "MESA\\nEM PROCESSO\\nDE PAGAMENTO";
 inline constexpr std::string_view kTableGrouped = "MESA AGRUPADA";
 inline constexpr std::string_view kTableReserved = "MESA RESERVADA.";
-inline constexpr std::string_view kOrderFinalized = "PEDIDO\\nFINALIZADO.     ";
-inline constexpr std::string_view kOrderLocked = "PEDIDO\\nBLOQUEADO.     ";
-inline constexpr std::string_view kReadFailed = "Erro na leitura";
 
 // What CheckTableStatus finds out about a table. `status` is not cleared by
 // CheckTableStatus: a fresh record starts it empty.
@@ -44,15 +42,16 @@ struct TableStatus {
   std::string environment;  // local.id_amb; empty when not found or inactive
 };
 
-// The state of the table named `table` (local.nm_loc). False on any database
-// or conversion failure; the record then keeps what was set so far.
-bool CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result);
+// The state of the table named `table` (local.nm_loc). Any database or
+// conversion failure throws DatabaseError; the record then keeps what was set
+// so far.
+void CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result);
 
 // For the sale links of the table: `positions` lists position and associated
 // place of each link that has one, joined by commas ("1,12,2,15");
 // `account_type` is id_tp_cta of the first link ("1" when Null). Both empty
-// when the table has no links. False on a database failure.
-bool ReadTablePositions(DatabaseSession& session, std::string_view table, std::string& positions,
+// when the table has no links. A database failure throws DatabaseError.
+void ReadTablePositions(DatabaseSession& session, std::string_view table, std::string& positions,
                         std::string& account_type);
 
 // STM in table mode: writes the table's state into the attributes of the

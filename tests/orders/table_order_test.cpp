@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
+
+#include <sqlite3.h>
 
 #include "support/fixed_clock.h"
 #include "common/general_parameters.h"
@@ -150,11 +153,12 @@ TEST_F(TableOrderTest, PositionMetAgainLaterInTheRequestKeepsItsSale) {
   EXPECT_EQ(db.Scalar("select vl_tot_ite = 59 from venda_direta where nr_orc_loc = 1"), "1");
 }
 
-TEST_F(TableOrderTest, PositionMovedByTheBackOfficeEndsTheRequestUnchanged) {
+TEST_F(TableOrderTest, PositionMovedByTheBackOfficeIsRefusedWithNothingWritten) {
   db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (70, 'O'), (71, 'O');"
           "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 70, 1), (1, 71, 1)");
-  const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), Unchanged(request));
+  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  EXPECT_EQ(Message(answer), "Pedido NÃO gravado:\\nposições da mesa\\nalteradas no caixa.\\nEnvie novamente.");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
   EXPECT_EQ(Count("item_venda_direta"), "0");
   EXPECT_FALSE(db.session.InTransaction());
 }
@@ -258,6 +262,120 @@ TEST_F(TableOrderTest, OrderWithoutItemsOpensTheTableAndPrintsNothing) {
   EXPECT_EQ(db.Scalar("select ic_stt_loc || qt_loc_ocu from local where id_loc = 1"), "E3");
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_TRUE(printers.documents.empty());
+}
+
+}  // namespace
+}  // namespace orba
+
+namespace orba {
+namespace {
+
+// Room 501 (VARANDA) holds JOAO DA SILVA's stay, with a package (sold on the
+// room's sale 900) that includes the beer every day. His company type has
+// tax rules of its own (9 food, 10 drinks), so a line's rule tells whose
+// customer it was written for.
+class GuestOrderTest : public TableOrderTest {
+ protected:
+  GuestOrderTest() {
+    db.Exec(
+        "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
+        "VALUES (501, '501', 2, 'A', 'E', 2, 'N');"
+        "INSERT INTO produto (id_mat_pro, cd_pro, dc_pro_nf, id_gru_fsc, aq_ipi) VALUES (900, '900', 'PACOTE', 1, 0);"
+        "INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, nm_pes_cli, id_etb_cli, id_end_geo_fat, id_end_geo_etg,"
+        " id_end_geo_cob, id_tip_nf, id_uti_pro) VALUES (900, 'O', 'JOAO DA SILVA', 2, 2, 2, 2, 1, 1);"
+        "INSERT INTO local_vnd (id_loc, nr_orc_loc, nr_pos_com) VALUES (501, 900, 1);"
+        "INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd) VALUES (900, 1, 900, 1);"
+        "INSERT INTO local_reservado VALUES (501, '202612011400', '202612201200');"
+        "INSERT INTO local_reservado_hospede_prod VALUES (501, '202612011400', 900, 'S');"
+        "INSERT INTO pacote VALUES (60, 900, 'S', 'S', 'S', 'S', 'S', 'S', 'S', 0, 2359, NULL, NULL, 'PF', 5);"
+        "INSERT INTO pacote_produto VALUES (60, 4);"
+        "UPDATE cliente SET id_tip_emp = 2 WHERE id_pes_cli = 2;"
+        "INSERT INTO tributacao (id_tri, id_tip_emp, id_etb_orba, id_tip_nf, id_gru_fsc, id_uti_pro, id_Uf,"
+        " Ic_Tri_Ipi, Ic_Ipi_Bas_Icms, Ic_Zon_Frc, ic_tri_icms, Aq_Icms, Aq_Rdu_Icms, cd_nat_ope)"
+        " VALUES (9, 2, 1, 1, 1, 1, 35, 'N', 'N', 'N', 'T', 12, 0, 5102),"
+        "        (10, 2, 1, 1, 2, 1, 35, 'N', 'N', 'N', 'T', 12, 0, 5102)");
+  }
+  // "rule@establishment price" of each line of the sale, in line order.
+  std::string Lines(int sale) {
+    return db.Scalar("select group_concat(i.id_tri || '@' || f.id_etb_cli || ' ' || i.pr_un_it_atd, ', ') from "
+                     "(select * from item_venda_direta where nr_orc_loc = " + std::to_string(sale) +
+                     " order by id_seq) i join forca_vnd_item_vnd f using (nr_orc_loc, id_seq)");
+  }
+};
+
+TEST_F(GuestOrderTest, EveryLineOfAGuestSaleIsTheGuestsAlsoInLaterOrders) {
+  Order(Pedido(Item(1, "101", "1", "50", "", 501) + Item(1, "201", "2", "9", "", 501), "1", "A"));
+  // Sale 1 is new; the beer is included in the package.
+  EXPECT_EQ(Lines(1), "9@2 50.0, 10@2 0.0");
+  EXPECT_EQ(db.Scalar("select nm_pes_cli from venda_direta where nr_orc_loc = 1"), "JOAO DA SILVA");
+
+  // A later order on the same seat adds to the guest's sale, for the guest.
+  Order(Pedido(Item(1, "102", "1", "40"), "1", "B"));
+  EXPECT_EQ(Lines(1), "9@2 50.0, 10@2 0.0, 9@2 40.0");
+}
+
+TEST_F(GuestOrderTest, UnknownProductForARoomWithAPackageIsRefusedByName) {
+  const std::string answer = Order(Pedido(Item(1, "999", "1", "5", "", 501)));
+  EXPECT_EQ(Message(answer), "Produto\\ncódigo 999\\nnão cadastrado.     ");
+  EXPECT_EQ(Count("venda_direta"), "1");  // the room's own sale only
+}
+
+TEST_F(TableOrderTest, DatabaseFailureIsLoggedWithTheRequestAndTheProvidersText) {
+  polling.CurrentFile = "PEM0042.Xml";
+  db.Exec("DROP TABLE LOG_TO_UP");
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  EXPECT_EQ(Order(request), Unchanged(request));
+  ASSERT_EQ(db.op.events.size(), 1u);
+  EXPECT_NE(db.op.events[0].find("PEM0042.Xml"), std::string::npos) << db.op.events[0];
+  EXPECT_NE(db.op.events[0].find("LOG_TO_UP"), std::string::npos) << db.op.events[0];
+  EXPECT_EQ(Count("venda_direta"), "0");
+}
+
+TEST_F(TableOrderTest, MissingCustomerRefusesWithAMessageTheWaiterCanRead) {
+  db.Exec("DELETE FROM consumidor");
+  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  EXPECT_EQ(Message(answer), "Erro ao selecionar os dados do cliente.");
+  EXPECT_EQ(Count("venda_direta"), "0");
+}
+
+TEST_F(TableOrderTest, AccentedNameStoredInLowerCaseIsFound) {
+  db.Exec("UPDATE local SET nm_loc = 'Salão 1' WHERE id_loc = 2");
+  EXPECT_EQ(Message(Order(Pedido(Item(1, "101", "1", "50"), "SALÃO 1"))), "");
+  EXPECT_EQ(db.Scalar("select id_loc from local_vnd"), "2");
+}
+
+TEST_F(TableOrderTest, ResendIsRecognisedWithoutTheStampFileAndWhateverBlanksTheNameHas) {
+  Order(Pedido(Item(1, "101", "1", "50")));
+  // As if the service had died between the commit and the stamp file.
+  std::filesystem::remove(DataHoraFilePath(parameters, "1"));
+  for (const std::string mesa : {"1", " 1 ", "1 "}) {
+    const std::string resend = Pedido(Item(1, "101", "1", "50"), mesa);
+    EXPECT_EQ(Order(resend), Unchanged(resend)) << '"' << mesa << '"';
+  }
+  EXPECT_EQ(Count("item_venda_direta"), "1");
+}
+
+TEST_F(TableOrderTest, OrderOfMoreLinesThanAHandheldSendsIsRefused) {
+  std::string items;
+  for (int i = 0; i < 250; ++i) items += Item(1, "101", "1", "5", "<acomp cod=\"103\" qtde=\"1\" preco=\"1\"/>");
+  items += Item(1, "201", "1", "5");
+  const std::string answer = Order(Pedido(items));
+  EXPECT_EQ(Message(answer), "Erro no Pedido.\\nMais de 500 linhas.\\nDivida o pedido.");
+  EXPECT_EQ(Count("venda_direta"), "0");
+}
+
+TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecorded) {
+  sqlite3* back_office = nullptr;
+  ASSERT_EQ(sqlite3_open((db.folder.path() / "ORBA.MDB").c_str(), &back_office), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(back_office, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  db.session.SetLockWait(std::chrono::milliseconds(50));
+  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  sqlite3_exec(back_office, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(back_office);
+  EXPECT_EQ(Message(answer), "Pedido NÃO gravado:\\nbanco de dados ocupado.\\nEnvie novamente.");
+  EXPECT_EQ(answer.find("<item"), std::string::npos);
+  EXPECT_EQ(Count("venda_direta"), "0");
+  EXPECT_EQ(db.op.events.size(), 1u);
 }
 
 }  // namespace

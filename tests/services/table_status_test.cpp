@@ -50,7 +50,7 @@ class TableStatusTest : public ::testing::Test {
 
   TableStatus Check(const std::string& table) {
     TableStatus status;
-    EXPECT_TRUE(CheckTableStatus(db.session, table, status));
+    CheckTableStatus(db.session, table, status);
     return status;
   }
 
@@ -156,7 +156,7 @@ TEST_F(TableStatusTest, PlaceStatesAndTheirMessages) {
   // The status is the caller's: an unknown letter leaves what it held.
   TableStatus kept;
   kept.status = "Q";
-  ASSERT_TRUE(CheckTableStatus(db.session, "Z1", kept));
+  CheckTableStatus(db.session, "Z1", kept);
   EXPECT_EQ(kept.status, "Q");
 }
 
@@ -201,13 +201,13 @@ TEST_F(TableStatusTest, PositionsListOnlyLinksWithAnAssociatedPlace) {
   AddSale(1, 12, "O", "NULL", "2", "15", "2");
   std::string positions;
   std::string account;
-  ASSERT_TRUE(ReadTablePositions(db.session, "1", positions, account));
+  ReadTablePositions(db.session, "1", positions, account);
   EXPECT_EQ(positions, "1,12,2,15");
   EXPECT_EQ(account, "1");  // first link's account type is Null
 
   AddTable(2, "2", "E", "2");
   AddSale(2, 20, "O", "NULL", "1", "NULL", "2");
-  ASSERT_TRUE(ReadTablePositions(db.session, "2", positions, account));
+  ReadTablePositions(db.session, "2", positions, account);
   EXPECT_EQ(positions, "");
   EXPECT_EQ(account, "2");
 
@@ -219,14 +219,19 @@ TEST_F(TableStatusTest, PositionsListOnlyLinksWithAnAssociatedPlace) {
 TEST_F(TableStatusTest, TableNameIsMatchedAsEscapedUpperCaseText) {
   AddTable(1, "VIP", "E", "2");
   AddTable(2, "D´ÁVILA", "L");
+  AddTable(3, "Salão Ação", "P");
   EXPECT_EQ(Stm(" vip ").at("status"), "E");
   EXPECT_EQ(Stm("d'ávila").at("status"), "L");
+  // Accented letters stored in lower case are found whatever case is sent.
+  EXPECT_EQ(Stm("SALÃO AÇÃO").at("status"), "P");
+  EXPECT_EQ(Stm("salão ação").at("status"), "P");
+  EXPECT_EQ(Stm("SALAO ACAO").at("status"), "N");
 
   // Quotes and SQL in the name are only ever text.
   const auto injected = Stm("1' OR '1'='1");
   EXPECT_EQ(injected.at("status"), "N");
   EXPECT_EQ(Stm("x'; DELETE FROM local; --").at("status"), "N");
-  EXPECT_EQ(db.Scalar("select count(*) from local"), "2");
+  EXPECT_EQ(db.Scalar("select count(*) from local"), "3");
 }
 
 TEST_F(TableStatusTest, DatabaseFailureAnswersReadError) {
@@ -234,21 +239,24 @@ TEST_F(TableStatusTest, DatabaseFailureAnswersReadError) {
   AddSale(1, 10);
   db.Exec("DROP TABLE venda_direta");
   TableStatus status;
-  EXPECT_FALSE(CheckTableStatus(db.session, "1", status));
+  EXPECT_THROW(CheckTableStatus(db.session, "1", status), DatabaseError);
   const auto answer = Stm("1");
   EXPECT_EQ(answer.at("status"), "X");
   EXPECT_EQ(answer.at("mensagem"), "Erro na leitura");
+  // The operator learns why, with the provider's text.
+  ASSERT_EQ(db.op.events.size(), 1u);
+  EXPECT_NE(db.op.events[0].find("venda_direta"), std::string::npos) << db.op.events[0];
 
   db.Exec("DROP TABLE local_vnd");
   std::string positions;
   std::string account;
-  EXPECT_FALSE(ReadTablePositions(db.session, "1", positions, account));
+  EXPECT_THROW(ReadTablePositions(db.session, "1", positions, account), DatabaseError);
 }
 
 TEST_F(TableStatusTest, PeopleOutOfRangeIsAFailure) {
   AddTable(1, "1", "E", "40000");
   TableStatus status;
-  EXPECT_FALSE(CheckTableStatus(db.session, "1", status));
+  EXPECT_THROW(CheckTableStatus(db.session, "1", status), DatabaseError);
   EXPECT_EQ(Stm("1").at("status"), "X");
 }
 

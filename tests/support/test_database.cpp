@@ -1,5 +1,7 @@
 #include "support/test_database.h"
 
+#include "common/service_tables.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -66,6 +68,7 @@ TestDatabase::TestDatabase(bool with_demo) {
   if (!session.OpenDatabase("ORBA.MDB", folder.prefix())) {
     throw std::runtime_error("cannot open test database");
   }
+  EnsureServiceTables(session);
 }
 
 void TestDatabase::Exec(const std::string& sql) {

@@ -1,0 +1,28 @@
+#include "common/transaction.h"
+
+namespace orba {
+
+TransactionGuard::TransactionGuard(DatabaseSession& db) : db_(db) {
+  if (!db_.BeginTransaction()) {
+    db_.RollbackTransaction();  // clears the flag of the begin that failed
+    throw DatabaseError(db_.ProviderError().empty() ? std::string("A transação não pôde ser iniciada")
+                                                    : db_.ProviderError(),
+                        db_.LastFailureWasBusy());
+  }
+}
+
+TransactionGuard::~TransactionGuard() {
+  if (!committed_ && db_.InTransaction()) db_.RollbackTransaction();
+}
+
+void TransactionGuard::Commit() {
+  db_.CommitTransaction();
+  if (db_.InTransaction()) {
+    throw DatabaseError(db_.ProviderError().empty() ? std::string("A transação não pôde ser confirmada")
+                                                    : db_.ProviderError(),
+                        db_.LastFailureWasBusy());
+  }
+  committed_ = true;
+}
+
+}  // namespace orba

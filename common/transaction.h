@@ -1,0 +1,29 @@
+#pragma once
+// The one transaction of a handler. Begun on construction, rolled back on
+// every way out that did not commit: a refusal, a failure, an exception, an
+// early return. A commit that fails cannot be mistaken for one that worked.
+
+#include "common/database.h"
+
+namespace orba {
+
+class TransactionGuard {
+ public:
+  // Begins the transaction (BEGIN IMMEDIATE: the write lock is taken now, so
+  // a busy back office is waited for here rather than halfway through).
+  // Throws DatabaseError when it cannot be begun; the session has reported it.
+  explicit TransactionGuard(DatabaseSession& db);
+  ~TransactionGuard();
+  TransactionGuard(const TransactionGuard&) = delete;
+  TransactionGuard& operator=(const TransactionGuard&) = delete;
+
+  // Throws DatabaseError when the commit did not take: the session has
+  // reported it and the destructor rolls back.
+  void Commit();
+
+ private:
+  DatabaseSession& db_;
+  bool committed_ = false;
+};
+
+}  // namespace orba

@@ -1,0 +1,332 @@
+#include "orders/order_core.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+#include "common/audit_log.h"
+#include "common/database.h"
+#include "common/general_parameters.h"
+#include "common/sql_text.h"
+#include "common/transaction.h"
+#include "exchange/failure_path.h"
+#include "orders/sale.h"
+#include "orders/tax_rule.h"
+
+namespace orba {
+
+namespace {
+
+std::string NoTaxRule(const std::string& code, OrderAttributes attributes) {
+  // The comanda-mode text has no blank before the code.
+  const char* before_code = attributes == OrderAttributes::Table ? "código " : "código";
+  return "Tributação para \\no produto\\n" + std::string(before_code) + code + "\\nnão encontrada     ";
+}
+std::string LineNotWritten(const std::string& code) {
+  return "Erro ao inserir\\no produto\\ncódigo" + code + " \\nem um orçamento.     ";
+}
+std::string UnknownProduct(const std::string& code) {
+  return "Produto\\ncódigo " + code + "\\nnão cadastrado.     ";
+}
+
+std::string Number(long long value) { return std::to_string(value); }
+
+struct Product {
+  long long id = 0;
+  double ipi_rate = 0;
+};
+
+// The profile a tax rule is looked up for, with the product.
+using RuleKey = std::tuple<long long, std::string, std::string, std::string, std::string, std::string>;
+
+// One line to write: an item or one of its accompaniments.
+struct Line {
+  const std::string& code;
+  double unit_price;
+  double quantity;
+  double list_price;
+  std::optional<std::int16_t> parent;  // id_seq of the item, for accompaniments
+  bool covered;
+};
+
+// Writes the groups of one order inside its transaction. Lookups that the
+// lines of one order repeat (products, tax rules, the last line of a sale,
+// the customer of a sale) are made once.
+class OrderWriter {
+ public:
+  OrderWriter(Context& context, OrderMode& mode, const OrderRequest& order)
+      : c_(context), db_(context.db), mode_(mode), order_(order) {}
+
+  void WriteItems();
+  void CloseSales();
+  const std::vector<OrderGroup>& groups() const { return groups_; }
+
+ private:
+  std::int32_t StartGroup(const OrderItem& item);
+  std::int32_t NewSale(const OrderItem& item);
+  const Product& FindProduct(const std::string& code);
+  const TaxRule& FindRule(const Product& product, const CustomerRecord& customer, const std::string& code);
+  std::int16_t NextLine(std::int32_t sale);
+  std::int16_t WriteLine(std::int32_t sale, const Line& line);
+  void WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options);
+  [[noreturn]] void RefuseAfterFailure(const std::string& message, const std::string& cause);
+
+  Context& c_;
+  DatabaseSession& db_;
+  OrderMode& mode_;
+  const OrderRequest& order_;
+
+  std::vector<OrderGroup> groups_;
+  std::map<std::int32_t, CustomerRecord> customers_;
+  std::map<std::int32_t, std::int16_t> last_lines_;
+  std::map<std::string, Product> products_;
+  std::map<RuleKey, TaxRule> rules_;
+};
+
+void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
+  // The waiter reads the refusal; the operator learns why.
+  LogRequestFailure(c_, "pedido", cause);
+  throw Refusal(message);
+}
+
+void OrderWriter::WriteItems() {
+  std::int32_t sale = 0;
+  std::int32_t previous_position = 0;
+  for (const OrderItem& item : order_.items) {
+    if (item.position != previous_position) sale = StartGroup(item);
+    previous_position = item.position;
+
+    // The product is known before anything is decided about it.
+    FindProduct(item.code);
+    const bool covered = mode_.Covered(item);
+    const std::int16_t item_line =
+        WriteLine(sale, Line{item.code, covered ? 0.0 : item.price, item.quantity, item.price, std::nullopt, covered});
+    WriteOptions(sale, item_line, item.options);
+    for (const OrderSide& side : item.sides) {
+      WriteLine(sale, Line{side.code, covered ? 0.0 : side.price, side.quantity, item.price, item_line, covered});
+    }
+  }
+}
+
+std::int32_t OrderWriter::StartGroup(const OrderItem& item) {
+  std::int32_t sale = mode_.SaleOfGroup(item, groups_);
+  if (sale == 0) {
+    sale = NewSale(item);
+  } else {
+    mode_.CheckExistingSale(sale);
+    if (customers_.count(sale) == 0) customers_.emplace(sale, mode_.CustomerOfSale(sale));
+  }
+  c_.customer = customers_.at(sale);
+  // A sale is totalled, linked, logged and printed once, however many groups
+  // of the order add to it.
+  const bool listed =
+      std::any_of(groups_.begin(), groups_.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
+  if (!listed) groups_.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
+  return sale;
+}
+
+std::int32_t OrderWriter::NewSale(const OrderItem& item) {
+  std::int32_t sale = 0;
+  std::string failure;
+  if (!NextSaleNumber(db_, sale, true, &failure)) RefuseAfterFailure(kNoSaleNumber, failure);
+  CustomerRecord customer = mode_.CustomerOfNewSale(item);
+  if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(customer, sale, order_.operador), &failure)) {
+    RefuseAfterFailure(kSaleNotWritten, failure);
+  }
+  customers_.emplace(sale, std::move(customer));
+  last_lines_[sale] = 0;
+  return sale;
+}
+
+const Product& OrderWriter::FindProduct(const std::string& code) {
+  if (auto found = products_.find(code); found != products_.end()) return found->second;
+  db_.SqlClear();
+  db_.SqlAppend("Select ");
+  db_.SqlAppend("   id_mat_pro");
+  db_.SqlAppend(",  aq_ipi");
+  db_.SqlAppend("from   produto ");
+  db_.SqlAppend("where cd_pro = '" + SqlEscapeValue(code) + "'");
+  Recordset rs = db_.Query(db_.SqlText());
+  // A code the back office does not know is refused by name: taking another
+  // line's product instead would sell the wrong thing.
+  if (rs.Eof()) throw Refusal(UnknownProduct(code));
+  Product product;
+  product.id = rs.Field("id_mat_pro").Int();
+  product.ipi_rate = rs.Field("aq_ipi").IsNull() ? 0.0 : rs.Field("aq_ipi").Real();
+  return products_.emplace(code, product).first->second;
+}
+
+const TaxRule& OrderWriter::FindRule(const Product& product, const CustomerRecord& customer,
+                                     const std::string& code) {
+  RuleKey key{product.id,           customer.state,        customer.municipality,
+              customer.company_type, customer.invoice_type, customer.product_use};
+  if (auto found = rules_.find(key); found != rules_.end()) return found->second;
+  TaxRule rule;
+  FindTaxRule(db_, TaxRuleQueryFor(customer, product.id, c_.parameters.id_etb_orba), rule);
+  if (rule.id_tri == 0) throw Refusal(NoTaxRule(code, mode_.Attributes()));
+  return rules_.emplace(std::move(key), rule).first->second;
+}
+
+std::int16_t OrderWriter::NextLine(std::int32_t sale) {
+  auto found = last_lines_.find(sale);
+  if (found == last_lines_.end()) {
+    db_.SqlClear();
+    db_.SqlAppend("Select ");
+    db_.SqlAppend("   max(id_seq) as id_seq_max");
+    db_.SqlAppend("from ");
+    db_.SqlAppend("   item_venda_direta    ivd");
+    db_.SqlAppend("Where ivd.nr_orc_loc = " + Number(sale));
+    Recordset rs = db_.Query(db_.SqlText());
+    const long long last = rs.Eof() || rs.Field("id_seq_max").IsNull() ? 0 : rs.Field("id_seq_max").Int();
+    if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
+      throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
+    }
+    found = last_lines_.emplace(sale, static_cast<std::int16_t>(last)).first;
+  }
+  if (found->second == std::numeric_limits<std::int16_t>::max()) {
+    throw RequestFailure("sequência de itens esgotada na venda " + Number(sale));
+  }
+  return ++found->second;
+}
+
+std::int16_t OrderWriter::WriteLine(std::int32_t sale, const Line& line) {
+  const Product& product = FindProduct(line.code);
+  const CustomerRecord& customer = customers_.at(sale);
+  const TaxRule& rule = FindRule(product, customer, line.code);
+  const LineTaxes taxes = ComputeLineTaxes(rule, line.unit_price * line.quantity, product.ipi_rate);
+  const std::int16_t sequence = NextLine(sale);
+
+  SaleItemInput input;
+  input.nr_orc_loc = sale;
+  input.id_seq = sequence;
+  input.id_mat_pro = product.id;
+  input.id_tri = rule.id_tri;
+  input.pr_un_it_atd = line.unit_price;
+  input.qt_pro_atd = line.quantity;
+  input.vl_dsc = 0;
+  input.vl_icms = taxes.icms_value;
+  input.vl_ipi = taxes.ipi_value;
+  input.vl_icms_rtd = 0;
+  input.vl_dsc_icms = taxes.icms_discount;
+  input.vl_bas_icms = taxes.icms_base;
+  input.aq_icms = taxes.icms_rate;
+  input.aq_ipi = taxes.ipi_rate;
+  input.vl_pr_un_ori = line.list_price;
+  input.id_prt_ite = "N";
+  if (line.parent) input.id_seq_pro_prn = *line.parent;
+  input.id_pes_atd = order_.operador;
+  input.id_etb_cli = customer.establishment;
+  if (line.covered) {
+    input.ic_inc_pac = "S";
+    input.id_usu_aut_inc_pac = order_.operador;
+  }
+  std::string failure;
+  if (!InsertSaleItem(db_, c_.parameters, c_.clock, input, &failure)) {
+    RefuseAfterFailure(LineNotWritten(line.code), failure);
+  }
+  return sequence;
+}
+
+void OrderWriter::WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options) {
+  for (const std::int32_t option : options) {
+    db_.SqlClear();
+    db_.SqlAppend("Insert into ivd_caracteristica_produto");
+    db_.SqlAppend("(      ");
+    db_.SqlAppend("       nr_orc_loc");
+    db_.SqlAppend(",      id_seq");
+    db_.SqlAppend(",      id_car_pro");
+    db_.SqlAppend(")      ");
+    db_.SqlAppend("values ");
+    db_.SqlAppend("(      ");
+    db_.SqlAppend("       " + Number(sale));
+    db_.SqlAppend(",      " + Number(line));
+    db_.SqlAppend(",      " + Number(option));
+    db_.SqlAppend(")      ");
+    db_.ExecuteSql(db_.SqlText());
+  }
+}
+
+void OrderWriter::CloseSales() {
+  for (const OrderGroup& group : groups_) {
+    // A database failure or an overflow of the totals throws: a failure of
+    // the request, not a refusal.
+    if (!RecalculateSaleTotals(db_, c_.clock, group.sale, order_.operador)) throw Refusal(kTotalsNotWritten);
+    mode_.LinkSale(group);
+    WriteCommandLog(db_, c_.clock, "ORCAMENTO", Number(group.sale));
+  }
+}
+
+void RemoveItems(pugi::xml_document& request) {
+  for (const pugi::xpath_node& found : request.select_nodes("//item")) {
+    pugi::xml_node item = found.node();
+    item.parent().remove_child(item);
+  }
+}
+
+void SetMessage(pugi::xml_node pedido, const std::string& message) {
+  if (pugi::xml_attribute attribute = pedido.attribute("mensagem")) attribute.set_value(message.c_str());
+}
+
+}  // namespace
+
+std::string SaleList(const std::vector<OrderGroup>& groups) {
+  std::string list;
+  for (const OrderGroup& group : groups) {
+    if (!list.empty()) list += ',';
+    list += Number(group.sale);
+  }
+  return list;
+}
+
+void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode) {
+  pugi::xml_node pedido = request.select_node("//pedido").node();
+  if (!pedido) return;
+  bool committed = false;
+  RunHandler(
+      context, "pedido",
+      [&]() {
+        const OrderRequest order = ReadOrderRequest(request, pedido, mode.Attributes());
+        std::vector<OrderGroup> groups;
+        {
+          TransactionGuard transaction(context.db);
+          mode.FindTarget(order);
+          // An unknown place is refused by its message whatever the header holds.
+          if (order.header_without_stamp) throw RequestFailure("atributo ausente: header/datahora");
+          // The last order accepted for the place or comanda, sent again: it
+          // is answered as it came and applied once.
+          if (!order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp)) return;
+          OrderWriter writer(context, mode, order);
+          writer.WriteItems();
+          writer.CloseSales();
+          groups = writer.groups();
+          mode.Finish(order, groups);
+          if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
+          transaction.Commit();
+        }
+        // Committed: from here on the order is stored whatever happens.
+        committed = true;
+        mode.Committed(order);
+        RemoveItems(request);
+        if (!mode.Print(groups)) SetMessage(pedido, kNotPrinted);
+      },
+      [&](const std::string& message) {
+        SetMessage(pedido, message);
+        RemoveItems(request);
+      },
+      [&](const std::exception& failure) {
+        if (committed) return;
+        // Nothing was stored. A handheld that sees its order come back as
+        // sent cannot tell that from a recognised resend: when the back
+        // office held the database too long, the waiter is told to send again.
+        const auto* database = dynamic_cast<const DatabaseError*>(&failure);
+        if (database != nullptr && database->Busy()) {
+          SetMessage(pedido, kNotRecordedBusy);
+          RemoveItems(request);
+        }
+      });
+}
+
+}  // namespace orba
