@@ -18,7 +18,7 @@ class DatabaseSession;
 struct ComandaStatus {
   std::string status;      // L, N, V, B
   std::string message;
-  std::string retorno_ok;  // "COMANDA\n<name> \n ABERTA" when it was opened now
+  std::string retorno_ok;  // set when the comanda or card was opened by this check
 };
 
 // The state of comanda or card `number` (the text the handheld sent), opening
