@@ -53,7 +53,7 @@ bool Service::Refuse(std::string_view text, std::string_view title) {
   return false;
 }
 
-bool Service::Start(const std::string& system_dir_option) {
+bool Service::Start(const std::string& system_dir_option, StartMode mode) {
   parameters_.SystemFolder = SystemDirectory(system_dir_option);
   const std::string configuration = parameters_.SystemFolder + kConfigurationFile;
 
@@ -62,7 +62,9 @@ bool Service::Start(const std::string& system_dir_option) {
   parameters_.AnswerFolder = parameters_.BaseFolder + "xml/Receber";
   version_label_ = kVersionLabel;
 
-  switch (lock_.Acquire(parameters_.SystemFolder)) {
+  const InstanceLock::Result lock = mode == StartMode::Serve ? lock_.Acquire(parameters_.SystemFolder)
+                                                             : InstanceLock::Result::Acquired;
+  switch (lock) {
     case InstanceLock::Result::Acquired:
       break;
     case InstanceLock::Result::HeldByAnother:
@@ -75,7 +77,7 @@ bool Service::Start(const std::string& system_dir_option) {
   }
   if (first == ConfigurationLoad::Incomplete) return Refuse(kConfigurationIncomplete, "Aviso");
 
-  EmptyExchangeFolders();
+  if (mode == StartMode::Serve) EmptyExchangeFolders();
   polling_.RequestFiles = ListFiles(parameters_.RequestFolder);
   polling_.AnswerFiles = ListFiles(parameters_.AnswerFolder);
 
