@@ -1,6 +1,11 @@
 #include "common/xml_config.h"
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "common/text.h"
 
@@ -29,6 +34,51 @@ std::string ReadXmlAttribute(const pugi::xml_node& element, int child, std::stri
     break;
   }
   return std::string(fallback);
+}
+
+bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error, std::size_t max_bytes) {
+  bytes.clear();
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    error = path + ": não é um arquivo comum";
+    return false;
+  }
+  if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
+    close(fd);
+    error = path + ": arquivo grande demais (" + std::to_string(info.st_size) + " bytes)";
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // shrank while read: what was there
+    done += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  bytes.resize(done);
+  return true;
+}
+
+bool LoadXmlFile(const std::string& path, pugi::xml_document& document, std::string& error, unsigned options) {
+  document.reset();
+  std::string bytes;
+  if (!ReadRegularFile(path, bytes, error)) return false;
+  const pugi::xml_parse_result result = document.load_buffer(bytes.data(), bytes.size(), options);
+  if (!result) {
+    document.reset();
+    error = path + ": " + result.description() + " (posição " + std::to_string(result.offset) + ")";
+    return false;
+  }
+  return true;
 }
 
 std::string SystemDirectory(std::string_view option_value) {

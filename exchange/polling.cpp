@@ -71,8 +71,9 @@ bool ServeRequest(Context& context, DispatchFunction dispatch, const std::string
   if (context.db.InTransaction()) context.db.RollbackTransaction();
   if (!answered) return true;  // unknown code: stays .Tmp
 
-  if (!SaveAnswerDocument(document, InFolder(parameters.AnswerFolder, name))) {
-    context.op.LogEvent("Não foi possível gravar a resposta " + InFolder(parameters.AnswerFolder, name));
+  std::string save_error;
+  if (!SaveAnswerDocument(document, parameters.AnswerFolder, name, &save_error)) {
+    context.op.LogEvent("Não foi possível gravar a resposta " + name + ": " + save_error);
   }
   fs::remove(work_path, ec);
   return true;

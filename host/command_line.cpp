@@ -40,6 +40,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       line.help = true;
     } else if (arg == "--version") {
       line.version = true;
+    } else if (arg == "--check") {
+      line.check = true;
     } else if (value_of("--system-dir", line.system_dir) ||
                value_of("--printer-spool", line.printer_spool)) {
       if (!line.error.empty()) break;
@@ -57,12 +59,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 
 std::string UsageText() {
   return "Uso: orbapda [--headless] [--system-dir DIR] [--printer-spool DIR]\n"
+         "       orbapda --check [--system-dir DIR] [--printer-spool DIR]\n"
          "       orbapda --help | --version\n"
          "\n"
          "  --headless           sem janela nem ícone de bandeja; mensagens no stderr e no syslog\n"
          "  --system-dir DIR     pasta do ORBA.INI (ORBA_SYSTEM_DIR; padrão /etc/orba/)\n"
          "  --printer-spool DIR  impressoras como subpastas de DIR em vez do CUPS\n"
-         "                       (ORBA_PRINTER_SPOOL)\n";
+         "                       (ORBA_PRINTER_SPOOL)\n"
+         "  --check              verifica a instalação sem atender pedidos: ORBA.INI, pastas e\n"
+         "                       permissões do usuário que executa, banco de dados, dia de\n"
+         "                       movimento, impressoras; uma linha OK/ERRO por verificação,\n"
+         "                       saída 0 quando tudo está OK, 1 quando não\n";
 }
 
 }  // namespace orba

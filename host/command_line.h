@@ -8,6 +8,7 @@ struct CommandLine {
   bool headless = false;
   bool help = false;
   bool version = false;
+  bool check = false;         // --check: check the installation, do not serve
   std::string system_dir;     // --system-dir, else ORBA_SYSTEM_DIR
   std::string printer_spool;  // --printer-spool, else ORBA_PRINTER_SPOOL
   std::string cups_format;    // ORBA_CUPS_FORMAT

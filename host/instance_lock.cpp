@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -41,7 +42,16 @@ std::string InstanceLock::LockFilePath(const std::string& system_folder) {
 InstanceLock::Result InstanceLock::Acquire(const std::string& system_folder) {
   if (fd_ >= 0) return Result::Acquired;
   const std::string path = LockFilePath(system_folder);
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // The file may belong to another user (the service's, a manual start as
+  // root): flock needs only a read descriptor, and opening an existing file
+  // without O_CREAT is allowed in a sticky folder under fs.protected_regular.
+  // It is never a link.
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Another start created it in between: take that one.
+    if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  }
   if (fd < 0) return Result::Failed;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);

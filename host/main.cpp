@@ -5,11 +5,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "common/operator.h"
 #include "host/command_line.h"
 #include "host/headless_runner.h"
+#include "host/installation_check.h"
 #include "host/service.h"
 #include "printing/printer_factory.h"
 
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
   if (line.version) {
     std::printf("orbapda %s (%s)\n", ORBA_VERSION, orba::kVersionLabel);
     return 0;
+  }
+  if (line.check) {
+    const bool passed =
+        orba::CheckInstallation(line.system_dir, orba::MakePrinterSystem(line.printer_spool), std::cout);
+    std::cout.flush();
+    return passed ? 0 : 1;
   }
 
   // The window comes later; until then every start is headless, which is also

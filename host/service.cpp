@@ -30,7 +30,8 @@ enum class ConfigurationLoad { Loaded, NotLoaded, Incomplete };
 // runs without a database); one that loads without RO or its first child is.
 ConfigurationLoad ReadBaseFolder(const std::string& path, std::string& base_folder) {
   pugi::xml_document document;
-  if (!document.load_file(path.c_str())) return ConfigurationLoad::NotLoaded;
+  std::string error;
+  if (!LoadXmlFile(path, document, error)) return ConfigurationLoad::NotLoaded;
   const pugi::xml_node root = document.child("RO");
   if (!root || !root.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })) {
     return ConfigurationLoad::Incomplete;
@@ -54,7 +55,7 @@ bool Service::Refuse(std::string_view text, std::string_view title) {
   return false;
 }
 
-bool Service::Start(const std::string& system_dir_option) {
+bool Service::Start(const std::string& system_dir_option, StartMode mode) {
   parameters_.SystemFolder = SystemDirectory(system_dir_option);
   const std::string configuration = parameters_.SystemFolder + kConfigurationFile;
 
@@ -63,7 +64,9 @@ bool Service::Start(const std::string& system_dir_option) {
   parameters_.AnswerFolder = parameters_.BaseFolder + "xml/Receber";
   version_label_ = kVersionLabel;
 
-  switch (lock_.Acquire(parameters_.SystemFolder)) {
+  const InstanceLock::Result lock = mode == StartMode::Serve ? lock_.Acquire(parameters_.SystemFolder)
+                                                             : InstanceLock::Result::Acquired;
+  switch (lock) {
     case InstanceLock::Result::Acquired:
       break;
     case InstanceLock::Result::HeldByAnother:
@@ -76,14 +79,13 @@ bool Service::Start(const std::string& system_dir_option) {
   }
   if (first == ConfigurationLoad::Incomplete) return Refuse(kConfigurationIncomplete, "Aviso");
 
-  EmptyExchangeFolders();
+  if (mode == StartMode::Serve) EmptyExchangeFolders();
   polling_.RequestFiles = ListFiles(parameters_.RequestFolder);
   polling_.AnswerFiles = ListFiles(parameters_.AnswerFolder);
 
-  // The file is read again, as the back office may have just rewritten it.
-  std::string base_folder;
-  if (ReadBaseFolder(configuration, base_folder) == ConfigurationLoad::Loaded &&
-      session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder)) {
+  // Without a configuration there is no database: every request then fails
+  // in its handler, as the installation's fault.
+  if (first == ConfigurationLoad::Loaded && session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder)) {
     if (!CheckBusinessDay()) return false;
     try {
       // Without the walk-in customer no sale can be written: the message has
@@ -98,7 +100,7 @@ bool Service::Start(const std::string& system_dir_option) {
       return false;
     }
     if (!ReadGeneralParameters()) return false;
-    if (!CreateServiceTables()) return false;
+    if (mode == StartMode::Serve && !CreateServiceTables()) return false;
   }
   polling_.Busy = false;
   return true;

@@ -26,10 +26,14 @@ class Service {
  public:
   Service(Operator& op, std::unique_ptr<PrinterSystem> printers, const Clock& clock);
 
+  // Serve: the whole start-up. Check: the same without the single-instance
+  // lock and without emptying the exchange folders, for an installation check
+  // that may run beside the service.
+  enum class StartMode { Serve, Check };
   // Start-up in its fixed order. False when start-up refused to go on: the
   // message has been shown, the session is closed and the process must end
   // with status 1.
-  bool Start(const std::string& system_dir_option);
+  bool Start(const std::string& system_dir_option, StartMode mode = StartMode::Serve);
   // The stop sequence: closes the session.
   void Stop();
 

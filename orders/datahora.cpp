@@ -1,14 +1,13 @@
 #include "orders/datahora.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 
 #include <pugixml.hpp>
 
 #include "common/general_parameters.h"
 #include "common/operator.h"
+#include "common/safe_file.h"
 #include "common/text.h"
+#include "common/xml_config.h"
 
 namespace orba {
 
@@ -66,48 +65,23 @@ std::string DataHoraFileKey(std::string_view table) {
   return key;
 }
 
-namespace {
-
-// The table's file without its extension (".xml", or ".tmp" while written).
-std::string DataHoraFileStem(const GeneralParameters& parameters, std::string_view table) {
-  return parameters.FixedFolder() + "/DataHora_" + DataHoraFileKey(table);
-}
-
-}  // namespace
-
 std::string DataHoraFilePath(const GeneralParameters& parameters, std::string_view table) {
-  return DataHoraFileStem(parameters, table) + ".xml";
+  return parameters.FixedFolder() + "/DataHora_" + DataHoraFileKey(table) + ".xml";
 }
 
 bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::string_view table,
                        std::string_view stamp) {
-  const std::string temporary = DataHoraFileStem(parameters, table) + ".tmp";
-  const std::string final_name = DataHoraFilePath(parameters, table);
-
   const std::string content = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n"
                               "<Data_Hora>\r\n"
                               "  <Header datahora=\"" + Utf8ToLatin1(EscapeAttribute(stamp)) +
                               "\" versao=\"1.0\"/>\r\n"
                               "</Data_Hora>\r\n";
-  bool written = false;
-  bool created = false;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) {
-      created = true;
-      out.write(content.data(), static_cast<std::streamsize>(content.size()));
-      out.close();
-      written = !out.fail();
-    }
+  // Written under a fresh name and renamed over the old file in one step, so
+  // a reader finds either the old stamp or the new one, never no file, and a
+  // link planted in the folder is never followed.
+  if (WriteFileSafely(parameters.FixedFolder(), "DataHora_" + DataHoraFileKey(table) + ".xml", content)) {
+    return true;
   }
-  if (written) {
-    // rename() replaces an existing file in one step, so a reader finds
-    // either the old stamp or the new one, never no file.
-    std::error_code ec;
-    std::filesystem::rename(temporary, final_name, ec);
-    if (!ec) return true;
-  }
-  if (created) std::remove(temporary.c_str());
   op.ShowMessage(kWriteFailed, kWriteFailedTitle, MessageIcon::Information);
   return false;
 }
@@ -115,7 +89,8 @@ bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::s
 std::optional<std::string> ReadDataHoraStamp(const GeneralParameters& parameters,
                                               std::string_view table) {
   pugi::xml_document document;
-  if (!document.load_file(DataHoraFilePath(parameters, table).c_str())) return std::nullopt;
+  std::string error;
+  if (!LoadXmlFile(DataHoraFilePath(parameters, table), document, error)) return std::nullopt;
   const pugi::xml_attribute stamp = document.child("Data_Hora").child("Header").attribute("datahora");
   if (!stamp) return std::nullopt;
   return std::string(stamp.value());

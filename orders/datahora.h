@@ -22,9 +22,9 @@ std::string DataHoraFileKey(std::string_view table);
 // Full path of the table's DataHora file.
 std::string DataHoraFilePath(const GeneralParameters& parameters, std::string_view table);
 
-// Replaces the table's DataHora file with one recording `stamp` (written to
-// DataHora_<mesa>.tmp first, then renamed over the old file). On failure the
-// temporary file is removed, the operator is told, and false is returned.
+// Replaces the table's DataHora file with one recording `stamp` (written
+// under a fresh hidden name, then renamed over the old file). On failure
+// nothing is left behind, the operator is told, and false is returned.
 bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::string_view table,
                        std::string_view stamp);
 

@@ -11,6 +11,7 @@
 #include "common/error_report.h"
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "common/xml_config.h"
 #include "printing/pre_bill.h"
 #include "printing/production_tickets.h"
 
@@ -19,10 +20,8 @@ namespace orba {
 PrinterSettings ReadPrinterSettings(const std::string& system_folder) {
   const std::string path = system_folder + "ORBA.INI";
   pugi::xml_document document;
-  const pugi::xml_parse_result loaded = document.load_file(path.c_str());
-  if (!loaded) {
-    throw std::runtime_error("Não foi possível ler " + path + ": " + loaded.description());
-  }
+  std::string error;
+  if (!LoadXmlFile(path, document, error)) throw std::runtime_error("Não foi possível ler " + error);
   PrinterSettings settings;
   const pugi::xml_node element = document.document_element().child("IMPRESSORA");
   if (!element) return settings;

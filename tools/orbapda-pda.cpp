@@ -238,8 +238,8 @@ bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, s
   }
   const std::string path = orba::SystemDirectory(folder) + "ORBA.INI";
   pugi::xml_document configuration;
-  if (!configuration.load_file(path.c_str())) {
-    error = "não foi possível ler " + path;
+  if (!orba::LoadXmlFile(path, configuration, error)) {
+    error = "não foi possível ler " + error;
     return false;
   }
   const pugi::xml_node root = configuration.child("RO");
