@@ -30,8 +30,9 @@ TEST(WindowEndToEnd, WindowedServiceServesAndStopsOnSigterm) {
   ASSERT_TRUE(answer.has_value()) << service.Stderr();
   EXPECT_EQ(LocalAttributes(*answer).at("status"), "L");
   EXPECT_EQ(service.Terminate(), 0);
-  // The offscreen platform has no notification area: the window stays, once said.
-  EXPECT_EQ(Count(service.Stderr(), "área de notificação"), 1u) << service.Stderr();
+  // Without a notification area (as offscreen usually is) the window stays,
+  // said once and not again at every timer.
+  EXPECT_LE(Count(service.Stderr(), "área de notificação"), 1u) << service.Stderr();
 }
 
 TEST(WindowEndToEnd, MessageBoxWaitsForTheOperatorAndSigtermStillStops) {

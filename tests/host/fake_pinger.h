@@ -3,7 +3,6 @@
 // other one does not. With `gated`, each echo waits until its address (or
 // every address) is released, so tests see echoes in flight.
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -23,7 +22,6 @@ class FakePinger final : public Pinger {
     std::unique_lock lock(mutex_);
     ++calls_;
     ++in_flight_;
-    most_in_flight_ = std::max(most_in_flight_, in_flight_);
     changed_.notify_all();
     changed_.wait(lock, [&] { return !gated_ || all_released_ || released_.count(address) != 0; });
     --in_flight_;
@@ -54,10 +52,6 @@ class FakePinger final : public Pinger {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-  int MostInFlight() {
-    std::lock_guard lock(mutex_);
-    return most_in_flight_;
-  }
 
  private:
   std::mutex mutex_;
@@ -68,7 +62,6 @@ class FakePinger final : public Pinger {
   bool all_released_ = false;
   int calls_ = 0;
   int in_flight_ = 0;
-  int most_in_flight_ = 0;
 };
 
 }  // namespace orba::test
