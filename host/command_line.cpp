@@ -57,12 +57,25 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   return line;
 }
 
+bool DisplayAvailable(const char* (*environment)(const char*)) {
+  auto value = [environment](const char* name) {
+    const char* text = environment != nullptr ? environment(name) : std::getenv(name);
+    return std::string_view(text != nullptr ? text : "");
+  };
+  const std::string_view platform = value("QT_QPA_PLATFORM");
+  if (platform.substr(0, 3) == "xcb") return !value("DISPLAY").empty();
+  if (platform.substr(0, 7) == "wayland") return !value("WAYLAND_DISPLAY").empty();
+  if (!platform.empty()) return true;
+  return !value("DISPLAY").empty() || !value("WAYLAND_DISPLAY").empty();
+}
+
 std::string UsageText() {
   return "Uso: orbapda [--headless] [--system-dir DIR] [--printer-spool DIR]\n"
          "       orbapda --check [--system-dir DIR] [--printer-spool DIR]\n"
          "       orbapda --help | --version\n"
          "\n"
          "  --headless           sem janela nem ícone de bandeja; mensagens no stderr e no syslog\n"
+         "                       (também sem tela: sem DISPLAY, WAYLAND_DISPLAY ou QT_QPA_PLATFORM)\n"
          "  --system-dir DIR     pasta do ORBA.INI (ORBA_SYSTEM_DIR; padrão /etc/orba/)\n"
          "  --printer-spool DIR  impressoras como subpastas de DIR em vez do CUPS\n"
          "                       (ORBA_PRINTER_SPOOL)\n"

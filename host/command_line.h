@@ -21,4 +21,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 std::string UsageText();
 
+// Whether a window can be shown: a Qt platform is named (QT_QPA_PLATFORM,
+// other than xcb or wayland without their display), or DISPLAY or
+// WAYLAND_DISPLAY is set. Without one, QApplication would abort the process.
+// `environment` looks a variable up (getenv by default).
+bool DisplayAvailable(const char* (*environment)(const char*) = nullptr);
+
 }  // namespace orba

@@ -1,5 +1,6 @@
 // orbapda: the handheld ordering gateway of the back-office PC.
 
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <clocale>
@@ -12,8 +13,34 @@
 #include "host/command_line.h"
 #include "host/headless_runner.h"
 #include "host/installation_check.h"
+#include "host/qt_operator.h"
 #include "host/service.h"
+#include "host/window_runner.h"
 #include "printing/printer_factory.h"
+
+namespace {
+
+// Qt takes the whole locale from the environment; the program itself never
+// depends on it except for the decimal separator shown to people.
+char TakeDecimalSeparator() {
+  std::setlocale(LC_ALL, "");
+  const char decimal_separator = *std::localeconv()->decimal_point;
+  std::setlocale(LC_NUMERIC, "C");
+  return decimal_separator;
+}
+
+int Run(const orba::CommandLine& line, orba::Operator& op, bool windowed) {
+  const char decimal_separator = TakeDecimalSeparator();
+  orba::SystemClock clock;
+  orba::Service service(op, orba::MakePrinterSystem(line.printer_spool, {line.cups_format, line.cups_code_page}),
+                        clock);
+  service.parameters().DecimalSeparator = decimal_separator;
+  if (windowed) return orba::RunWindowed(service, line.system_dir);
+  if (!service.Start(line.system_dir)) return 1;
+  return orba::RunHeadless(service);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const orba::CommandLine line = orba::ParseCommandLine(argc, argv);
@@ -31,24 +58,25 @@ int main(int argc, char** argv) {
   }
   if (line.check) {
     const bool passed =
-        orba::CheckInstallation(line.system_dir, orba::MakePrinterSystem(line.printer_spool), std::cout);
+        orba::CheckInstallation(
+        line.system_dir, orba::MakePrinterSystem(line.printer_spool, {line.cups_format, line.cups_code_page}),
+        std::cout);
     std::cout.flush();
     return passed ? 0 : 1;
   }
 
-  // The window comes later; until then every start is headless, which is also
-  // what a machine without a display needs.
+  // Without a display QApplication would abort the process: such a machine
+  // runs headless, as --headless asks for.
+  if (!line.headless && orba::DisplayAvailable()) {
+    QApplication app(argc, argv);
+    orba::QtOperator op;
+    return Run(line, op, true);
+  }
+  if (!line.headless) {
+    std::fputs("orbapda: sem tela disponível (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM): roda sem janela.\n",
+               stderr);
+  }
   QCoreApplication app(argc, argv);
-  // Qt takes the whole locale from the environment; the program itself never
-  // depends on it except for the decimal separator shown to people.
-  std::setlocale(LC_ALL, "");
-  const char decimal_separator = *std::localeconv()->decimal_point;
-  std::setlocale(LC_NUMERIC, "C");
-
   orba::HeadlessOperator op;
-  orba::SystemClock clock;
-  orba::Service service(op, orba::MakePrinterSystem(line.printer_spool, {line.cups_format, line.cups_code_page}), clock);
-  service.parameters().DecimalSeparator = decimal_separator;
-  if (!service.Start(line.system_dir)) return 1;
-  return orba::RunHeadless(service);
+  return Run(line, op, false);
 }

@@ -227,5 +227,27 @@ TEST(CommandLine, OptionsEnvironmentAndErrors) {
   EXPECT_FALSE(ParseCommandLine(2, unknown).error.empty());
 }
 
+TEST(CommandLine, DisplayAvailableOnlyWhereQtCanOpenOne) {
+  struct Case {
+    const char* platform;
+    const char* display;
+    const char* wayland;
+    bool available;
+  } cases[] = {{"", "", "", false},         {"", ":0", "", true},         {"", "", "wayland-0", true},
+               {"offscreen", "", "", true}, {"xcb", "", "wayland-0", false}, {"wayland", ":0", "", false}};
+  static const Case* current = nullptr;
+  for (const Case& c : cases) {
+    current = &c;
+    const bool available = DisplayAvailable([](const char* name) -> const char* {
+      const std::string_view variable = name;
+      return variable == "QT_QPA_PLATFORM" ? current->platform
+             : variable == "DISPLAY"       ? current->display
+             : variable == "WAYLAND_DISPLAY" ? current->wayland
+                                             : nullptr;
+    });
+    EXPECT_EQ(available, c.available) << c.platform << "|" << c.display << "|" << c.wayland;
+  }
+}
+
 }  // namespace
 }  // namespace orba
