@@ -27,6 +27,7 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
+#include "common/service_tables.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "orders/table_order.h"
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
   QuietOperator op;
   orba::DatabaseSession session(op);
   if (!session.OpenDatabase("ORBA.MDB", parameters.BaseFolder)) return 1;
+  orba::EnsureServiceTables(session);
   sqlite3* db = session.Handle();
   {
     const auto day = Query(db, "select dt_dia from parametro_geral", 0);

@@ -5,7 +5,10 @@
 #include "common/general_parameters.h"
 #include "common/text.h"
 #include "orders/table_order.h"
+#include "services/cim.h"
+#include "services/place_lookup.h"
 #include "services/table_status.h"
+#include "services/transfer.h"
 
 namespace orba {
 
@@ -20,11 +23,18 @@ struct Route {
 // built yet is simply absent: its requests are not answered.
 constexpr Route kTableMode[] = {
     {"STM", &HandleTableStatus},
+    {"SLA", &HandlePlaceLookup},
     {"PEM", &HandleTableOrder},
+    {"CIM", &HandleCimRequest},
+    {"TRM", &HandleTableTransfer},
 };
 
+// No SLA in comanda mode: its requests are not answered. The transfer works
+// on tables in both modes.
 constexpr Route kComandaMode[] = {
     {"STM", nullptr},
+    {"CIM", &HandleCimRequest},
+    {"TRM", &HandleTableTransfer},
 };
 
 template <std::size_t N>

@@ -189,6 +189,37 @@ bool BuildTableOrder(pugi::xml_document& request, const std::vector<std::string>
   return true;
 }
 
+// trm ORIGEM DESTINO. The service reads the names only from a TRM element
+// with content: the element holds a line break, as a file written with its
+// end tag on a line of its own does.
+bool BuildTransfer(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string&) {
+  pugi::xml_node trm = request.append_child("TRM");
+  trm.append_attribute("mesaOrigem") = arguments[0].c_str();
+  trm.append_attribute("mesaDestino") = arguments[1].c_str();
+  trm.append_attribute("status") = "";
+  trm.append_attribute("mensagem") = "";
+  trm.append_child(pugi::node_pcdata).set_value("\r\n");
+  return true;
+}
+
+// sla MESA AMBIENTE
+bool BuildPlaceLookup(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string&) {
+  pugi::xml_node local = request.append_child("local");
+  local.append_attribute("mesa") = arguments[0].c_str();
+  local.append_attribute("ambiente") = arguments[1].c_str();
+  for (const char* name : {"id_loc", "nm_loc", "mensagem", "status"}) local.append_attribute(name) = "";
+  return true;
+}
+
+// cim TIPO MESA OPERADOR
+bool BuildCim(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string&) {
+  pugi::xml_node pedido = request.append_child("CIM").append_child("Pedido");
+  pedido.append_attribute("tipo") = arguments[0].c_str();
+  pedido.append_attribute("mesa") = arguments[1].c_str();
+  pedido.append_attribute("operador") = arguments[2].c_str();
+  return true;
+}
+
 constexpr Command kCommands[] = {
     {"stm", "STM", "MESA", 1, &BuildTableStatus},
     {"pem", "PEM",
@@ -196,6 +227,9 @@ constexpr Command kCommands[] = {
      "      --item POS:PRODUTO:QTDE:PRECO[:IDLOCALASS[:TPCONTA]] [--caract COD]... [--acomp PRODUTO:QTDE:PRECO]...\n"
      "      [--item ...]...",
      kOptions, &BuildTableOrder},
+    {"trm", "TRM", "ORIGEM DESTINO", 2, &BuildTransfer},
+    {"sla", "SLA", "MESA AMBIENTE", 2, &BuildPlaceLookup},
+    {"cim", "CIM", "TIPO MESA OPERADOR", 3, &BuildCim},
 };
 
 void PrintUsage(std::FILE* to) {
@@ -225,7 +259,13 @@ void PrintUsage(std::FILE* to) {
              "  --datahora padrão: data e hora atuais (aaaammddHHMMSS) seguidas dos milissegundos e do\n"
              "  processo, para que dois pedidos nunca pareçam o mesmo reenviado; repetir um --datahora\n"
              "  simula um reenvio. --sem-header manda o pedido sem header (sem carimbo). --pessoas\n"
-             "  padrão: vazio (não muda as pessoas da mesa).\n",
+             "  padrão: vazio (não muda as pessoas da mesa).\n"
+             "trm: transfere tudo o que está aberto na mesa ORIGEM para a mesa DESTINO, que deve estar\n"
+             "  livre: <TRM mesaOrigem=\"..\" mesaDestino=\"..\" status=\"\" mensagem=\"\">(quebra de linha)</TRM>.\n"
+             "sla: consulta o local ocupado MESA do ambiente AMBIENTE (id_amb) e o nome do cliente\n"
+             "  (só no modo mesa).\n"
+             "cim: pedido CIM <CIM><Pedido tipo=\"..\" mesa=\"..\" operador=\"..\"/></CIM>; a resposta é o\n"
+             "  próprio pedido.\n",
              to);
 }
 
