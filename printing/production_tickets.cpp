@@ -1,7 +1,9 @@
 #include "printing/production_tickets.h"
 
 #include <exception>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "common/error_report.h"
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "common/transaction.h"
 #include "printing/pre_bill.h"
 #include "printing/routing.h"
 
@@ -32,6 +35,13 @@ struct TicketHeader {
   std::string agreement;
 };
 
+struct Accompaniment {
+  long long sequence = 0;
+  std::string code;
+  std::string description;
+  Value quantity;
+};
+
 class TicketWriter {
  public:
   TicketWriter(Context& context, std::string sale_list, bool several, int printer_type,
@@ -45,6 +55,9 @@ class TicketWriter {
         settings_(settings) {}
 
   void ReadHeader();
+  // The characteristics and the unprinted accompaniments of every line of the
+  // sales, read once per request, so that a ticket costs no statement per item.
+  void ReadDetails();
   // One ticket with the item rows of `items` (main items), for `printer`.
   PrintedDocument Ticket(Recordset& items, std::string_view printer, bool printer_ticket,
                          std::vector<LineKey>& lines);
@@ -52,10 +65,9 @@ class TicketWriter {
  private:
   std::string Heading() const;
   void ItemLines(const Recordset& item, PrintedDocument& document);
-  void CharacteristicLines(long long sale, long long sequence, bool printer_ticket,
-                           PrintedDocument& document);
-  void AccompanimentLines(long long sale, long long sequence, const std::string& position,
-                          bool printer_ticket, PrintedDocument& document, std::vector<LineKey>& lines);
+  void CharacteristicLines(const LineKey& line, bool printer_ticket, PrintedDocument& document);
+  void AccompanimentLines(const LineKey& line, const std::string& position, bool printer_ticket,
+                          PrintedDocument& document, std::vector<LineKey>& lines);
   std::string Quantity(const Value& value) const {
     return FormatQuantity(NumberOrZero(value), context_.parameters.DecimalSeparator);
   }
@@ -68,6 +80,8 @@ class TicketWriter {
   std::string title_;
   const PrinterSettings& settings_;
   TicketHeader header_;
+  std::map<LineKey, std::vector<std::string>> characteristics_;  // by the line they belong to
+  std::map<LineKey, std::vector<Accompaniment>> accompaniments_;  // by their main line
 };
 
 // Two-digit position of the PS column; two blanks without one.
@@ -162,11 +176,12 @@ PrintedDocument TicketWriter::Ticket(Recordset& items, std::string_view printer,
   for (; !items.Eof(); items.MoveNext()) {
     const long long sale = items.Field("nr_orc_loc").Int();
     const long long sequence = items.Field("id_seq").Int();
-    lines.emplace_back(sale, sequence);
+    const LineKey line{sale, sequence};
+    lines.push_back(line);
     ItemLines(items, document);
-    CharacteristicLines(sale, sequence, printer_ticket, document);
+    CharacteristicLines(line, printer_ticket, document);
     const std::string position = several_ ? PositionText(items.Field("nr_pos_com")) : std::string();
-    AccompanimentLines(sale, sequence, position, printer_ticket, document, lines);
+    AccompanimentLines(line, position, printer_ticket, document, lines);
   }
 
   out.emplace_back(kSeparator);
@@ -203,89 +218,181 @@ void TicketWriter::ItemLines(const Recordset& item, PrintedDocument& document) {
   }
 }
 
-void TicketWriter::CharacteristicLines(long long sale, long long sequence, bool printer_ticket,
-                                       PrintedDocument& document) {
-  Recordset rs;
-  db_.SqlClear();
-  db_.SqlAppend("Select cp.dc_car_pro");
-  db_.SqlAppend("from   ivd_caracteristica_produto icp, caracteristica_produto cp");
-  db_.SqlAppend("Where  icp.nr_orc_loc = " + std::to_string(sale));
-  db_.SqlAppend("And    icp.id_Seq = " + std::to_string(sequence));
-  db_.SqlAppend("And    icp.id_car_pro = cp.id_car_pro");
-  rs = db_.Query(db_.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) {
-    const std::string text = "(*) " + rs.Field("dc_car_pro").Text();
-    std::string line;
-    if (!several_) {
-      line = compact_ ? std::string(7, ' ') + Cut(text, 24) : Cut(text, 37);
-    } else if (compact_) {
-      line = std::string(10, ' ') + Cut(text, printer_ticket ? 21 : 24);
-    } else {
-      line = Cut("   " + text, 37);
-    }
-    document.lines.push_back(line);
+void TicketWriter::ReadDetails() {
+  Recordset options = db_.Query(
+      "Select icp.nr_orc_loc, icp.id_Seq, cp.dc_car_pro\r"
+      "from   ivd_caracteristica_produto icp, caracteristica_produto cp\r"
+      "Where  icp.nr_orc_loc in (" + sale_list_ + ")\r"
+      "And    icp.id_car_pro = cp.id_car_pro\r"
+      "Order by icp.nr_orc_loc, icp.id_Seq, icp.rowid");
+  for (; !options.Eof(); options.MoveNext()) {
+    characteristics_[{options.Field("nr_orc_loc").Int(), options.Field("id_Seq").Int()}].push_back(
+        options.Field("dc_car_pro").Text());
+  }
+  Recordset sides = db_.Query(
+      "Select p.cd_pro, p.dc_pro_nf, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd, ivd.dc_pro_epc,\r"
+      "       ivd.id_seq_pro_prn\r"
+      "from   item_venda_direta ivd, produto p\r"
+      "Where  ivd.nr_orc_loc in (" + sale_list_ + ")\r"
+      "And    ivd.id_seq_pro_prn is not null\r"
+      "And    ivd.id_mat_pro = p.id_mat_pro\r"
+      "And    ivd.id_prt_ite = 'N'\r"
+      "Order by ivd.nr_orc_loc, ivd.id_seq");
+  for (; !sides.Eof(); sides.MoveNext()) {
+    accompaniments_[{sides.Field("nr_orc_loc").Int(), sides.Field("id_seq_pro_prn").Int()}].push_back(
+        Accompaniment{sides.Field("id_seq").Int(), sides.Field("cd_pro").Text(), Description(sides),
+                      sides.Field("qt_pro_atd")});
   }
 }
 
-void TicketWriter::AccompanimentLines(long long sale, long long sequence, const std::string& position,
-                                      bool printer_ticket, PrintedDocument& document,
-                                      std::vector<LineKey>& lines) {
-  Recordset rs;
-  db_.SqlClear();
-  db_.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd,");
-  db_.SqlAppend("       ivd.dc_pro_epc, ivd.id_seq_pro_prn");
-  db_.SqlAppend("from   item_venda_direta ivd, produto p");
-  db_.SqlAppend("Where  ivd.nr_orc_loc = " + std::to_string(sale));
-  db_.SqlAppend("And    ivd.id_seq_pro_prn = " + std::to_string(sequence));
-  db_.SqlAppend("And    ivd.id_mat_pro = p.id_mat_pro");
-  db_.SqlAppend("And    ivd.id_prt_ite = 'N'");
-  db_.SqlAppend("Order by ivd.id_seq");
-  rs = db_.Query(db_.SqlText());
+void TicketWriter::CharacteristicLines(const LineKey& line, bool printer_ticket, PrintedDocument& document) {
+  const auto found = characteristics_.find(line);
+  if (found == characteristics_.end()) return;
+  for (const std::string& characteristic : found->second) {
+    const std::string text = "(*) " + characteristic;
+    std::string printed;
+    if (!several_) {
+      printed = compact_ ? std::string(7, ' ') + Cut(text, 24) : Cut(text, 37);
+    } else if (compact_) {
+      printed = std::string(10, ' ') + Cut(text, printer_ticket ? 21 : 24);
+    } else {
+      printed = Cut("   " + text, 37);
+    }
+    document.lines.push_back(printed);
+  }
+}
+
+void TicketWriter::AccompanimentLines(const LineKey& line, const std::string& position, bool printer_ticket,
+                                      PrintedDocument& document, std::vector<LineKey>& lines) {
+  const auto found = accompaniments_.find(line);
+  if (found == accompaniments_.end()) return;
   auto& out = document.lines;
-  for (; !rs.Eof(); rs.MoveNext()) {
-    lines.emplace_back(sale, rs.Field("id_seq").Int());
-    const std::string code = rs.Field("cd_pro").Text();
-    const std::string description = "(+) " + Description(rs);
-    const std::string quantity = Quantity(rs.Field("qt_pro_atd"));
+  for (const Accompaniment& side : found->second) {
+    lines.emplace_back(line.first, side.sequence);
+    const std::string description = "(+) " + side.description;
+    const std::string quantity = Quantity(side.quantity);
     if (!several_) {
       if (compact_) {
-        out.push_back(RightAligned(code, 6) + " " + LeftAligned(description, 24) + " " +
+        out.push_back(RightAligned(side.code, 6) + " " + LeftAligned(description, 24) + " " +
                       RightAligned(quantity, 5));
       } else {
         out.push_back(Cut(description, 37));
-        out.push_back(RightAligned(code, 5) + std::string(26, ' ') + RightAligned(quantity, 6));
+        out.push_back(RightAligned(side.code, 5) + std::string(26, ' ') + RightAligned(quantity, 6));
       }
     } else if (compact_) {
       const std::string lead = printer_ticket ? std::string(3, ' ') : position + " ";
-      out.push_back(lead + RightAligned(code, 6) + " " + LeftAligned(description, 21) + " " +
+      out.push_back(lead + RightAligned(side.code, 6) + " " + LeftAligned(description, 21) + " " +
                     RightAligned(quantity, 5));
     } else {
       out.push_back(Cut("   " + description, 37));
-      out.push_back("   " + RightAligned(code, 5) + std::string(23, ' ') + RightAligned(quantity, 6));
+      out.push_back("   " + RightAligned(side.code, 5) + std::string(23, ' ') + RightAligned(quantity, 6));
     }
   }
 }
 
-// Marks every unprinted item of the sales, or only `lines` when given.
-void MarkPrinted(DatabaseSession& db, const std::string& sale_list, const std::vector<LineKey>* lines) {
-  db.SqlClear();
-  db.SqlAppend("Update item_venda_direta ");
-  db.SqlAppend("Set    id_prt_ite = 'S'");
-  if (lines == nullptr) {
-    db.SqlAppend("Where  nr_orc_loc in (" + sale_list + ")");
-  } else {
-    db.SqlAppend("Where  (");
-    bool first = true;
-    for (const LineKey& line : *lines) {
-      db.SqlAppend(std::string(first ? "       " : "    Or ") + "(nr_orc_loc = " +
-                   std::to_string(line.first) + " And id_seq = " + std::to_string(line.second) + ")");
-      first = false;
-    }
-    db.SqlAppend("       )");
+// Lines as a row-value list for "(nr_orc_loc, id_seq) in (values ...)".
+std::string LineValues(const std::vector<LineKey>& lines) {
+  std::string values;
+  for (const LineKey& line : lines) {
+    if (!values.empty()) values += ", ";
+    values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ")";
   }
-  db.SqlAppend("And    id_prt_ite = 'N'");
-  db.ExecuteSql(db.SqlText());
+  return values;
 }
+
+// The printer that a ticket of lines without a production printer went to.
+constexpr long long kStartingPrinter = 0;
+
+// Records that `printer` has printed `lines`: that printer never prints them again.
+void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<LineKey>& lines) {
+  if (lines.empty()) return;
+  std::string values;
+  for (const LineKey& line : lines) {
+    if (!values.empty()) values += ", ";
+    values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ", " +
+              std::to_string(printer) + ")";
+  }
+  db.ExecuteSql("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
+                "\ron conflict do nothing");
+}
+
+// Marks printed ("S") every unprinted line of the sales that each of its
+// printers has printed: the production printers of its product (an
+// accompaniment goes with its main line), or the starting printer for a
+// product without one. Their per-printer records are no longer needed.
+void MarkFinishedLines(DatabaseSession& db, const std::string& sale_list) {
+  std::map<long long, std::set<long long>> printers_of_product;
+  Recordset links = db.Query(
+      "Select distinct ip.id_mat_pro, ip.id_imp\r"
+      "from   item_venda_direta ivd, impressora_produto ip, impressora i\r"
+      "Where  ivd.nr_orc_loc in (" + sale_list + ")\r"
+      "And    ivd.id_prt_ite = 'N'\r"
+      "And    ip.id_mat_pro = ivd.id_mat_pro\r"
+      "And    i.id_imp = ip.id_imp");
+  for (; !links.Eof(); links.MoveNext()) {
+    printers_of_product[links.Field("id_mat_pro").Int()].insert(links.Field("id_imp").Int());
+  }
+  std::map<LineKey, std::set<long long>> printed;
+  Recordset records = db.Query("Select nr_orc_loc, id_seq, id_imp from item_impressora_pda\r"
+                               "Where  nr_orc_loc in (" + sale_list + ")");
+  for (; !records.Eof(); records.MoveNext()) {
+    printed[{records.Field("nr_orc_loc").Int(), records.Field("id_seq").Int()}].insert(
+        records.Field("id_imp").Int());
+  }
+  Recordset lines = db.Query(
+      "Select ivd.nr_orc_loc, ivd.id_seq, coalesce(main.id_mat_pro, ivd.id_mat_pro) as id_mat_pro\r"
+      "from   item_venda_direta ivd\r"
+      "       left join item_venda_direta main\r"
+      "              on main.nr_orc_loc = ivd.nr_orc_loc and main.id_seq = ivd.id_seq_pro_prn\r"
+      "Where  ivd.nr_orc_loc in (" + sale_list + ")\r"
+      "And    ivd.id_prt_ite = 'N'");
+  std::vector<LineKey> finished;
+  static const std::set<long long> kOnlyTheStartingPrinter{kStartingPrinter};
+  for (; !lines.Eof(); lines.MoveNext()) {
+    const LineKey line{lines.Field("nr_orc_loc").Int(), lines.Field("id_seq").Int()};
+    const auto product = printers_of_product.find(lines.Field("id_mat_pro").Int());
+    const std::set<long long>& wanted = product == printers_of_product.end() ? kOnlyTheStartingPrinter : product->second;
+    const auto done = printed.find(line);
+    if (done == printed.end()) continue;
+    if (std::includes(done->second.begin(), done->second.end(), wanted.begin(), wanted.end())) {
+      finished.push_back(line);
+    }
+  }
+  if (finished.empty()) return;
+  TransactionGuard transaction(db);
+  const std::string keys = LineValues(finished);
+  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  nr_orc_loc in (" + sale_list +
+                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")\rAnd    id_prt_ite = 'N'");
+  db.ExecuteSql("Delete from item_impressora_pda\rWhere  nr_orc_loc in (" + sale_list +
+                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")");
+  transaction.Commit();
+}
+
+// Marks every unprinted line of the sales printed (after a pre-bill of them).
+void MarkAllPrinted(DatabaseSession& db, const std::string& sale_list) {
+  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  nr_orc_loc in (" + sale_list +
+                ")\rAnd    id_prt_ite = 'N'");
+}
+
+// The printer that was current when printing began is current again on
+// every way out, so that the next order's lines without a production printer
+// never go to the kitchen.
+class CurrentPrinterKeeper {
+ public:
+  explicit CurrentPrinterKeeper(PrinterSystem& printers) : printers_(printers), starting_(printers.CurrentPrinter()) {}
+  ~CurrentPrinterKeeper() {
+    try {
+      if (printers_.CurrentPrinter() != starting_) SelectPrinter(printers_, starting_);
+    } catch (...) {
+      // The printer list could not be read: nothing else to do here.
+    }
+  }
+  const std::string& starting() const { return starting_; }
+
+ private:
+  PrinterSystem& printers_;
+  std::string starting_;
+};
 
 }  // namespace
 
@@ -293,136 +400,97 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
                             int printer_type, const PrinterSettings& settings, PrintAmounts* amounts) {
   DatabaseSession& db = context.db;
   PrinterSystem& printers = context.printers;
-  std::string sale_list;
-  std::string starting;
   std::vector<std::string> failures;
-  // Each line that went onto a ticket, and whether all its tickets went out.
-  std::map<LineKey, bool> delivered;
-
   try {
-    sale_list = RequireSaleList(sale_list_text);
-    {
-      Recordset rs;
-      db.SqlClear();
-      db.SqlAppend("Select id_imp, nm_end_imp from impressora");
-      rs = db.Query(db.SqlText());
-      if (rs.Eof()) return true;
-    }
-    starting = printers.CurrentPrinter();
+    const std::string sale_list = RequireSaleList(sale_list_text);
+    if (db.Query("Select id_imp from impressora").Eof()) return true;
+    CurrentPrinterKeeper keeper(printers);
     const bool several = sale_list.find(',') != std::string::npos;
 
     TicketWriter writer(context, sale_list, several, printer_type, title, settings);
     writer.ReadHeader();
 
-    Recordset all_printers;
-    db.SqlClear();
-    db.SqlAppend("Select id_imp, nm_end_imp from impressora");
-    all_printers = db.Query(db.SqlText());
-    if (all_printers.Eof()) return true;
-
-    bool without_device = false;
-    {
-      Recordset rs;
-      db.SqlClear();
-      db.SqlAppend("Select id_imp from impressora");
-      db.SqlAppend("Where  nm_end_imp is null or trim(nm_end_imp) = ''");
-      rs = db.Query(db.SqlText());
-      without_device = !rs.Eof();
-    }
-
-    if (without_device) {
+    // A production printer without a device name turns the request into
+    // one pre-bill on the current printer.
+    if (!db.Query("Select id_imp from impressora\rWhere  nm_end_imp is null or trim(nm_end_imp) = ''").Eof()) {
       if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) return false;
-    } else {
-      const auto print = [&](Recordset& items, bool printer_ticket, const std::string& label) {
-        std::vector<LineKey> lines;
-        const PrintedDocument document =
-            writer.Ticket(items, printers.CurrentPrinter(), printer_ticket, lines);
-        bool sent = true;
-        try {
-          SendDocument(printers, document);
-        } catch (const std::exception& e) {
-          sent = false;
-          failures.push_back(label + ": " + e.what());
-        }
-        for (const LineKey& line : lines) {
-          auto [it, added] = delivered.emplace(line, sent);
-          if (!added) it->second = it->second && sent;
-        }
-      };
+      MarkAllPrinted(db, sale_list);
+      return true;
+    }
+    writer.ReadDetails();
 
-      for (; !all_printers.Eof(); all_printers.MoveNext()) {
-        const long long printer_id = all_printers.Field("id_imp").Int();
-        const std::string device = all_printers.Field("nm_end_imp").Text();
-        Recordset items;
-        db.SqlClear();
-        db.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
-        db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, ip.id_imp, lv.nr_pos_com");
-        db.SqlAppend("from   item_venda_direta ivd");
-        db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
-        db.SqlAppend("       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro");
-        db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
-        db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
-        db.SqlAppend("And    ip.id_imp = " + std::to_string(printer_id));
-        db.SqlAppend("And    ivd.id_prt_ite = 'N'");
-        db.SqlAppend("And    ivd.id_seq_pro_prn is null");
-        db.SqlAppend("Order by lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
-        items = db.Query(db.SqlText());
-        if (items.Eof()) continue;
-        SelectPrinter(printers, device);
-        print(items, true, device);
+    // Each ticket goes out on its own: a printer that fails does not stop
+    // the others, and what a printer printed is recorded at once.
+    const auto print = [&](Recordset& items, long long printer_id, bool printer_ticket, const std::string& label) {
+      std::vector<LineKey> lines;
+      const PrintedDocument document = writer.Ticket(items, printers.CurrentPrinter(), printer_ticket, lines);
+      try {
+        SendDocument(printers, document);
+      } catch (const std::exception& e) {
+        failures.push_back(label + ": " + e.what());
+        return;
       }
+      RecordPrinted(db, printer_id, lines);
+    };
 
-      SelectPrinter(printers, starting);
-
-      // Items whose product has no printer that exists.
-      Recordset items;
+    Recordset all_printers = db.Query("Select id_imp, nm_end_imp from impressora");
+    for (; !all_printers.Eof(); all_printers.MoveNext()) {
+      const long long printer_id = all_printers.Field("id_imp").Int();
+      const std::string device = all_printers.Field("nm_end_imp").Text();
       db.SqlClear();
       db.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
-      db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com, p.id_mat_pro");
+      db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, ip.id_imp, lv.nr_pos_com");
       db.SqlAppend("from   item_venda_direta ivd");
       db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
+      db.SqlAppend("       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro");
       db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
       db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
+      db.SqlAppend("And    ip.id_imp = " + std::to_string(printer_id));
       db.SqlAppend("And    ivd.id_prt_ite = 'N'");
       db.SqlAppend("And    ivd.id_seq_pro_prn is null");
-      db.SqlAppend("And    not exists (Select 1 from impressora_produto ip, impressora i");
-      db.SqlAppend("                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)");
-      db.SqlAppend("Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc");
-      items = db.Query(db.SqlText());
-      if (!items.Eof()) print(items, false, starting);
+      db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
+      db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
+      db.SqlAppend("                   And r.id_imp = ip.id_imp)");
+      db.SqlAppend("Order by lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
+      Recordset items = db.Query(db.SqlText());
+      if (items.Eof()) continue;
+      SelectPrinter(printers, device);
+      print(items, printer_id, true, device);
     }
-  } catch (const std::exception& e) {
-    ReportError(context.op, &db, e.what(), kTicketsFailure);
-    return false;
-  }
 
-  std::vector<LineKey> marked;
-  if (!failures.empty()) {
-    for (const auto& [line, sent] : delivered) {
-      if (sent) marked.push_back(line);
-    }
-  }
-  try {
-    if (failures.empty()) {
-      MarkPrinted(db, sale_list, nullptr);
-    } else if (!marked.empty()) {
-      MarkPrinted(db, sale_list, &marked);
-    }
+    SelectPrinter(printers, keeper.starting());
+
+    // Items whose product has no printer that exists.
+    db.SqlClear();
+    db.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
+    db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com, p.id_mat_pro");
+    db.SqlAppend("from   item_venda_direta ivd");
+    db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
+    db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
+    db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
+    db.SqlAppend("And    ivd.id_prt_ite = 'N'");
+    db.SqlAppend("And    ivd.id_seq_pro_prn is null");
+    db.SqlAppend("And    not exists (Select 1 from impressora_produto ip, impressora i");
+    db.SqlAppend("                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)");
+    db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
+    db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
+    db.SqlAppend("                   And r.id_imp = " + std::to_string(kStartingPrinter) + ")");
+    db.SqlAppend("Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc");
+    Recordset items = db.Query(db.SqlText());
+    if (!items.Eof()) print(items, kStartingPrinter, false, keeper.starting());
+
+    MarkFinishedLines(db, sale_list);
   } catch (const std::exception& e) {
-    db.RollbackTransaction();
-    ReportError(context.op, &db, e.what());
-    return false;
+    failures.push_back(e.what());
   }
-  if (!failures.empty()) {
-    std::string description;
-    for (const std::string& failure : failures) {
-      if (!description.empty()) description += "\r\n";
-      description += failure;
-    }
-    ReportError(context.op, &db, description, kTicketsFailure);
-    return false;
+  if (failures.empty()) return true;
+  std::string description;
+  for (const std::string& failure : failures) {
+    if (!description.empty()) description += "\r\n";
+    description += failure;
   }
-  return true;
+  ReportError(context.op, &db, description, kTicketsFailure);
+  return false;
 }
 
 }  // namespace orba

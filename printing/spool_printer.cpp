@@ -4,8 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <stdexcept>
 
+#include "common/safe_file.h"
 #include "common/text.h"
 
 namespace orba {
@@ -60,6 +64,7 @@ void SpoolPrinterSystem::EndDocument() {
   const fs::path target = fs::path(folder_) / printer;
   std::error_code ec;
   if (!fs::is_directory(target, ec)) throw std::runtime_error("Impressora não encontrada: " + printer);
+  if (fs::exists(target / "offline", ec)) throw std::runtime_error("Impressora desligada: " + printer);
 
   // Next number after the highest one already in the folder (any number of
   // digits, so that a folder past 999999 documents never reuses a name).
@@ -74,30 +79,30 @@ void SpoolPrinterSystem::EndDocument() {
     }
   }
   if (ec) throw std::runtime_error("Não foi possível ler a pasta da impressora " + target.string());
-  char name[32];
-  std::snprintf(name, sizeof name, "%06lld.txt", last + 1);
-  const fs::path document = target / name;
-  const fs::path partial = target / (std::string(name) + ".part");
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    for (const auto& line : lines) out << line << '\n';
-    out.close();
-    if (!out) {
-      fs::remove(partial, ec);
-      throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
-    }
+  std::string content;
+  for (const auto& line : lines) content += line + '\n';
+  // A document never replaces a file, nor goes through a link: when the next
+  // number is taken meanwhile, the one after it is tried.
+  std::string name;
+  std::string error;
+  bool written = false;
+  for (int attempt = 0; attempt < 100 && !written; ++attempt) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%06lld.txt", last + 1 + attempt);
+    name = buffer;
+    written = WriteFileSafely(target.string(), name, content, Existing::Keep, &error);
   }
-  fs::rename(partial, document, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    throw std::runtime_error("Não foi possível gravar o documento em " + target.string());
-  }
+  if (!written) throw std::runtime_error("Não foi possível gravar o documento em " + target.string() + ": " + error);
 
   // The document is handed over; the font log is only a record of it.
-  std::ofstream log(fs::path(folder_) / "fonts.log", std::ios::binary | std::ios::app);
-  log << printer << '/' << name << '\t' << font_name_ << '\t'
-      << (font_size_ ? FormatDecimal(*font_size_, '.') : std::string()) << '\n';
+  const std::string entry = printer + '/' + name + '\t' + font_name_ + '\t' +
+                            (font_size_ ? FormatDecimal(*font_size_, '.') : std::string()) + '\n';
+  const int log = open((fs::path(folder_) / "fonts.log").c_str(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (log >= 0) {
+    [[maybe_unused]] const auto ignored = write(log, entry.data(), entry.size());
+    close(log);
+  }
 }
 
 }  // namespace orba

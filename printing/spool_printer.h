@@ -16,6 +16,8 @@ namespace orba {
 // spool folder: "<printer>/<file>", the font name and the font size, separated
 // by tabs (device and font names hold blanks); the size is empty when none was
 // set. Changing the current printer resets the font, as a printer has its own.
+// A printer folder holding a file named "offline" refuses documents, as a
+// printer that is switched off does.
 class SpoolPrinterSystem final : public PrinterSystem {
  public:
   explicit SpoolPrinterSystem(std::string folder);

@@ -589,13 +589,9 @@ TEST_F(PemEndToEnd, TextWhereAWholeNumberIsReadChangesNothing) {
 
 TEST_F(PemEndToEnd, PrintingFailureKeepsTheOrderAndTheNextOrderPrintsItToo) {
   AddTable(215, "M215");
-  // The kitchen cannot take a document: where its next one would be written
-  // there is a folder.
-  std::size_t next = Installation::FilesOf(inst().spool / "COZINHA").size() + 1;
-  char name[32];
-  std::snprintf(name, sizeof name, "%06zu.txt.part", next);
-  const fs::path blocker = inst().spool / "COZINHA" / name;
-  fs::create_directories(blocker / "x");
+  // The kitchen is switched off.
+  const fs::path blocker = inst().spool / "COZINHA" / "offline";
+  test::WriteFile(blocker, "");
 
   const std::string stamp = Stamp();
   const std::string answer = Send(Pedido("M215", Item("1", "101", "1", "50"), stamp));

@@ -309,6 +309,44 @@ TEST_F(ProductionTicketsTest, AnItemOnTwoPrintersStaysUnprintedWhenOneOfThemFail
   EXPECT_EQ(PrintedFlag(1, 1), "N");
 }
 
+TEST_F(ProductionTicketsTest, EachPrinterPrintsEachLineOnceWhateverTheOtherDid) {
+  Link(2, 1);  // the steak goes to the kitchen and the bar
+  Sale(1);
+  Item(1, 1, 1, 1);
+  printers.failing_printers = {"COZINHA"};
+  EXPECT_FALSE(Print("1"));
+  EXPECT_EQ(printers.DocumentsOf("BAR").size(), 1u);
+  EXPECT_EQ(PrintedFlag(1, 1), "N");  // the kitchen still owes it
+
+  printers.failing_printers.clear();
+  printers.documents.clear();
+  EXPECT_TRUE(Print("1"));
+  ASSERT_EQ(printers.documents.size(), 1u);
+  EXPECT_EQ(printers.documents[0].printer, "COZINHA");
+  EXPECT_EQ(PrintedFlag(1, 1), "S");
+  EXPECT_EQ(db.Scalar("select count(*) from item_impressora_pda"), "0");
+}
+
+TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPrinter) {
+  Sale(1);
+  Item(1, 1, 1, 1);  // kitchen
+  Item(1, 2, 3, 1);  // bar
+  // The bar's ticket goes out, but recording it fails.
+  db.Exec("CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda WHEN NEW.id_imp = 2 "
+          "BEGIN SELECT RAISE(ABORT, 'disco cheio'); END");
+  EXPECT_FALSE(Print("1"));
+  EXPECT_EQ(printers.current, "CAIXA");
+  ASSERT_EQ(db.op.messages.size(), 1u);
+  EXPECT_NE(db.op.messages[0].text.find("disco cheio"), std::string::npos);
+
+  db.Exec("DROP TRIGGER no_bar");
+  printers.documents.clear();
+  EXPECT_TRUE(Print("1"));
+  // The kitchen's ticket had reached its printer: it is not cooked twice.
+  EXPECT_TRUE(printers.DocumentsOf("COZINHA").empty());
+  EXPECT_EQ(UnprintedCount(), "0");
+}
+
 TEST_F(ProductionTicketsTest, AnUnsafeSaleListIsRefusedBeforeAnyStatement) {
   Sale(1);
   Item(1, 1, 1, 1);

@@ -70,6 +70,18 @@ TEST_F(SpoolPrinterTest, NumberingGoesOnAfterTheHighestFileAndPastSixDigits) {
   EXPECT_EQ(ReadFile(spool.path() / "COZINHA" / "1000001.txt"), "c\n");
 }
 
+TEST_F(SpoolPrinterTest, NoLinkPlantedInTheSpoolIsEverFollowed) {
+  TempFolder outside;
+  WriteFile(outside.path() / "shadow", "secret\n");
+  fs::create_symlink(outside.path() / "shadow", spool.path() / "fonts.log");
+  SpoolPrinterSystem printers(spool.path().string());
+  printers.MakeCurrent("CAIXA");
+  printers.PrintLine("TICKET");
+  printers.EndDocument();
+  EXPECT_EQ(ReadFile(outside.path() / "shadow"), "secret\n");
+  EXPECT_EQ(ReadFile(spool.path() / "CAIXA/000001.txt"), "TICKET\n");
+}
+
 TEST_F(SpoolPrinterTest, APrinterThatIsGoneRefusesTheDocumentAndDropsItsLines) {
   SpoolPrinterSystem printers(spool.path().string());
   printers.MakeCurrent("COZINHA");
