@@ -4,7 +4,9 @@
 
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "orders/comanda_order.h"
 #include "orders/table_order.h"
+#include "services/comanda_status.h"
 #include "services/table_status.h"
 
 namespace orba {
@@ -24,7 +26,8 @@ constexpr Route kTableMode[] = {
 };
 
 constexpr Route kComandaMode[] = {
-    {"STM", nullptr},
+    {"STM", &HandleComandaStatus},
+    {"PEM", &HandleComandaOrder},
 };
 
 template <std::size_t N>
