@@ -86,7 +86,7 @@ std::int32_t ComandaOrderMode::FirstLinkedSale() {
     db_.SqlAppend(",  VENDA_DIRETA                VD");
     db_.SqlAppend("Where CCO.NR_CMD     = " + Number(number_));
     db_.SqlAppend("  And CCO.NR_ORC_LOC = VD.NR_ORC_LOC");
-    db_.SqlAppend("Order By VD.NR_ORC_LOC");
+    db_.SqlAppend("Order By CCO.NR_ORC_LOC");
     Recordset rs = db_.Query(db_.SqlText());
     linked_sale_ = rs.Eof() ? 0 : rs.Field("NR_ORC_LOC").Int32();
   }

@@ -6,18 +6,29 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "common/general_parameters.h"
 #include "common/transaction.h"
 #include "exchange/polling_state.h"
+#include "orders/comanda_order.h"
 #include "orders/customer.h"
+#include "orders/sale_fixture.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 class ComandaStatusTest : public ::testing::Test {
  protected:
@@ -194,6 +205,43 @@ TEST_F(ComandaStatusTest, NumberOpenedElsewhereMeanwhileIsTakenAsOpen) {
     EXPECT_EQ(Row("160"), "160::1");
   }
   EXPECT_EQ(Row("160"), "");
+}
+
+TEST_F(ComandaStatusTest, StatusAndOrdersReachEveryTableThroughAKey) {
+  db.Exec("INSERT INTO COMANDA_BLOQUEADA VALUES (120, 10, '20261201', 'PERDIDA');"
+          "INSERT INTO CLIENTE_BLOQUEADO VALUES (2)");
+  parameters.SystemFolder = db.folder.prefix();
+  parameters.id_etb_orba = 1;
+  test::WriteFile(db.folder.path() / "ORBA.INI", "<RO><C SR=\"\"/><IMPRESSORA TP_IMPR=\"1\"/></RO>");
+  test::StatementRecorder recorder(db.session.Handle());
+  for (const char* number : {"150", "120", "250", "9001", "150"}) Stm(number);
+  for (int order = 0; order < 2; ++order) {
+    pugi::xml_document request;
+    request.load_string(
+        "<pda><header datahora=\"1\"/><pedido tipo=\"P\" mesa=\"150\" operador=\"10\" mensagem=\"\">"
+        "<item posicao=\"1\" produto=\"101\" preco=\"1\" qtde=\"1\"/></pedido></pda>");
+    HandleComandaOrder(context, request);
+    recorder.paused = true;
+    db.Exec("UPDATE controle_pedido_pda SET dc_dth_ped = ''");
+    recorder.paused = false;
+  }
+  recorder.paused = true;
+  ASSERT_EQ(db.Scalar("select count(*) from item_venda_direta"), "2");
+
+  const std::set<std::string> whole_tables = {"consumidor", "parametro_geral", "impressora"};
+  const std::regex scan(R"(^SCAN (\w+))");
+  std::set<std::string> seen;
+  for (const std::string& statement : recorder.statements) {
+    if (!seen.insert(statement).second || statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT") continue;
+    std::istringstream plan(db.QueryPlan(statement));
+    for (std::string line; std::getline(plan, line);) {
+      std::smatch match;
+      const std::string detail = line.substr(line.find_first_not_of(" |`-"));
+      if (std::regex_search(detail, match, scan)) {
+        EXPECT_TRUE(whole_tables.count(LowerCase(match[1].str())) > 0) << detail << "\nin\n" << statement;
+      }
+    }
+  }
 }
 
 }  // namespace
