@@ -4,8 +4,10 @@
 
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "orders/comanda_order.h"
 #include "orders/table_order.h"
 #include "services/cim.h"
+#include "services/comanda_status.h"
 #include "services/place_lookup.h"
 #include "services/table_status.h"
 #include "services/transfer.h"
@@ -32,7 +34,8 @@ constexpr Route kTableMode[] = {
 // No SLA in comanda mode: its requests are not answered. The transfer works
 // on tables in both modes.
 constexpr Route kComandaMode[] = {
-    {"STM", nullptr},
+    {"STM", &HandleComandaStatus},
+    {"PEM", &HandleComandaOrder},
     {"CIM", &HandleCimRequest},
     {"TRM", &HandleTableTransfer},
 };

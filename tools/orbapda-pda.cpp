@@ -43,10 +43,12 @@ struct Command {
   bool (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error);
 };
 
+// A table (or, by comanda, a comanda or card number). The answer attributes
+// of both modes go along: each mode fills its own.
 bool BuildTableStatus(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string&) {
   pugi::xml_node local = request.append_child("local");
   local.append_attribute("mesa") = arguments[0].c_str();
-  for (const char* name : {"status", "mensagem", "ambiente", "posisaoAss", "tipoConta", "pessoas"}) {
+  for (const char* name : {"status", "mensagem", "retornoOK", "ambiente", "posisaoAss", "tipoConta", "pessoas"}) {
     local.append_attribute(name) = "";
   }
   return true;
@@ -247,11 +249,12 @@ void PrintUsage(std::FILE* to) {
                  static_cast<int>(command.arguments.size()), command.arguments.data());
   }
   std::fputs("\n"
-             "stm: situação da mesa MESA.\n"
-             "pem: pedido da mesa MESA (modo mesa). Cada --item é uma linha: posição na mesa, código do\n"
-             "  produto, quantidade e preço unitário (com ',' ou '.'), e opcionalmente o local associado\n"
-             "  (quarto; padrão 0) e o tipo de conta (padrão 1). --caract e --acomp pertencem ao --item\n"
-             "  anterior. O pedido vai como\n"
+             "stm: situação da mesa MESA; no modo comanda, MESA é o número da comanda ou do cartão, que\n"
+             "  o serviço abre quando o estabelecimento permite (retornoOK diz quem abriu).\n"
+             "pem: pedido da mesa MESA (no modo comanda, da comanda MESA). Cada --item é uma linha: posição\n"
+             "  na mesa, código do produto, quantidade e preço unitário (com ',' ou '.'), e opcionalmente o\n"
+             "  local associado (quarto; padrão 0) e o tipo de conta (padrão 1), que o modo comanda ignora.\n"
+             "  --caract e --acomp pertencem ao --item anterior. O pedido vai como\n"
              "    <pedido tipo=\"P\" mesa=\"..\" operador=\"..\" pessoas=\"..\" mensagem=\"\">\n"
              "      <header datahora=\"..\"/><item posicao=\"..\" idlocalass=\"..\" tpconta=\"..\"\n"
              "      produto=\"..\" preco=\"..\" qtde=\"..\"><caract cod=\"..\"/><acomp cod=\"..\" preco=\"..\"\n"

@@ -6,8 +6,10 @@
 
 #include <string>
 
+#include "orders/comanda_order.h"
 #include "orders/table_order.h"
 #include "services/cim.h"
+#include "services/comanda_status.h"
 #include "services/place_lookup.h"
 #include "services/table_status.h"
 #include "services/transfer.h"
@@ -22,17 +24,15 @@ struct Expected {
 };
 
 // ---------------------------------------------------------------- MERGE
-// The comanda-mode STM and PEM handlers and POM and FEM come with other
-// branches. When they are merged, these entries change (and this note goes):
-//   {"STM", &HandleTableStatus, &HandleComandaStatus},      services/comanda_status.h
-//   {"PEM", &HandleTableOrder, &HandleComandaOrder},        orders/comanda_order.h
+// POM and FEM come with another branch. When it is merged, these entries
+// change (and this note goes):
 //   {"POM", &HandleTablePosition, &HandleComandaPosition},  services/position.h
 //   {"FEM", &HandleTableClose, &HandleComandaClose},        services/close.h
 // ----------------------------------------------------------------------
 const Expected kExpected[] = {
-    {"STM", &HandleTableStatus, nullptr},
+    {"STM", &HandleTableStatus, &HandleComandaStatus},
     {"SLA", &HandlePlaceLookup, nullptr},
-    {"PEM", &HandleTableOrder, nullptr},
+    {"PEM", &HandleTableOrder, &HandleComandaOrder},
     {"CIM", &HandleCimRequest, &HandleCimRequest},
     {"TRM", &HandleTableTransfer, &HandleTableTransfer},
     {"POM", nullptr, nullptr},
