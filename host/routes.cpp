@@ -5,6 +5,8 @@
 #include "common/general_parameters.h"
 #include "common/text.h"
 #include "orders/table_order.h"
+#include "services/close.h"
+#include "services/position.h"
 #include "services/table_status.h"
 
 namespace orba {
@@ -21,10 +23,13 @@ struct Route {
 constexpr Route kTableMode[] = {
     {"STM", &HandleTableStatus},
     {"PEM", &HandleTableOrder},
+    {"POM", &HandleTablePosition},
+    {"FEM", &HandleTableClose},
 };
 
 constexpr Route kComandaMode[] = {
     {"STM", nullptr},
+    {"FEM", &HandleComandaClose},
 };
 
 template <std::size_t N>
