@@ -4,8 +4,10 @@
 
 #include "common/general_parameters.h"
 #include "common/text.h"
+#include "orders/comanda_order.h"
 #include "orders/table_order.h"
 #include "services/close.h"
+#include "services/comanda_status.h"
 #include "services/position.h"
 #include "services/table_status.h"
 
@@ -28,7 +30,9 @@ constexpr Route kTableMode[] = {
 };
 
 constexpr Route kComandaMode[] = {
-    {"STM", nullptr},
+    {"STM", &HandleComandaStatus},
+    {"PEM", &HandleComandaOrder},
+    {"POM", &HandleComandaPosition},
     {"FEM", &HandleComandaClose},
 };
 

@@ -293,8 +293,11 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
         {
           TransactionGuard transaction(context.db);
           mode.FindTarget(order);
-          // An unknown place is refused by its message whatever the header holds.
-          if (order.header_without_stamp) throw RequestFailure("atributo ausente: header/datahora");
+          // An unknown place is refused by its message whatever the header
+          // holds. By comanda the header is only looked at for a stamp.
+          if (order.header_without_stamp && mode.Attributes() == OrderAttributes::Table) {
+            throw RequestFailure("atributo ausente: header/datahora");
+          }
           // The last order accepted for the place or comanda, sent again: it
           // is answered as it came and applied once.
           if (!order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp)) return;

@@ -22,15 +22,27 @@ struct ComandaStatus {
 };
 
 // The state of comanda or card `number` (the text the handheld sent), opening
-// it when the establishment allows. A number that is not a whole number, and
-// any database failure, throw (DatabaseError or RequestFailure).
+// it when the establishment allows. A number that is not a whole number from
+// 1 up (ParseComandaNumber), and any database failure, throw (RequestFailure
+// or DatabaseError).
+//
+// An open number is only read. Opening is decided and written under the
+// write lock: inside the caller's transaction when one is open (the opening
+// is then undone with it), else in a transaction of its own that it commits.
+// There is never a second controle_comanda row for a number: one that another
+// connection opened first is answered as already open.
 void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result);
 
-// The refusal text for opening comanda `number` (blocked, outside every range,
-// or the lookup failed); empty when the number may be opened.
+// The refusal text for opening comanda `number` (blocked, with the reason;
+// outside every range, bounds included; or the lookup failed); empty when the
+// number may be opened. Never throws.
 std::string CheckComandaNumber(DatabaseSession& session, long long number);
 
-// STM in comanda mode.
+// STM in comanda mode: the state of the comanda or card `mesa` of the first
+// `local` element, written into the attributes the request carries (status,
+// mensagem, retornoOK, posisaoAss, tipoConta, pessoas; never ambiente). A
+// number that cannot be read or a database failure answers "X" / "Erro na
+// leitura".
 void HandleComandaStatus(Context& context, pugi::xml_document& request);
 
 }  // namespace orba

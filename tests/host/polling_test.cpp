@@ -10,8 +10,10 @@
 #include "host/routes.h"
 #include "exchange/folders.h"
 #include "exchange/polling_state.h"
+#include "orders/comanda_order.h"
 #include "orders/customer.h"
 #include "printing/spool_printer.h"
+#include "services/comanda_status.h"
 #include "services/table_status.h"
 #include "support/test_database.h"
 
@@ -221,11 +223,11 @@ TEST_F(PollingTest, FailureEscapingAHandlerIsLoggedAnsweredAndRolledBack) {
   EXPECT_EQ(StatusOf("STM2.Xml"), "E");
 }
 
-TEST_F(PollingTest, StatusIsNotAnsweredInComandaMode) {
+TEST_F(PollingTest, PlaceLookupIsNotAnsweredInComandaMode) {
   parameters.ComandaMode = "S";
-  WriteFile(requests() / "STM0008.Xml", StmRequest("1"));
+  WriteFile(requests() / "SLA0008.Xml", StmRequest("1"));
   PollingCycle(context, &Dispatch);
-  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0008.Tmp"});
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"SLA0008.Tmp"});
   EXPECT_TRUE(AnswerFolderFiles().empty());
 }
 
@@ -233,7 +235,9 @@ TEST(DispatchTest, StatusHandlerByModeAndCase) {
   EXPECT_EQ(FindHandler("STM", false), &HandleTableStatus);
   EXPECT_EQ(FindHandler("stm", false), &HandleTableStatus);
   EXPECT_EQ(FindHandler("Stm", false), &HandleTableStatus);
-  EXPECT_EQ(FindHandler("STM", true), nullptr);
+  EXPECT_EQ(FindHandler("STM", true), &HandleComandaStatus);
+  EXPECT_EQ(FindHandler("pem", true), &HandleComandaOrder);
+  EXPECT_EQ(FindHandler("SLA", true), nullptr);
   EXPECT_EQ(FindHandler("AB.", false), nullptr);
   EXPECT_EQ(FindHandler("", false), nullptr);
 }

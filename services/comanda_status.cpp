@@ -1,0 +1,199 @@
+#include "services/comanda_status.h"
+
+#include <optional>
+
+#include "common/database.h"
+#include "common/sql_text.h"
+#include "common/text.h"
+#include "common/transaction.h"
+#include "exchange/failure_path.h"
+#include "orders/comanda_order.h"
+#include "orders/sale_state.h"
+#include "services/answer_attributes.h"
+
+namespace orba {
+
+namespace {
+
+// Messages of a comanda answer ("\n" written as the two characters).
+constexpr const char* kNumberNotFound = "COMANDA\\nNÃO ENCONTRADA.";
+constexpr const char* kComandaClosed = "COMANDA\\nFECHADA.\\nABRIR NO CAIXA";
+constexpr const char* kNoWalkInCustomer = "ERRO CONSUMIDOR\\nFINAL VERIFICAR.";
+constexpr const char* kCardClosed = "CARTAO\\nFECHADO.\\nABRIR NO CAIXA";
+constexpr const char* kCustomerBlocked = "CLIENTE\\nBLOQUEADO.";
+constexpr const char* kComandaBlocked = "Comanda bloqueada.\\nMotivo:\\n";
+constexpr const char* kOutsideRanges = "O número digitado não está entre o range de comandas. ";
+constexpr const char* kNumberCheckFailed = "Ocorreu um erro no Carrega Comanda Aberta.";
+
+// Characters of a name shown on the handheld.
+constexpr std::size_t kShownName = 15;
+
+std::string Number(long long value) { return SqlNumber(value); }
+
+bool IsOpen(DatabaseSession& db, long long number) {
+  db.SqlClear();
+  db.SqlAppend("Select ");
+  db.SqlAppend("   CC.NR_CMD      as NR_CMD");
+  db.SqlAppend(",  CC.IC_TIP_CMD  as IC_TIP_CMD");
+  db.SqlAppend(",  CC.ID_PES_CLI  as ID_PES_CLI");
+  db.SqlAppend("From CONTROLE_COMANDA CC");
+  db.SqlAppend("Where CC.NR_CMD = " + Number(number));
+  return !db.Query(db.SqlText()).Eof();
+}
+
+// An open comanda or card: free unless one of its sales is finalized or locked.
+void ScanSales(DatabaseSession& db, long long number, ComandaStatus& result) {
+  result.status = "L";
+  result.message.clear();
+  if (const auto blocked = FirstBlockedSaleOfComanda(db, number)) {
+    result.status = blocked->status;
+    result.message = blocked->message;
+  }
+}
+
+void Refuse(ComandaStatus& result, std::string message) {
+  result.status = "N";
+  result.message = std::move(message);
+}
+
+// Writes the controle_comanda row; false when another connection opened the
+// number first (the key holds one row per number).
+bool InsertComanda(DatabaseSession& db, long long number, const std::string& type, long long person) {
+  db.SqlClear();
+  db.SqlAppend("Insert into CONTROLE_COMANDA");
+  db.SqlAppend("values (" + Number(number) + ", '" + type + "', " + Number(person) + ")");
+  db.SqlAppend("on conflict (NR_CMD) do nothing");
+  db.ExecuteSql(db.SqlText());
+  return db.ChangedRows() == 1;
+}
+
+// The part of the check that may open the number; runs under the write lock.
+void OpenOnTheSpot(DatabaseSession& db, std::string_view typed, long long number, ComandaStatus& result) {
+  db.SqlClear();
+  db.SqlAppend("Select ic_abr_comanda, ic_abr_cartao");
+  db.SqlAppend("From PARAMETRO_GERAL");
+  db.SqlAppend("LIMIT 1");
+  Recordset parameters = db.Query(db.SqlText());
+  const bool may_open_comanda = !parameters.Eof() && parameters.Field("ic_abr_comanda").Text() == "S";
+  const bool may_open_card = !parameters.Eof() && parameters.Field("ic_abr_cartao").Text() == "S";
+  if (!may_open_comanda && !may_open_card) return Refuse(result, kNumberNotFound);
+
+  // A customer card: the number is the customer's external code, compared as
+  // the text the handheld sent (cards may carry leading zeros).
+  db.SqlClear();
+  db.SqlAppend("Select ");
+  db.SqlAppend("   P.NM_PES_CPL   as NM_PES_CPL");
+  db.SqlAppend(",  C.ID_PES_CLI   as ID_PES_CLI");
+  db.SqlAppend("From PESSOA P, CLIENTE C");
+  db.SqlAppend("Where C.CD_EXT = '" + SqlEscapeValue(typed) + "'");
+  db.SqlAppend("  And P.ID_PES = C.ID_PES_CLI");
+  Recordset card = db.Query(db.SqlText());
+
+  if (card.Eof()) {
+    if (!may_open_comanda) return Refuse(result, kComandaClosed);
+    if (std::string refusal = CheckComandaNumber(db, number); !refusal.empty()) {
+      return Refuse(result, std::move(refusal));
+    }
+    Recordset consumer = db.Query("Select * from consumidor LIMIT 1");
+    if (consumer.Eof()) return Refuse(result, kNoWalkInCustomer);
+    if (!InsertComanda(db, number, "", consumer.Field("id_pes").Int())) return ScanSales(db, number, result);
+    result.status = "L";
+    result.message.clear();
+    result.retorno_ok =
+        "COMANDA\\n" + FirstCharacters(consumer.Field("nm_pes_cpl").Text(), kShownName) + "\\n ABERTA";
+    return;
+  }
+
+  // Blocks and ranges are for comandas: a card is opened whatever its number.
+  if (!may_open_card) return Refuse(result, kCardClosed);
+  const long long customer = card.Field("ID_PES_CLI").Int();
+  db.SqlClear();
+  db.SqlAppend("Select ID_PES_CLI");
+  db.SqlAppend("From CLIENTE_BLOQUEADO");
+  db.SqlAppend("Where ID_PES_CLI = " + Number(customer));
+  if (!db.Query(db.SqlText()).Eof()) return Refuse(result, kCustomerBlocked);
+  if (!InsertComanda(db, number, "CRT", customer)) return ScanSales(db, number, result);
+  result.status = "L";
+  result.message.clear();
+  result.retorno_ok = "CARTAO\\n" + FirstCharacters(card.Field("NM_PES_CPL").Text(), kShownName) + "\\nABERTO";
+}
+
+}  // namespace
+
+void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
+  result.message.clear();
+  result.retorno_ok.clear();
+  const auto parsed = ParseComandaNumber(number);
+  if (!parsed) throw RequestFailure("número de comanda inválido: \"" + std::string(number) + "\"");
+  const long long comanda = *parsed;
+  if (IsOpen(session, comanda)) return ScanSales(session, comanda, result);
+
+  // Deciding and opening happen under the write lock: neither the back office
+  // nor another request can open the number, block it or block its customer
+  // in between. An open number is answered without taking the lock.
+  std::optional<TransactionGuard> transaction;
+  if (!session.InTransaction()) {
+    transaction.emplace(session);
+    if (IsOpen(session, comanda)) return ScanSales(session, comanda, result);
+  }
+  OpenOnTheSpot(session, number, comanda, result);
+  if (transaction) transaction->Commit();
+}
+
+std::string CheckComandaNumber(DatabaseSession& session, long long number) {
+  try {
+    session.SqlClear();
+    session.SqlAppend("Select distinct ");
+    session.SqlAppend("   CB.NR_CMD_BLQ  as NR_CMD_BLQ");
+    session.SqlAppend(",  CB.ID_USU_BLQ  as ID_USU_BLQ");
+    session.SqlAppend(",  CB.DT_BLQ      as DT_BLQ");
+    session.SqlAppend(",  CB.DC_MOT_BLQ  as DC_MOT_BLQ");
+    session.SqlAppend("From COMANDA_BLOQUEADA CB");
+    session.SqlAppend("Where CB.NR_CMD_BLQ = " + Number(number));
+    Recordset blocked = session.Query(session.SqlText());
+    if (!blocked.Eof()) return kComandaBlocked + blocked.Field("DC_MOT_BLQ").Text();
+
+    session.SqlClear();
+    session.SqlAppend("Select distinct ");
+    session.SqlAppend("   CRN.ID_CMD_RNG  as ID_CMD_RNG");
+    session.SqlAppend(",  CRN.NR_CMD_INI  as NR_CMD_INI");
+    session.SqlAppend(",  CRN.NR_CMD_FIM  as NR_CMD_FIM");
+    session.SqlAppend(",  CRN.ID_USU_INC  as ID_USU_INC");
+    session.SqlAppend(",  CRN.DT_INC      as DT_INC");
+    session.SqlAppend("From COMANDA_RANGE_NUMERACAO CRN");
+    session.SqlAppend("Where CRN.NR_CMD_INI <= " + Number(number));
+    session.SqlAppend("  And CRN.NR_CMD_FIM >= " + Number(number));
+    if (session.Query(session.SqlText()).Eof()) return kOutsideRanges;
+    return {};
+  } catch (const DatabaseError&) {
+    return kNumberCheckFailed;
+  }
+}
+
+void HandleComandaStatus(Context& context, pugi::xml_document& request) {
+  const pugi::xml_node local = FirstElement(request, "local");
+  if (!local) return;
+  RunHandler(
+      context, "situação da comanda",
+      [&]() {
+        const std::string number = RequiredAttribute(local, "mesa");
+        // An answer that could not carry its status must not open a comanda.
+        RequiredAttribute(local, "status");
+        RequiredAttribute(local, "mensagem");
+        ComandaStatus status;
+        CheckComanda(context.db, number, status);
+        WriteAttribute(local, "status", status.status);
+        WriteAttribute(local, "mensagem", status.message);
+        // The rest only where the request carries it; there is no environment.
+        const auto write_carried = [&](const char* name, const std::string& value) {
+          if (pugi::xml_attribute attribute = local.attribute(name)) attribute.set_value(value.c_str());
+        };
+        write_carried("retornoOK", status.retorno_ok);
+        write_carried("posisaoAss", "");
+        write_carried("tipoConta", "");
+        write_carried("pessoas", "1");
+      },
+      [](const std::string&) {}, [&](const std::exception&) { WriteReadFailure(local); });
+}
+
+}  // namespace orba
