@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "common/transaction.h"
 #include "exchange/failure_path.h"
+#include "orders/comanda_order.h"
 #include "printing/print_layout.h"
 #include "printing/routing.h"
 #include "services/answer_attributes.h"
@@ -144,8 +145,8 @@ void HandleComandaClose(Context& context, pugi::xml_document& request) {
       [&]() {
         DatabaseSession& db = context.db;
         const std::string mesa = RequiredAttribute(local, "mesa");
-        const std::optional<long long> number = ParseInteger(mesa);
-        if (!number) throw RequestFailure("comanda não é um número: '" + mesa + "'");
+        const std::optional<long long> number = ParseComandaNumber(mesa);
+        if (!number) throw RequestFailure("número de comanda inválido: '" + mesa + "'");
 
         std::vector<long long> sales;
         db.SqlClear();

@@ -18,8 +18,10 @@
 #include "common/text.h"
 #include "exchange/failure_path.h"
 #include "exchange/polling_state.h"
+#include "orders/comanda_order.h"
 #include "printing/print_layout.h"
 #include "services/answer_attributes.h"
+#include "services/comanda_status.h"
 #include "services/table_status.h"
 
 namespace orba {
@@ -296,6 +298,29 @@ PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa) {
   return place;
 }
 
+PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa) {
+  const std::optional<long long> number = ParseComandaNumber(mesa);
+  if (!number) throw RequestFailure("número de comanda inválido: '" + std::string(mesa) + "'");
+  ComandaStatus status;
+  CheckComanda(db, mesa, status);
+  PositionPlace place;
+  place.listed = true;
+  place.status = status.status;
+  place.message = status.message;
+  place.people = 1;
+
+  db.SqlClear();
+  db.SqlAppend("select VD.NR_ORC_LOC");
+  db.SqlAppend("from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD");
+  db.SqlAppend("where CC.NR_CMD = " + SqlNumber(*number));
+  db.SqlAppend("  and CC.NR_CMD = CCO.NR_CMD");
+  db.SqlAppend("  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC");
+  db.SqlAppend("order by VD.NR_ORC_LOC");
+  Recordset rs = db.Query(db.SqlText());
+  for (; !rs.Eof(); rs.MoveNext()) place.sales.push_back(PositionSale{rs.Field("NR_ORC_LOC").Int(), 1});
+  return place;
+}
+
 std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& now, char decimal_separator,
                                         PositionMode mode, const PositionRequest& request,
                                         const PositionPlace& place) {
@@ -392,7 +417,11 @@ std::string PositionWorkFileName(std::string_view stem) {
   return base + ".prc";
 }
 
-void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode mode, FindPosition find) {
+namespace {
+
+// POM in one mode: writes `pessoas` into the request's first `pedido`, and
+// when the place has a position replaces the request by the `<POM>` document.
+void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode mode) {
   pugi::xml_node pedido = FirstElement(request, "pedido");
   if (!pedido) return;
   RunHandler(
@@ -404,7 +433,8 @@ void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode 
         asked.ic_tip_tra = RequiredAttribute(pedido, "ic_tip_tra");
         asked.operador = RequiredAttribute(pedido, "operador");
 
-        const PositionPlace place = find(context.db, asked.mesa);
+        const PositionPlace place = mode == PositionMode::Table ? FindTablePosition(context.db, asked.mesa)
+                                                                : FindComandaPosition(context.db, asked.mesa);
         WriteAttribute(pedido, "pessoas", std::to_string(place.people));
         if (!place.listed) return;
 
@@ -434,8 +464,14 @@ void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode 
       [](const std::string&) {}, [](const std::exception&) {});
 }
 
+}  // namespace
+
 void HandleTablePosition(Context& context, pugi::xml_document& request) {
-  AnswerPosition(context, request, PositionMode::Table, &FindTablePosition);
+  AnswerPosition(context, request, PositionMode::Table);
+}
+
+void HandleComandaPosition(Context& context, pugi::xml_document& request) {
+  AnswerPosition(context, request, PositionMode::Comanda);
 }
 
 }  // namespace orba

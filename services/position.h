@@ -55,7 +55,8 @@ struct PositionPlace {
 // by seat position. Database failures throw.
 PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa);
 // The comanda numbered `mesa`: CheckComanda (which may open it) and its
-// sales. A number that is not a whole number, and database failures, throw.
+// sales. A number that is not a whole number from 1 up, and database
+// failures, throw.
 PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa);
 
 // The text of the work file: ISO-8859-1, one element per line, each line
@@ -69,18 +70,12 @@ std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& no
 // name the handhelds collect (they take only NAME.Xml).
 std::string PositionWorkFileName(std::string_view stem);
 
-using FindPosition = PositionPlace (*)(DatabaseSession& db, std::string_view mesa);
-
-// POM in one mode, whose place `find` looks up: writes `pessoas` into the
-// request's first `pedido`, and when the place has a position replaces the
-// request by the `<POM>` document. A failure leaves the request as it stands
-// and no work file behind; a totals failure answers the request without its
-// items and with `mensagem`.
-void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode mode, FindPosition find);
-
-// POM in table mode.
+// POM in table mode. Writes `pessoas` into the request's first `pedido`, and
+// when the place has a position replaces the request by the `<POM>` document.
+// A failure leaves the request as it stands and no work file behind; a totals
+// failure answers the request without its items and with `mensagem`.
 void HandleTablePosition(Context& context, pugi::xml_document& request);
-// POM in comanda mode.
+// POM in comanda mode, the same way; the check may open the comanda.
 void HandleComandaPosition(Context& context, pugi::xml_document& request);
 
 }  // namespace orba

@@ -1,6 +1,7 @@
 // POM and FEM through the real service: a table's position as the handheld
 // receives it, its close with the pre-bills on the spool printers, the same
-// from the handheld simulator, and the close of a comanda in comanda mode.
+// from the handheld simulator, and the position and close of a comanda in
+// comanda mode.
 
 #include <gtest/gtest.h>
 
@@ -216,7 +217,7 @@ TEST_F(PositionCloseEndToEnd, HandheldSimulatorShowsThePositionAndClosesTheTable
 
 // ------------------------------------------------------------ comanda mode
 
-TEST(ComandaCloseEndToEnd, EachSaleOfTheComandaGetsItsPreBill) {
+TEST(ComandaEndToEnd, PositionWithEveryItemAtOneAndAPreBillPerSale) {
   InstallationOptions options;
   options.printers = {"CAIXA"};
   options.sql = "UPDATE parametro_geral SET ic_tra_cmd = 'S';"
@@ -228,6 +229,21 @@ TEST(ComandaCloseEndToEnd, EachSaleOfTheComandaGetsItsPreBill) {
   ServiceProcess service;
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+
+  inst.DropRequest("POM1.Xml", Latin1Request("<pedido tipo=\"C\" mesa=\"120\" ic_tip_tra=\"1\" operador=\"10\" "
+                                             "pessoas=\"\" mensagem=\"\"/>"));
+  const auto position = inst.WaitForAnswer("POM1.Xml");
+  ASSERT_TRUE(position.has_value()) << service.Stderr();
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_buffer(position->data(), position->size()));
+  EXPECT_STREQ(document.child("POM").child("local").attribute("status").value(), "L");
+  std::vector<std::string> items;
+  for (const pugi::xml_node item : document.child("POM").child("pedido").children("item")) {
+    items.push_back(std::string(item.attribute("posicao").value()) + "/" + item.attribute("ordem").value() + " " +
+                    item.attribute("produto").value());
+  }
+  EXPECT_EQ(items, (std::vector<std::string>{"1/1 101", "1/1 201"}));
+  EXPECT_STREQ(document.child("POM").child("total").attribute("valortotal").value(), "20.90");
 
   const std::string request = Latin1Request("<local mesa=\"120\" pessoas=\"2\" status=\"\" mensagem=\"\"/>");
   inst.DropRequest("FEM1.Xml", request);

@@ -294,5 +294,87 @@ TEST_F(PositionTest, PositionChangesNothingInTheDatabase) {
   EXPECT_EQ(sqlite3_total_changes(db.session.Handle()), before);
 }
 
+// ------------------------------------------------------------ comanda mode
+
+class ComandaPositionTest : public PositionTest {
+ protected:
+  std::string Pom(const std::string& request_text) {
+    request.reset();
+    EXPECT_TRUE(request.load_string(request_text.c_str(), pugi::parse_default | pugi::parse_declaration));
+    HandleComandaPosition(context, request);
+    return Saved(request);
+  }
+  // Comanda 150 with sales 1502 and 1501.
+  void TwoSales() {
+    db.Exec("INSERT INTO controle_comanda VALUES (150, '', 1);"
+            "INSERT INTO controle_comanda_orcamento (NR_CMD, NR_ORC_LOC) VALUES (150, 1502), (150, 1501);"
+            "INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, vl_tot_ite, vl_tot_dsc, vl_tot_vnd) "
+            "VALUES (1501, 'O', 30, 0, 30), (1502, 'O', 12.5, 0, 12.5)");
+    AddLine(1501, 1, 1, "1", "30");
+    AddLine(1501, 2, 3, "2", "0", "1");
+    AddOption(1501, 1, 2);
+    AddOption(1501, 1, 99);  // by code only: shown even without a description
+    AddLine(1502, 1, 7, "2.5", "5");
+  }
+};
+
+const char* kComandaText =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n"
+    "<POM>\r\n"
+    "  <Header datahora=\"20261208090507\" versao=\"1.0\"/>\r\n"
+    "  <local mesa=\"150\" ic_tip_tra=\"1\" status=\"L\" mensagem=\"\" />\r\n"
+    "  <pedido tipo=\"C\" mesa=\"150\" ic_tip_tra=\"1\" operador=\"J&amp;M\" pessoas=\"1\" mensagem=\"\">\r\n"
+    "    <item posicao=\"1\" id=\"1\" grupo=\"\" subgrupo=\"\" produto=\"101\" "
+    "descricao=\"FILE MIGNON GRELHADO\" qtde=\"1,000\" preco=\"30,00\" ordem=\"1\" >\r\n"
+    "      <caract id=\"\" cod=\"2\" />\r\n"
+    "      <caract id=\"\" cod=\"99\" />\r\n"
+    "      <acomp id=\"2\" cod=\"103\" qtde=\"2,000\" preco=\"0,00\" descricao=\"BATATA FRITA\" />\r\n"
+    "    </item>\r\n"
+    "    <item posicao=\"1\" id=\"1\" grupo=\"\" subgrupo=\"\" produto=\"301\" "
+    "descricao=\"CAFE EXPRESSO\" qtde=\"2,500\" preco=\"5,00\" ordem=\"1\" >\r\n"
+    "    </item>\r\n"
+    "  </pedido>\r\n"
+    "  <total subtotal=\"42,50\" acrescimos=\"4,25\" descontos=\"0,00\" valortotal=\"46,75\" "
+    "totalpercapta=\"46,75\" />\r\n"
+    "</POM>\r\n";
+
+TEST_F(ComandaPositionTest, EveryItemAtPositionOneAndOptionsByCode) {
+  TwoSales();
+  const PositionPlace place = FindComandaPosition(db.session, "150");
+  ASSERT_TRUE(place.listed);
+  const auto text = PositionText(db.session, clock.Now(), ',', PositionMode::Comanda,
+                                 PositionRequest{"C", "150", "1", "J&M"}, place);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, Utf8ToLatin1(kComandaText));
+  EXPECT_EQ(Pom(Request("150")), SavedText(Utf8ToLatin1(kComandaText)));
+  EXPECT_TRUE(AnswerFolder().empty());
+}
+
+TEST_F(ComandaPositionTest, UnknownComandaIsOpenedByThePositionRequest) {
+  const std::string answer = Pom(Request("160"));
+  EXPECT_NE(answer.find("<local mesa=\"160\" ic_tip_tra=\"1\" status=\"L\" mensagem=\"\"/>"), std::string::npos)
+      << answer;
+  EXPECT_NE(answer.find("pessoas=\"1\" mensagem=\"\">\r\n  </pedido>\r\n</POM>"), std::string::npos) << answer;
+  EXPECT_EQ(db.Scalar("select count(*) from controle_comanda where NR_CMD = 160"), "1");
+
+  // One that may not be opened is answered with its state and nothing in it.
+  db.Exec("UPDATE parametro_geral SET ic_abr_comanda = 'N', ic_abr_cartao = 'N'");
+  const std::string refused = Pom(Request("161"));
+  EXPECT_NE(refused.find(Utf8ToLatin1("status=\"N\" mensagem=\"COMANDA\\nNÃO ENCONTRADA.\"")), std::string::npos)
+      << refused;
+  EXPECT_EQ(refused.find("<total"), std::string::npos);
+  EXPECT_EQ(db.Scalar("select count(*) from controle_comanda where NR_CMD = 161"), "0");
+}
+
+TEST_F(ComandaPositionTest, NumberThatIsNoComandaLeavesTheRequest) {
+  for (const std::string mesa : {"abc", "0", "150 or 1=1", ""}) {
+    pugi::xml_document unchanged;
+    unchanged.load_string(Request(mesa).c_str(), pugi::parse_default | pugi::parse_declaration);
+    EXPECT_EQ(Pom(Request(mesa)), Saved(unchanged)) << mesa;
+  }
+  EXPECT_EQ(db.Scalar("select count(*) from controle_comanda"), "0");
+  EXPECT_TRUE(AnswerFolder().empty());
+}
+
 }  // namespace
 }  // namespace orba
