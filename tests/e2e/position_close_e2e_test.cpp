@@ -227,6 +227,7 @@ TEST(ComandaEndToEnd, PositionWithEveryItemAtOneAndAPreBillPerSale) {
                 LineSql(7202, 1, 4, "1", "9");
   Installation inst(options);
   ServiceProcess service;
+  service.environment = {"LC_ALL=C"};  // amounts with a point
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
 
