@@ -16,7 +16,6 @@
 #include "printing/print_layout.h"
 #include "printing/routing.h"
 #include "services/answer_attributes.h"
-#include "services/table_status.h"
 
 namespace orba {
 
