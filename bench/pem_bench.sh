@@ -12,6 +12,11 @@
 #   3. Single orders (SINGLE_RUNS, default 20): time from the request file
 #      appearing to its answer (includes waiting for the next polling cycle,
 #      up to 100 ms) and time from the service taking the file to its answer.
+#   4. Position (POM) of table POS200, which holds 200 lines (main lines with
+#      an option each and accompaniments) over 10 sales: statements, plans and
+#      handler time in (1); through the service, POSITION_RUNS (default 50)
+#      requests timed as in (3); target under 10 ms from the service taking
+#      the file to its answer. Then one close (FEM) of that table.
 #
 # Usage: bench/pem_bench.sh [BUILD_DIR]      (default: build)
 # Not a test: the figures depend on the machine. Needs bash, python3 and
@@ -25,6 +30,7 @@ ORBAPDA="$BUILD_DIR/orbapda"
 PLAN="$BUILD_DIR/bench/orba_bench_pem_plan"
 BURST=${BURST:-200}
 SINGLE_RUNS=${SINGLE_RUNS:-20}
+POSITION_RUNS=${POSITION_RUNS:-50}
 EARLIER_SALES=${EARLIER_SALES:-100000}
 
 [[ -x "$ORBAPDA" ]] || { echo "orbapda not found in $BUILD_DIR (build it first)" >&2; exit 1; }
@@ -82,6 +88,30 @@ INSERT INTO ivd_caracteristica_produto (nr_orc_loc, id_seq, id_car_pro)
 INSERT INTO LOG_DONE (id_seq_log, dth_ger_log, cmd_log, dc_cpl_cmd, Id_Seq_Tsa, dth_done)
   SELECT nr_orc_loc, '20261201 12:00', 'ORCAMENTO', nr_orc_loc, nr_orc_loc, '20261201 12:01' FROM venda_direta;
 UPDATE parametro_geral SET id_vnd_dir = $EARLIER_SALES, id_seq_tsa = $EARLIER_SALES;
+-- Table POS200: 10 open sales (numbers far above the new orders') at positions
+-- 1-10, 20 lines each: 16 main lines with an option, 4 accompaniments.
+INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil)
+  VALUES (2000, 'POS200', 1, 'A', 'E', 4, 'N');
+INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, dt_vnd_dir, id_tip_nf, id_uti_pro, nm_pes_cli, id_etb_cli,
+    id_usu_req, id_end_geo_fat, id_end_geo_etg, id_end_geo_cob, id_pes_atd, vl_tot_ite, vl_bon, vl_tot_dsc,
+    vl_tot_vnd, pc_dsc, id_cnd_pag, ic_tp_ent, dt_ent, vl_ent, dt_pri_prst, qp_pri_prst, vl_tot_frt,
+    dt_vnd_ini, hr_vnd_ini, hr_vnd_dir)
+  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10)
+  SELECT 900000 + i, 'O', '20261208', 1, 1, 'CONSUMIDOR FINAL', 1, 0, 1, 1, 1, 10, 258, 0, 0, 258, 0, 0, '0',
+         '20261208', 0, '20261208', 0, 0, '20261208', '12:00:00', '12:40:00'
+  FROM n;
+INSERT INTO local_vnd (id_loc, nr_orc_loc, nr_pos_com, id_tp_cta)
+  SELECT 2000, nr_orc_loc, nr_orc_loc - 900000, 1 FROM venda_direta WHERE nr_orc_loc > 900000;
+INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, id_tri, pr_un_it_atd, qt_pro_atd, vl_dsc, vl_icms,
+    vl_ipi, vl_icms_rtd, vl_dsc_icms, vl_bas_icms, aq_icms, aq_ipi, vl_pr_un_ori, id_prt_ite, id_seq_pro_prn,
+    dt_vnd_ite, hr_vnd_ite)
+  WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199)
+  SELECT 900001 + i / 20, 1 + i % 20, 1 + i % 7, 1, 12.90, 1, 0, 0, 0, 0, 0, 12.90, 18, 0, 12.90, 'S',
+         CASE WHEN i % 5 = 4 THEN i % 20 END, '20261208', '12:10:00'
+  FROM n;
+INSERT INTO ivd_caracteristica_produto (nr_orc_loc, id_seq, id_car_pro)
+  SELECT nr_orc_loc, id_seq, 1 + id_seq % 5 FROM item_venda_direta
+  WHERE nr_orc_loc > 900000 AND id_seq_pro_prn IS NULL;
 COMMIT;
 EOF
 )
@@ -121,7 +151,7 @@ if [[ -x "$PLAN" ]]; then
   cp "$DB" "$WORK/plan/loja/ORBA.MDB"
   pem_request 1 PLAN0 > "$WORK/plan/request.xml"
   echo; echo "== statements of one order and their query plans"
-  "$PLAN" "$WORK/plan/etc" "$WORK/plan/spool" "$WORK/plan/request.xml" "$BURST"
+  "$PLAN" "$WORK/plan/etc" "$WORK/plan/spool" "$WORK/plan/request.xml" "$BURST" POS200 "$POSITION_RUNS"
 else
   echo "(orba_bench_pem_plan not built: ninja -C $BUILD_DIR orba_bench_pem_plan; plans skipped)"
 fi
@@ -131,10 +161,11 @@ fi
 SERVICE_PID=$!
 
 BASE="$WORK/run/loja/"
-python3 - "$BASE" "$BURST" "$SINGLE_RUNS" "$SERVICE_PID" <<'EOF'
+python3 - "$BASE" "$BURST" "$SINGLE_RUNS" "$SERVICE_PID" "$POSITION_RUNS" <<'EOF'
 import os, random, re, sys, time
 
 base, burst, single_runs, pid = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+position_runs = int(sys.argv[5])
 enviar, receber, staging = base + "xml/Enviar/", base + "xml/Receber/", base + "xml/staging/"
 
 products = ["101", "201", "102", "202", "103", "203", "301", "101", "201", "102"]
@@ -222,6 +253,45 @@ in_service.sort()
 print("== single: %d orders; file to answer median %.1f ms, worst %.1f ms (includes the wait for the polling "
       "cycle, up to 100 ms); taken to answer median %.1f ms, worst %.1f ms (target < 20 ms)"
       % (single_runs, to_answer[len(to_answer) // 2], to_answer[-1], in_service[len(in_service) // 2], in_service[-1]))
+
+# 4. Positions of POS200, one at a time, then its close.
+def timed(name, body):
+    with open(staging + name, "wb") as f:
+        f.write(body)
+    time.sleep(random.random() * 0.1)
+    t = time.monotonic()
+    os.rename(staging + name, enviar + name)
+    taken = None
+    while not os.path.exists(receber + name):
+        if taken is None and not os.path.exists(enviar + name):
+            taken = time.monotonic()
+    answered = time.monotonic()
+    text = open(receber + name, "rb").read()
+    os.remove(receber + name)
+    # None when the service took and answered the file between two looks.
+    return (answered - t) * 1000, None if taken is None else (answered - taken) * 1000, text
+
+pom = ('<?xml version="1.0" encoding="ISO-8859-1"?><pedido tipo="C" mesa="POS200" ic_tip_tra="1" operador="10" '
+       'pessoas="" mensagem=""/>').encode("latin-1")
+to_answer, in_service = [], []
+for i in range(position_runs):
+    whole, taken, text = timed("POM%d.Xml" % i, pom)
+    to_answer.append(whole)
+    if taken is not None:
+        in_service.append(taken)
+    if text.count(b"<item ") != 160 or b"<total " not in text:
+        print("position %d: %d items, total %s" % (i, text.count(b"<item "), b"<total " in text))
+to_answer.sort()
+in_service.sort()
+in_service = in_service or [float("nan")]
+print("== position of 200 lines over 10 sales: %d requests; file to answer median %.1f ms, worst %.1f ms; "
+      "taken to answer median %.1f ms, worst %.1f ms over the %d seen taken (target < 10 ms); work files left: %d"
+      % (position_runs, to_answer[len(to_answer) // 2], to_answer[-1], in_service[len(in_service) // 2],
+         in_service[-1], len(in_service), len([n for n in os.listdir(receber) if n.lower().endswith(".prc")])))
+whole, taken, text = timed("FEM1.Xml", ('<?xml version="1.0" encoding="ISO-8859-1"?><local mesa="POS200" pessoas="4" '
+                                        'ic_tip_cnt="2" status="" mensagem=""/>').encode("latin-1"))
+print("== close of POS200 with one pre-bill per sale (10 pre-bills): file to answer %.1f ms, taken to answer %s; %s"
+      % (whole, "not seen" if taken is None else "%.1f ms" % taken, "answered X" if b'status="X"' in text else "closed"))
 EOF
 echo "printed documents: $(find "$WORK/run/spool" -name '*.txt' | wc -l)"
 echo "sales now: $(sqlite3 "$DB" 'select count(*) from venda_direta' 2>/dev/null || echo '?')"

@@ -1,15 +1,19 @@
 // The statements of a table-mode order (PEM) and their query plans, on an
 // installation prepared by bench/pem_bench.sh, plus the handler's own time
-// per order (no polling, no request or answer files).
+// per order (no polling, no request or answer files); then the same for the
+// position (POM) and the close (FEM) of a table.
 //
-//   orba_bench_pem_plan SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS]
+//   orba_bench_pem_plan SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS [TABLE [POSITIONS]]]
 //
 // REQUEST_FILE is a PEM request; its table gets the first two orders (new
 // sales, then the same sales again), whose statements are traced, and then
 // ORDERS timed orders (default 200) with stamps of their own. Every distinct
 // statement (numbers and quoted texts set aside) is shown once with its
 // EXPLAIN QUERY PLAN; a plan line that scans a table of more than 1,000 rows
-// is flagged "BIG SCAN".
+// is flagged "BIG SCAN". With TABLE, one position and one close of that table
+// are traced the same way, then POSITIONS positions (default 200) and a tenth
+// as many closes are timed; the work files go to the answer folder and the
+// pre-bills to the spool printers.
 
 #include <sqlite3.h>
 
@@ -32,6 +36,8 @@
 #include "orders/customer.h"
 #include "orders/table_order.h"
 #include "printing/spool_printer.h"
+#include "services/close.h"
+#include "services/position.h"
 
 namespace {
 
@@ -88,17 +94,59 @@ long long RowCount(sqlite3* db, const std::string& table) {
   return values.empty() ? -1 : std::atoll(values[0].c_str());
 }
 
+// Every distinct statement once, with its plan.
+void ListPlans(sqlite3* db, const std::vector<std::string>& statements) {
+  std::map<std::string, int> seen;
+  std::vector<std::string> distinct;
+  for (const std::string& sql : statements) {
+    if (seen[Shape(sql)]++ == 0) distinct.push_back(sql);
+  }
+  static const std::regex scan("^SCAN (\\w+)");
+  int big_scans = 0;
+  for (const std::string& sql : distinct) {
+    std::printf("---- x%d\n%s\n", seen[Shape(sql)], Shape(sql).c_str());
+    if (sql.find_first_not_of(" \r\n\t") == std::string::npos) continue;
+    const auto plan = Query(db, "EXPLAIN QUERY PLAN " + sql, 3);
+    for (const std::string& line : plan) {
+      std::smatch match;
+      std::string flag;
+      if (std::regex_search(line, match, scan)) {
+        const long long rows = RowCount(db, match[1].str());
+        if (rows > 1000) {
+          flag = "   <== BIG SCAN (" + std::to_string(rows) + " rows)";
+          ++big_scans;
+        }
+      }
+      std::printf("   plan: %s%s\n", line.c_str(), flag.c_str());
+    }
+  }
+  std::printf("\n%zu distinct statements, %d plan lines scanning a table of more than 1,000 rows\n",
+              distinct.size(), big_scans);
+}
+
+// Mean, median and worst of the times, in ms.
+void PrintTimes(const char* what, std::vector<double> times) {
+  if (times.empty()) return;
+  std::sort(times.begin(), times.end());
+  double total = 0;
+  for (const double t : times) total += t;
+  std::printf("%s: %zu runs, mean %.2f ms, median %.2f ms, worst %.2f ms\n", what, times.size(),
+              total / static_cast<double>(times.size()), times[times.size() / 2], times.back());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS [TABLE [POSITIONS]]]\n", argv[0]);
     return 2;
   }
   const std::string system_dir = std::string(argv[1]) + "/";
   const std::string spool = argv[2];
   const std::string request_file = argv[3];
   const int orders = argc > 4 ? std::atoi(argv[4]) : 200;
+  const std::string position_table = argc > 5 ? argv[5] : "";
+  const int positions = argc > 6 ? std::atoi(argv[6]) : 200;
 
   pugi::xml_document configuration;
   if (!configuration.load_file((system_dir + "ORBA.INI").c_str())) {
@@ -114,6 +162,7 @@ int main(int argc, char** argv) {
   QuietOperator op;
   orba::DatabaseSession session(op);
   if (!session.OpenDatabase("ORBA.MDB", parameters.BaseFolder)) return 1;
+  // As the service does at start-up.
   orba::EnsureServiceTables(session);
   sqlite3* db = session.Handle();
   {
@@ -162,36 +211,13 @@ int main(int argc, char** argv) {
   std::printf("statements run: %zu by the first order (new sales), %zu by the second (same sales)\n\n",
               first_count, trace.statements.size() - first_count);
 
-  std::map<std::string, int> seen;
-  std::vector<std::string> distinct;
-  for (const std::string& sql : trace.statements) {
-    if (seen[Shape(sql)]++ == 0) distinct.push_back(sql);
-  }
-  static const std::regex scan("^SCAN (\\w+)");
-  int big_scans = 0;
-  for (const std::string& sql : distinct) {
-    std::printf("---- x%d\n%s\n", seen[Shape(sql)], Shape(sql).c_str());
-    if (sql.find_first_not_of(" \r\n\t") == std::string::npos) continue;
-    const auto plan = Query(db, "EXPLAIN QUERY PLAN " + sql, 3);
-    for (const std::string& line : plan) {
-      std::smatch match;
-      std::string flag;
-      if (std::regex_search(line, match, scan)) {
-        const long long rows = RowCount(db, match[1].str());
-        if (rows > 1000) {
-          flag = "   <== BIG SCAN (" + std::to_string(rows) + " rows)";
-          ++big_scans;
-        }
-      }
-      std::printf("   plan: %s%s\n", line.c_str(), flag.c_str());
-    }
-  }
-  std::printf("\n%zu distinct statements, %d plan lines scanning a table of more than 1,000 rows\n",
-              distinct.size(), big_scans);
+  ListPlans(db, trace.statements);
 
   // The timed orders go round the active tables, as a service's would.
+  // (The table whose position is measured below keeps its sales.)
   const std::vector<std::string> tables =
-      Query(db, "select nm_loc from local where ic_atv_ina = 'A' and ic_pap_fil <> 'S' order by id_loc", 0);
+      Query(db, "select nm_loc from local where ic_atv_ina = 'A' and ic_pap_fil <> 'S' and nm_loc <> '" +
+                    position_table + "' order by id_loc", 0);
   std::vector<double> times;
   for (int i = 0; i < orders; ++i) {
     original.select_node("//pedido").node().attribute("mesa") = tables[static_cast<std::size_t>(i) % tables.size()].c_str();
@@ -203,10 +229,60 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::sort(times.begin(), times.end());
-  double total = 0;
-  for (const double t : times) total += t;
-  std::printf("handler alone: %d orders, mean %.2f ms, median %.2f ms, worst %.2f ms\n", orders, total / orders,
-              times[times.size() / 2], times.back());
+  PrintTimes("handler alone, orders", times);
+  if (position_table.empty()) return 0;
+
+  // Position and close of one table.
+  polling.CurrentStem = "POMPLAN";
+  const std::string pedido = "<pedido tipo=\"C\" mesa=\"" + position_table +
+                             "\" ic_tip_tra=\"1\" operador=\"10\" pessoas=\"\" mensagem=\"\"/>";
+  const std::string local = "<local mesa=\"" + position_table +
+                            "\" pessoas=\"\" ic_tip_cnt=\"0\" status=\"\" mensagem=\"\"/>";
+  auto position = [&]() {
+    pugi::xml_document request;
+    request.load_string(pedido.c_str());
+    orba::HandleTablePosition(context, request);
+    return std::distance(request.child("POM").child("pedido").children("item").begin(),
+                         request.child("POM").child("pedido").children("item").end());
+  };
+  auto close = [&]() {
+    pugi::xml_document request;
+    request.load_string(local.c_str());
+    orba::HandleTableClose(context, request);
+    return std::string(request.child("local").attribute("status").value());
+  };
+  for (const auto& [what, traced] :
+       {std::pair<const char*, bool>{"position (POM)", true}, std::pair<const char*, bool>{"close (FEM)", false}}) {
+    trace.statements.clear();
+    trace.on = true;
+    const long items = traced ? position() : 0;
+    const std::string status = traced ? std::string() : close();
+    trace.on = false;
+    if (traced && items == 0) {
+      std::fprintf(stderr, "the position of %s lists no item\n", position_table.c_str());
+      return 1;
+    }
+    if (!status.empty()) {
+      std::fprintf(stderr, "the close of %s failed\n", position_table.c_str());
+      return 1;
+    }
+    std::printf("\n== statements of one %s of table %s%s\n\n", what, position_table.c_str(),
+                traced ? (" (" + std::to_string(items) + " items)").c_str() : "");
+    ListPlans(db, trace.statements);
+  }
+  times.clear();
+  for (int i = 0; i < positions; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    position();
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  PrintTimes("handler alone, positions (with the work file)", times);
+  times.clear();
+  for (int i = 0; i < std::max(1, positions / 10); ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    close();
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  PrintTimes("handler alone, closes (with one pre-bill printed)", times);
   return 0;
 }

@@ -7,8 +7,10 @@
 #include "orders/comanda_order.h"
 #include "orders/table_order.h"
 #include "services/cim.h"
+#include "services/close.h"
 #include "services/comanda_status.h"
 #include "services/place_lookup.h"
+#include "services/position.h"
 #include "services/table_status.h"
 #include "services/transfer.h"
 
@@ -29,6 +31,8 @@ constexpr Route kTableMode[] = {
     {"PEM", &HandleTableOrder},
     {"CIM", &HandleCimRequest},
     {"TRM", &HandleTableTransfer},
+    {"POM", &HandleTablePosition},
+    {"FEM", &HandleTableClose},
 };
 
 // No SLA in comanda mode: its requests are not answered. The transfer works
@@ -38,6 +42,8 @@ constexpr Route kComandaMode[] = {
     {"PEM", &HandleComandaOrder},
     {"CIM", &HandleCimRequest},
     {"TRM", &HandleTableTransfer},
+    {"POM", &HandleComandaPosition},
+    {"FEM", &HandleComandaClose},
 };
 
 template <std::size_t N>

@@ -69,16 +69,51 @@ std::string LastCharacters(std::string_view value, std::size_t n) {
 
 namespace {
 
-// Fixed-point digits with '.' as mark, whatever the C locale says.
+// Fixed-point digits with '.' as mark, whatever the C locale says. The value
+// is first read to the 15 significant digits that a double holds for sure,
+// then rounded half away from zero: 1.485 (stored as 1.48499999...) gives
+// 1.49, and a sum of many lines (30 x 0.10 = 3.0000000000000013) does not
+// drift off its cent. Totals on the position and on the pre-bill round alike.
 std::string FixedDigits(double value, int decimals) {
-  char buffer[400];
-  auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
   if (ec != std::errc()) return "0";
-  std::string text(buffer, end);
+  std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
+  const bool negative = text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  // d.dddddddddddddde[+-]xx
+  const std::size_t mark = text.find('e');
+  std::string digits(1, text[0]);
+  digits.append(text.substr(2, mark - 2));
+  int exponent = 0;
+  std::from_chars(text.data() + mark + 1 + (text[mark + 1] == '+' ? 1 : 0), text.data() + text.size(), exponent);
+
+  // The value times 10^decimals, as a whole number of `kept` digits.
+  const long long keep = static_cast<long long>(exponent) + 1 + decimals;
+  std::string kept;
+  if (keep >= static_cast<long long>(digits.size())) {
+    kept = digits + std::string(static_cast<std::size_t>(keep) - digits.size(), '0');
+  } else if (keep >= 0) {
+    kept = digits.substr(0, static_cast<std::size_t>(keep));
+    if (digits[static_cast<std::size_t>(keep)] >= '5') {
+      std::size_t i = kept.size();
+      while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
+      if (i == 0) {
+        kept.insert(kept.begin(), '1');
+      } else {
+        ++kept[i - 1];
+      }
+    }
+  }
+  const std::size_t width = static_cast<std::size_t>(decimals) + 1;
+  if (kept.size() < width) kept.insert(0, width - kept.size(), '0');
+  std::string whole = kept.substr(0, kept.size() - static_cast<std::size_t>(decimals));
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+  std::string out = whole;
+  if (decimals > 0) out += '.' + kept.substr(kept.size() - static_cast<std::size_t>(decimals));
   // "-0.00" is zero.
-  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
-  return text;
+  if (negative && out.find_first_not_of("0.") != std::string::npos) out.insert(0, 1, '-');
+  return out;
 }
 
 }  // namespace

@@ -64,10 +64,24 @@ elif [[ -x build/orbapda-pda ]]; then
     pda pem 1 --operador 10 --pessoas 2 --item 1:101:2:25.00 --item 1:201:1:6.50
     pda stm 1
     echo; echo "Printed documents:"
-    for f in "$root"/printers/*/*.txt; do
-      [[ -e $f ]] || continue
-      echo "--- ${f#$root/printers/}"; cat "$f"
-    done
+    show_printed() {
+      for f in "$root"/printers/*/*.txt; do
+        [[ -e $f ]] || continue
+        grep -qxF "$f" "$root/printed.list" 2>/dev/null && continue
+        echo "$f" >> "$root/printed.list"
+        echo "--- ${f#$root/printers/}"; cat "$f"
+      done
+    }
+    show_printed
+    if build/orbapda-pda --help 2>&1 | grep -q ' pom '; then
+      pda pem 1 --operador 10 --item 2:102:1:42.00 --caract 2 --acomp 103:1:8.50
+      show_printed
+      pda pom 1 --operador 10
+      pda fem 1 --pessoas 2 --tipo-conta 1
+      echo; echo "Pre-bill printed by the close:"
+      show_printed
+      pda stm 1
+    fi
   fi
 fi
 echo

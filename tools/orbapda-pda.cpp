@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -41,6 +42,8 @@ struct Command {
   // Fills the request document (declaration already there) from the
   // arguments; false with `error` set when they do not make a request.
   bool (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error);
+  // Shows the answer (UTF-8) to a person; nullptr prints it as it came.
+  void (*show)(const std::string& answer, const std::vector<std::string>& arguments) = nullptr;
 };
 
 // A table (or, by comanda, a comanda or card number). The answer attributes
@@ -222,6 +225,129 @@ bool BuildCim(pugi::xml_document& request, const std::vector<std::string>& argum
   return true;
 }
 
+// Options "--name value" after one positional argument (MESA), each option
+// one of `names`; false with `error` set otherwise. Options not given keep
+// the value they have in `values`.
+bool ReadMesaAndOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& names,
+                        std::string& mesa, std::vector<std::string>& values, std::string& error) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument.size() <= 2 || argument.compare(0, 2, "--") != 0) {
+      if (!mesa.empty()) {
+        error = "argumento a mais: " + argument;
+        return false;
+      }
+      mesa = argument;
+      continue;
+    }
+    if (argument == "--xml") continue;  // how the answer is shown
+    std::size_t which = 0;
+    while (which < names.size() && names[which] != argument) ++which;
+    if (which == names.size()) {
+      error = "opção desconhecida: " + argument;
+      return false;
+    }
+    if (i + 1 >= arguments.size()) {
+      error = argument + " precisa de um valor";
+      return false;
+    }
+    values[which] = arguments[++i];
+  }
+  if (mesa.empty()) {
+    error = "falta a MESA";
+    return false;
+  }
+  return true;
+}
+
+// pom MESA [--operador N] [--tipo T] [--ic-tip-tra X] [--xml]
+bool BuildPosition(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error) {
+  std::string mesa;
+  std::vector<std::string> values = {"", "", ""};
+  if (!ReadMesaAndOptions(arguments, {"--operador", "--tipo", "--ic-tip-tra"}, mesa, values, error)) {
+    return false;
+  }
+  pugi::xml_node pedido = request.append_child("pedido");
+  pedido.append_attribute("tipo") = values[1].c_str();
+  pedido.append_attribute("mesa") = mesa.c_str();
+  pedido.append_attribute("ic_tip_tra") = values[2].c_str();
+  pedido.append_attribute("operador") = values[0].c_str();
+  pedido.append_attribute("pessoas") = "";
+  pedido.append_attribute("mensagem") = "";
+  return true;
+}
+
+// fem MESA [--pessoas N] [--tipo-conta N]
+bool BuildClose(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error) {
+  std::string mesa;
+  std::vector<std::string> values = {"", "0"};
+  if (!ReadMesaAndOptions(arguments, {"--pessoas", "--tipo-conta"}, mesa, values, error)) return false;
+  pugi::xml_node local = request.append_child("local");
+  local.append_attribute("mesa") = mesa.c_str();
+  local.append_attribute("pessoas") = values[0].c_str();
+  local.append_attribute("ic_tip_cnt") = values[1].c_str();
+  local.append_attribute("status") = "";
+  local.append_attribute("mensagem") = "";
+  return true;
+}
+
+// `text` cut or padded with blanks to `width` characters, on the left or right.
+std::string Column(const std::string& text, std::size_t width, bool right = false) {
+  std::string cut = orba::FirstCharacters(text, width);
+  const std::string blanks(width - orba::CharacterCount(cut), ' ');
+  return right ? blanks + cut : cut + blanks;
+}
+
+// The position as a table: one line per item, its options and accompaniments
+// under it, then the totals; with --xml the answer as it came.
+void ShowPosition(const std::string& answer, const std::vector<std::string>& arguments) {
+  const bool raw = std::find(arguments.begin(), arguments.end(), "--xml") != arguments.end();
+  pugi::xml_document document;
+  const pugi::xml_node pom = document.load_string(answer.c_str()) ? document.child("POM") : pugi::xml_node();
+  if (raw || !pom) {
+    std::fputs(answer.c_str(), stdout);
+    if (answer.empty() || answer.back() != '\n') std::fputc('\n', stdout);
+    if (!raw) std::fputs("(sem posição: a resposta é o próprio pedido)\n", stdout);
+    return;
+  }
+  const pugi::xml_node local = pom.child("local");
+  const pugi::xml_node pedido = pom.child("pedido");
+  std::printf("MESA %s  situação %s  pessoas %s  %s\n", local.attribute("mesa").value(),
+              local.attribute("status").value(), pedido.attribute("pessoas").value(),
+              local.attribute("mensagem").value());
+  std::printf("%s %s %s %s %s %s\n", Column("POS", 3, true).c_str(), Column("ORD", 3, true).c_str(),
+              Column("PRODUTO", 7).c_str(), Column("DESCRIÇÃO", 30).c_str(), Column("QTDE", 9, true).c_str(),
+              Column("PREÇO", 10, true).c_str());
+  bool any = false;
+  for (const pugi::xml_node item : pedido.children("item")) {
+    any = true;
+    std::printf("%s %s %s %s %s %s\n", Column(item.attribute("posicao").value(), 3, true).c_str(),
+                Column(item.attribute("ordem").value(), 3, true).c_str(),
+                Column(item.attribute("produto").value(), 7).c_str(),
+                Column(item.attribute("descricao").value(), 30).c_str(),
+                Column(item.attribute("qtde").value(), 9, true).c_str(),
+                Column(item.attribute("preco").value(), 10, true).c_str());
+    for (const pugi::xml_node option : item.children("caract")) {
+      const std::string text = std::string("(*) ") + option.attribute("cod").value() + " " +
+                               option.attribute("descricao").value();
+      std::printf("%s %s\n", std::string(15, ' ').c_str(), orba::FirstCharacters(text, 30).c_str());
+    }
+    for (const pugi::xml_node side : item.children("acomp")) {
+      std::printf("%s %s %s %s %s\n", std::string(7, ' ').c_str(), Column(side.attribute("cod").value(), 7).c_str(),
+                  Column(std::string("(+) ") + side.attribute("descricao").value(), 30).c_str(),
+                  Column(side.attribute("qtde").value(), 9, true).c_str(),
+                  Column(side.attribute("preco").value(), 10, true).c_str());
+    }
+  }
+  if (!any) std::puts("(nada consumido)");
+  if (const pugi::xml_node total = pom.child("total")) {
+    std::printf("subtotal %s  acréscimos %s  descontos %s  total %s  por pessoa %s\n",
+                total.attribute("subtotal").value(), total.attribute("acrescimos").value(),
+                total.attribute("descontos").value(), total.attribute("valortotal").value(),
+                total.attribute("totalpercapta").value());
+  }
+}
+
 constexpr Command kCommands[] = {
     {"stm", "STM", "MESA", 1, &BuildTableStatus},
     {"pem", "PEM",
@@ -232,6 +358,9 @@ constexpr Command kCommands[] = {
     {"trm", "TRM", "ORIGEM DESTINO", 2, &BuildTransfer},
     {"sla", "SLA", "MESA AMBIENTE", 2, &BuildPlaceLookup},
     {"cim", "CIM", "TIPO MESA OPERADOR", 3, &BuildCim},
+    {"pom", "POM", "MESA [--operador N] [--tipo T] [--ic-tip-tra X] [--xml]", kOptions, &BuildPosition,
+     &ShowPosition},
+    {"fem", "FEM", "MESA [--pessoas N] [--tipo-conta N]", kOptions, &BuildClose},
 };
 
 void PrintUsage(std::FILE* to) {
@@ -268,7 +397,12 @@ void PrintUsage(std::FILE* to) {
              "sla: consulta o local ocupado MESA do ambiente AMBIENTE (id_amb) e o nome do cliente\n"
              "  (só no modo mesa).\n"
              "cim: pedido CIM <CIM><Pedido tipo=\"..\" mesa=\"..\" operador=\"..\"/></CIM>; a resposta é o\n"
-             "  próprio pedido.\n",
+             "  próprio pedido.\n"
+             "pom: posição da mesa (ou comanda) MESA: os itens de cada venda com quantidade e preço e os\n"
+             "  totais, em tabela; --xml mostra a resposta como veio.\n"
+             "fem: fecha a mesa MESA e pede a conta (pré-conta impressa). --pessoas padrão: vazio (não muda\n"
+             "  as pessoas da mesa); --tipo-conta padrão 0 (o tipo de conta que a mesa já tem; 2 = uma\n"
+             "  pré-conta por posição).\n",
              to);
 }
 
@@ -448,7 +582,12 @@ int main(int argc, char** argv) {
   }
   const std::string content = ReadWholeFile(answer);
   fs::remove(answer, ec);
-  std::fputs(AnswerAsUtf8(content).c_str(), stdout);
-  if (content.empty() || content.back() != '\n') std::fputc('\n', stdout);
+  const std::string shown = AnswerAsUtf8(content);
+  if (command->show != nullptr) {
+    command->show(shown, arguments);
+    return 0;
+  }
+  std::fputs(shown.c_str(), stdout);
+  if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
   return 0;
 }

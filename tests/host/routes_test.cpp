@@ -9,8 +9,10 @@
 #include "orders/comanda_order.h"
 #include "orders/table_order.h"
 #include "services/cim.h"
+#include "services/close.h"
 #include "services/comanda_status.h"
 #include "services/place_lookup.h"
+#include "services/position.h"
 #include "services/table_status.h"
 #include "services/transfer.h"
 
@@ -23,20 +25,14 @@ struct Expected {
   Handler comanda;  // nullptr: not answered in comanda mode
 };
 
-// ---------------------------------------------------------------- MERGE
-// POM and FEM come with another branch. When it is merged, these entries
-// change (and this note goes):
-//   {"POM", &HandleTablePosition, &HandleComandaPosition},  services/position.h
-//   {"FEM", &HandleTableClose, &HandleComandaClose},        services/close.h
-// ----------------------------------------------------------------------
 const Expected kExpected[] = {
     {"STM", &HandleTableStatus, &HandleComandaStatus},
     {"SLA", &HandlePlaceLookup, nullptr},
     {"PEM", &HandleTableOrder, &HandleComandaOrder},
     {"CIM", &HandleCimRequest, &HandleCimRequest},
     {"TRM", &HandleTableTransfer, &HandleTableTransfer},
-    {"POM", nullptr, nullptr},
-    {"FEM", nullptr, nullptr},
+    {"POM", &HandleTablePosition, &HandleComandaPosition},
+    {"FEM", &HandleTableClose, &HandleComandaClose},
 };
 
 std::string Lower(std::string_view code) {

@@ -1,0 +1,95 @@
+// Every statement of the position and the close, in both modes, pre-bill
+// included, reaches the sale and place tables through a key or an index:
+// those tables hold years of sales.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cctype>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "common/general_parameters.h"
+#include "exchange/polling_state.h"
+#include "orders/customer.h"
+#include "services/close.h"
+#include "services/position.h"
+#include "support/fixed_clock.h"
+#include "support/recording_printer.h"
+#include "support/test_database.h"
+
+namespace orba {
+namespace {
+
+int Record(unsigned, void* statements, void*, void* text) {
+  static_cast<std::vector<std::string>*>(statements)->emplace_back(static_cast<const char*>(text));
+  return 0;
+}
+
+TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
+  test::TestDatabase db(true);
+  test::TempFolder folder;
+  test::WriteFile(folder.path() / "ORBA.INI", "<RO><C SR=\"/x/\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
+  db.Exec("INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu) VALUES (90, '90', 1, 'A', "
+          "'E', 2);"
+          "INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, id_pes_atd, vl_tot_ite, vl_tot_dsc, vl_tot_vnd) "
+          "VALUES (1, 'O', 10, 5, 0, 5), (2, 'O', 10, 5, 0, 5);"
+          "INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, pr_un_it_atd, qt_pro_atd, vl_dsc, "
+          "id_seq_pro_prn) VALUES (1, 1, 1, 5, 1, 0, NULL), (1, 2, 3, 0, 1, 0, 1), (2, 1, 7, 5, 1, 0, NULL);"
+          "INSERT INTO ivd_caracteristica_produto VALUES (1, 1, 1);"
+          "INSERT INTO local_vnd (id_loc, nr_orc_loc, nr_pos_com, id_tp_cta) VALUES (90, 1, 1, 2);"
+          "INSERT INTO controle_comanda VALUES (150, '', 1);"
+          "INSERT INTO controle_comanda_orcamento VALUES (150, 2)");
+  GeneralParameters parameters;
+  parameters.SystemFolder = folder.prefix();
+  parameters.AnswerFolder = folder.path().string();
+  test::FixedClock clock{LocalTime{}};
+  PollingState polling;
+  CustomerRecord customer;
+  test::RecordingPrinter printers{{"CAIXA"}, "CAIXA"};
+  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
+
+  std::vector<std::string> statements;
+  sqlite3_trace_v2(db.session.Handle(), SQLITE_TRACE_STMT, &Record, &statements);
+  const auto run = [&](void (*handler)(Context&, pugi::xml_document&), const std::string& xml) {
+    pugi::xml_document request;
+    request.load_string(xml.c_str());
+    handler(context, request);
+  };
+  const std::string pedido = "ic_tip_tra=\"1\" operador=\"10\" tipo=\"C\" pessoas=\"\" mensagem=\"\"/>";
+  run(&HandleTablePosition, "<pedido mesa=\"90\" " + pedido);
+  run(&HandleComandaPosition, "<pedido mesa=\"150\" " + pedido);
+  run(&HandleComandaPosition, "<pedido mesa=\"151\" " + pedido);  // opened on the spot
+  run(&HandleTableClose, "<local mesa=\"90\" pessoas=\"2\" ic_tip_cnt=\"0\" status=\"\" mensagem=\"\"/>");
+  run(&HandleComandaClose, "<local mesa=\"150\" pessoas=\"\" status=\"\" mensagem=\"\"/>");
+  sqlite3_trace_v2(db.session.Handle(), 0, nullptr, nullptr);
+  EXPECT_TRUE(db.op.events.empty()) << db.op.events.front();
+  EXPECT_EQ(printers.documents.size(), 2u);
+
+  // Tables of one row, or read whole on purpose.
+  const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
+  const std::regex scan(R"(^SCAN (\w+))");
+  std::set<std::string> seen;
+  int queries = 0;
+  for (const std::string& statement : statements) {
+    if (!seen.insert(statement).second) continue;
+    if (statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT" || statement == "ROLLBACK") continue;
+    ++queries;
+    const std::string plan = db.QueryPlan(statement);
+    std::istringstream lines(plan);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch match;
+      const std::string detail = line.substr(line.find_first_not_of(" |`-"));
+      if (std::regex_search(detail, match, scan)) {
+        std::string table = match[1].str();
+        for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(whole_tables.count(table) > 0) << detail << "\nin\n" << statement << "\n" << plan;
+      }
+    }
+  }
+  EXPECT_GE(queries, 25);
+}
+
+}  // namespace
+}  // namespace orba
