@@ -224,7 +224,7 @@ void TicketWriter::ReadDetails() {
       "from   ivd_caracteristica_produto icp, caracteristica_produto cp\r"
       "Where  icp.nr_orc_loc in (" + sale_list_ + ")\r"
       "And    icp.id_car_pro = cp.id_car_pro\r"
-      "Order by icp.nr_orc_loc, icp.id_Seq, icp.rowid");
+      "Order by icp.nr_orc_loc, icp.id_Seq");
   for (; !options.Eof(); options.MoveNext()) {
     characteristics_[{options.Field("nr_orc_loc").Int(), options.Field("id_Seq").Int()}].push_back(
         options.Field("dc_car_pro").Text());
