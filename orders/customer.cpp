@@ -26,6 +26,20 @@ void ClearProfile(CustomerRecord& customer) {
   customer.requesting_user.clear();
 }
 
+// The customer of a sale as the place and sale queries read it: name and
+// establishment from the sale, the rest from its customer and address.
+void ReadSaleProfile(const Recordset& rs, CustomerRecord& customer) {
+  customer.name = FieldText(rs, "nm_pes_cli");
+  customer.person = FieldText(rs, "id_pes_cli");
+  customer.state = FieldText(rs, "id_uf");
+  customer.municipality = FieldText(rs, "id_mun");
+  customer.billing_address = FieldText(rs, "id_end_geo_fat");
+  customer.delivery_address = FieldText(rs, "id_end_geo_etg");
+  customer.collection_address = FieldText(rs, "id_end_geo_cob");
+  customer.company_type = FieldText(rs, "id_tip_emp");
+  customer.establishment = FieldText(rs, "id_etb_cli");
+}
+
 // A value written into the select list as a literal: a number, or NULL.
 std::string Literal(const std::string& value) {
   return value.empty() ? std::string("NULL") : InputValue(value).Raw();
@@ -103,15 +117,7 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
     return false;
   }
   CustomerRecord loaded = customer;
-  loaded.name = FieldText(rs, "nm_pes_cli");
-  loaded.person = FieldText(rs, "id_pes_cli");
-  loaded.state = FieldText(rs, "id_uf");
-  loaded.municipality = FieldText(rs, "id_mun");
-  loaded.billing_address = FieldText(rs, "id_end_geo_fat");
-  loaded.delivery_address = FieldText(rs, "id_end_geo_etg");
-  loaded.collection_address = FieldText(rs, "id_end_geo_cob");
-  loaded.company_type = FieldText(rs, "id_tip_emp");
-  loaded.establishment = FieldText(rs, "id_etb_cli");
+  ReadSaleProfile(rs, loaded);
   customer = loaded;
   return true;
 }
@@ -140,15 +146,7 @@ bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::i
   Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) return false;
   CustomerRecord loaded = walk_in;
-  loaded.name = FieldText(rs, "nm_pes_cli");
-  loaded.person = FieldText(rs, "id_pes_cli");
-  loaded.state = FieldText(rs, "id_uf");
-  loaded.municipality = FieldText(rs, "id_mun");
-  loaded.billing_address = FieldText(rs, "id_end_geo_fat");
-  loaded.delivery_address = FieldText(rs, "id_end_geo_etg");
-  loaded.collection_address = FieldText(rs, "id_end_geo_cob");
-  loaded.company_type = FieldText(rs, "id_tip_emp");
-  loaded.establishment = FieldText(rs, "id_etb_cli");
+  ReadSaleProfile(rs, loaded);
   loaded.product_use = FieldText(rs, "id_uti_pro");
   loaded.invoice_type = FieldText(rs, "id_tip_nf");
   loaded.requesting_user.clear();
