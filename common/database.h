@@ -31,14 +31,6 @@ class DatabaseError : public std::runtime_error {
 
  private:
   bool busy_ = false;
-  std::chrono::milliseconds lock_wait_{kDefaultLockWait};
-  const std::atomic<bool>* stop_ = nullptr;
-  std::chrono::steady_clock::time_point busy_since_;
-
- public:
-  // A handheld gives up on its answer after about 30 s; waiting up to 15 s for
-  // the back office leaves time to write the order and answer within that.
-  static constexpr std::chrono::milliseconds kDefaultLockWait{15000};
 };
 
 // A field value: Null, integer, real or text.
