@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "support/fixed_clock.h"
@@ -230,6 +234,43 @@ TEST_F(PollingTest, StatusIsNotAnsweredInComandaMode) {
   PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0008.Tmp"});
   EXPECT_TRUE(AnswerFolderFiles().empty());
+}
+
+TEST_F(PollingTest, RequestStillBeingWrittenIsTakenOnlyOnceComplete) {
+  const std::string request = StmRequest("1");
+  const int fd = open((requests() / "STM0012.Xml").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, request.data(), 40), 40);
+  PollingCycle(context, &Dispatch, intake);
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0012.Xml"});
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+
+  ASSERT_EQ(write(fd, request.data() + 40, request.size() - 40), ssize_t(request.size() - 40));
+  close(fd);
+  PollingCycle(context, &Dispatch, intake);
+  EXPECT_EQ(StatusOf("STM0012.Xml"), "E");
+  EXPECT_TRUE(db.op.events.empty());
+}
+
+std::atomic<bool> stop_during_dispatch{false};
+bool DispatchThenStop(Context& context, std::string_view code, pugi::xml_document& request) {
+  stop_during_dispatch = true;  // SIGTERM while a request is in hand
+  return Dispatch(context, code, request);
+}
+
+TEST_F(PollingTest, StopRequestFinishesTheRequestInHandAndTakesNoOther) {
+  for (const char* name : {"STM1.Xml", "STM2.Xml", "STM3.Xml"}) WriteFile(requests() / name, StmRequest("1"));
+  stop_during_dispatch = false;
+  OnPollingTimer(context, &DispatchThenStop, intake, &stop_during_dispatch);
+  const std::vector<std::string> answered = AnswerFolderFiles();
+  ASSERT_EQ(answered, std::vector<std::string>{"STM1.Xml"});
+  EXPECT_EQ(StatusOf("STM1.Xml"), "E");
+  EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"STM2.Xml", "STM3.Xml"}));
+  EXPECT_FALSE(polling.Busy);
+
+  // Once stopping, a timer event starts no cycle.
+  OnPollingTimer(context, &Dispatch, intake, &stop_during_dispatch);
+  EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM1.Xml"});
 }
 
 TEST(DispatchTest, StatusHandlerByModeAndCase) {
