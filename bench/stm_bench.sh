@@ -10,7 +10,7 @@
 #      any period): time from the request appearing in xml/Enviar to its
 #      answer; target median <= 5 ms, worst <= 20 ms.
 #   4. SIGTERM in the middle of a burst of 1,000: time until the process has
-#      ended (target 1-2 s); every answer written is whole, no request is left
+#      ended (target within 1-2 s); every answer written is whole, no request is left
 #      in work (.Tmp).
 #
 # Usage: bench/stm_bench.sh [BUILD_DIR]      (default: build)
@@ -196,7 +196,7 @@ ended = (time.monotonic() - t) * 1000
 answered = [n for n in names if os.path.exists(receber + n)]
 whole = sum(1 for n in answered if open(receber + n, "rb").read().endswith(b'"/>'))
 in_work = [n for n in os.listdir(enviar) if n.endswith(".Tmp")]
-print("stop: SIGTERM in a burst of %d: process ended %.0f ms later (target 1000-2000 ms); %d answered, %d of them "
+print("stop: SIGTERM in a burst of %d: process ended %.0f ms later (target <= 2000 ms); %d answered, %d of them "
       "whole; %d left waiting; %d left in work (.Tmp)"
       % (burst, ended, len(answered), whole, burst - len(answered), len(in_work)))
 EOF
