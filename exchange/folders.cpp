@@ -1,6 +1,7 @@
 #include "exchange/folders.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -43,6 +44,17 @@ int DeleteFiles(const std::string& folder, std::string_view extension) {
     if (std::filesystem::remove(std::filesystem::path(folder) / name, ec)) ++deleted;
   }
   return deleted;
+}
+
+FolderStamp FolderStamp::Of(const std::string& folder) {
+  FolderStamp stamp;
+  struct stat st {};
+  if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.inode = st.st_ino;
+  stamp.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
 }
 
 }  // namespace orba

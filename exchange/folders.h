@@ -2,6 +2,7 @@
 // Files of the exchange folders, matched by extension without regard to case,
 // in the order the file system lists them (nothing here sorts).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,5 +18,18 @@ std::vector<std::string> ListFiles(const std::string& folder, std::string_view e
 
 // Deletes every file of `folder` with that extension; returns how many.
 int DeleteFiles(const std::string& folder, std::string_view extension);
+
+// What stat(2) says of a folder itself. It changes whenever a name is added
+// to, removed from or renamed in the folder, so an unchanged stamp spares a
+// listing. A folder that cannot be read has the stamp of a missing one.
+struct FolderStamp {
+  bool exists = false;
+  std::uint64_t inode = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+
+  static FolderStamp Of(const std::string& folder);
+  bool operator==(const FolderStamp&) const = default;
+};
 
 }  // namespace orba

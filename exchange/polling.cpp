@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "exchange/folders.h"
 #include "exchange/polling_state.h"
 #include "exchange/request_document.h"
+#include "exchange/request_intake.h"
 
 namespace orba {
 
@@ -22,34 +24,44 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return (fs::path(folder.empty() ? "." : folder) / name).string();
 }
 
-void RefreshFileLists(const GeneralParameters& parameters, PollingState& polling) {
-  polling.RequestFiles = ListFiles(parameters.RequestFolder);
-  polling.AnswerFiles = ListFiles(parameters.AnswerFolder);
+bool StopRequested(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+// The window's lists, read again only when their folder changed.
+void RefreshFileLists(const GeneralParameters& parameters, PollingState& polling, RequestIntake& intake) {
+  if (intake.TakeChange()) polling.RequestFiles = ListFiles(parameters.RequestFolder);
+  const FolderStamp answers = FolderStamp::Of(parameters.AnswerFolder);
+  if (!(answers == polling.AnswerStamp)) {
+    polling.AnswerStamp = answers;
+    polling.AnswerFiles = ListFiles(parameters.AnswerFolder);
+  }
 }
 
+enum class Taken { Served, Gone, NotNow };
+
 // Takes one request through its states: .Xml -> .Tmp -> answer saved, .Tmp
-// deleted. Returns false when the file could not be taken this time.
-bool ServeRequest(Context& context, DispatchFunction dispatch, const std::string& name,
-                  pugi::xml_document& document) {
+// deleted.
+Taken ServeRequest(Context& context, DispatchFunction dispatch, const std::string& name,
+                   pugi::xml_document& document, RequestIntake& intake) {
   const GeneralParameters& parameters = context.parameters;
   PollingState& polling = context.polling;
   polling.Status = "Executando...";
   polling.CurrentFile = name;
-
-  std::error_code ec;
-  fs::remove(InFolder(parameters.AnswerFolder, name), ec);  // a stale answer of the same name
-
   polling.CurrentCode = name.substr(0, 3);
   polling.CurrentTmpFile = name.substr(0, name.size() - 3) + "Tmp";
   polling.CurrentStem = name.substr(0, name.size() - 4);
 
   const std::string request_path = InFolder(parameters.RequestFolder, name);
   const std::string work_path = InFolder(parameters.RequestFolder, polling.CurrentTmpFile);
+  std::error_code ec;
   fs::rename(request_path, work_path, ec);
   if (ec) {
-    // Still being written, or gone: it stays as it is for the next cycle.
-    return false;
+    // Gone (taken by someone else), or not movable now: it stays as it is
+    // for the next cycle.
+    return ec == std::errc::no_such_file_or_directory ? Taken::Gone : Taken::NotNow;
   }
+  // From here on a new file of this name is a new request.
+  intake.Forget(name);
+  fs::remove(InFolder(parameters.AnswerFolder, name), ec);  // a stale answer of the same name
 
   std::string error;
   if (!LoadRequestDocument(work_path, document, error)) {
@@ -69,49 +81,58 @@ bool ServeRequest(Context& context, DispatchFunction dispatch, const std::string
   }
   // A transaction left open would block every later request.
   if (context.db.InTransaction()) context.db.RollbackTransaction();
-  if (!answered) return true;  // unknown code: stays .Tmp
+  if (!answered) return Taken::Served;  // unknown code: stays .Tmp
 
   std::string save_error;
   if (!SaveAnswerDocument(document, parameters.AnswerFolder, name, &save_error)) {
     context.op.LogEvent("Não foi possível gravar a resposta " + name + ": " + save_error);
   }
   fs::remove(work_path, ec);
-  return true;
+  return Taken::Served;
 }
 
 }  // namespace
 
-void PollingCycle(Context& context, DispatchFunction dispatch) {
+void PollingCycle(Context& context, DispatchFunction dispatch, RequestIntake& intake, const std::atomic<bool>* stop) {
   PollingState& polling = context.polling;
   polling.Status = "Parado";
-  RefreshFileLists(context.parameters, polling);
   polling.CurrentFile.clear();
   polling.CurrentTmpFile.clear();
 
   pugi::xml_document document;
-  // A file that could not be taken is left for the next cycle instead of being
-  // retried in a tight loop here.
-  std::set<std::string> skipped;
-  for (;;) {
-    bool served_any = false;
-    for (const std::string& name : ListFiles(context.parameters.RequestFolder, "Xml")) {
-      if (skipped.count(name) != 0) continue;
-      if (ServeRequest(context, dispatch, name, document)) {
-        served_any = true;
-      } else {
-        skipped.insert(name);
-      }
+  // A file that could not be taken is left for the next cycle instead of
+  // being retried in a tight loop here.
+  std::set<std::string> passed_over;
+  intake.Update();
+  while (!StopRequested(stop)) {
+    const std::optional<std::string> name = intake.NextReady(IntakeTime::Now(), passed_over);
+    if (!name) break;
+    switch (ServeRequest(context, dispatch, *name, document, intake)) {
+      case Taken::Served:
+        break;
+      case Taken::Gone:
+        intake.Forget(*name);
+        break;
+      case Taken::NotNow:
+        passed_over.insert(*name);
+        break;
     }
-    if (!served_any) break;
+    intake.Update();  // what arrived meanwhile is served in this cycle
   }
-  RefreshFileLists(context.parameters, polling);
+  RefreshFileLists(context.parameters, polling, intake);
 }
 
-void OnPollingTimer(Context& context, DispatchFunction dispatch) {
+void OnPollingTimer(Context& context, DispatchFunction dispatch, RequestIntake& intake, const std::atomic<bool>* stop) {
   PollingState& polling = context.polling;
-  if (polling.Busy) return;
+  if (StopRequested(stop)) return;
+  if (polling.Busy) {
+    // Read the events, so that their descriptor does not keep waking a
+    // message box's event loop; the running cycle serves the files.
+    intake.Update();
+    return;
+  }
   polling.Busy = true;
-  PollingCycle(context, dispatch);
+  PollingCycle(context, dispatch, intake, stop);
   polling.Busy = false;
   polling.Status = "Parado";
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "exchange/folders.h"
+
 namespace orba {
 
 // What the polling cycle is working on, and what the window shows of it.
@@ -15,6 +17,7 @@ struct PollingState {
   std::string Status = "Parado";          // "Parado" or "Executando..."
   std::vector<std::string> RequestFiles;  // files of the request folder
   std::vector<std::string> AnswerFiles;   // files of the answer folder
+  FolderStamp AnswerStamp;                // the answer folder's when AnswerFiles was read
 };
 
 }  // namespace orba

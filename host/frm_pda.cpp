@@ -1,7 +1,5 @@
 #include "host/frm_pda.h"
 
-#include "host/routes.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontDatabase>
@@ -10,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,11 +18,9 @@
 #include <cstdio>
 
 #include "common/operator.h"
-#include "exchange/polling.h"
 #include "exchange/polling_state.h"
 #include "host/app_icon.h"
 #include "host/qt_reachability.h"
-#include "host/routes.h"
 #include "host/service.h"
 
 namespace orba {
@@ -148,10 +145,15 @@ void FrmPDA::FinishStartUp() {
   }
   Timer1->start();
   Timer2->start();
+  const int arrivals = service_.intake().EventDescriptor();
+  if (arrivals >= 0) {
+    arrivals_ = new QSocketNotifier(arrivals, QSocketNotifier::Read, this);
+    connect(arrivals_, &QSocketNotifier::activated, this, &FrmPDA::OnTimer1);
+  }
 }
 
 void FrmPDA::OnTimer1() {
-  if (!service_.polling().Busy) OnPollingTimer(service_.context(), &Dispatch);
+  service_.Poll();
   ShowPollingState();
 }
 
@@ -183,6 +185,7 @@ void FrmPDA::StopService() {
   reachability_.monitor().Cancel();
   Timer1->stop();
   Timer2->stop();
+  if (arrivals_ != nullptr) arrivals_->setEnabled(false);
   service_.Stop();
   if (tray_ != nullptr) tray_->hide();
   end_process_(0);

@@ -13,6 +13,7 @@
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 
 namespace orba {
@@ -28,11 +29,13 @@ class FrmPDA : public QWidget {
 
   // The end of start-up: the icon goes to the notification area and the
   // window hides; without a notification area the window stays shown, and
-  // the event log says why, once. Starts Timer1 and Timer2.
+  // the event log says why, once. Starts Timer1 and Timer2, and the wake-up
+  // on a request's arrival.
   void FinishStartUp();
 
-  // Timer1: a polling cycle unless one is running (a message box of the
-  // cycle lets timer events through), then the window shows its state.
+  // Timer1 and a request's arrival: a polling cycle unless one is running (a
+  // message box of the cycle lets these events through), then the window
+  // shows its state.
   void OnTimer1();
   // Status label and the two file lists from the polling state.
   void ShowPollingState();
@@ -73,6 +76,7 @@ class FrmPDA : public QWidget {
   QLabel* imgIcon1;
   QTimer* Timer1;
   QTimer* Timer2;
+  QSocketNotifier* arrivals_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
 };
 

@@ -14,8 +14,8 @@ struct RunnerOptions {
   std::chrono::milliseconds refresh_interval{60000};
 };
 
-// Runs the started service without a window: Timer1 drives the polling cycle
-// and Timer2 the reachability refresh (state changes of the handhelds are
+// Runs the started service without a window: the arrival of a request and
+// Timer1 drive the polling cycle, Timer2 the reachability refresh (state changes of the handhelds are
 // logged) on a Qt event loop until SIGTERM or SIGINT, which run the stop
 // sequence. Returns the exit status (0 after a stop).
 int RunHeadless(Service& service, const RunnerOptions& options = {});

@@ -8,6 +8,8 @@
 #include "common/sql_text.h"
 #include "common/xml_config.h"
 #include "exchange/folders.h"
+#include "exchange/polling.h"
+#include "host/routes.h"
 #include "orders/customer.h"
 
 namespace orba {
@@ -47,7 +49,9 @@ Service::Service(Operator& op, std::unique_ptr<PrinterSystem> printers, const Cl
       printers_(std::move(printers)),
       clock_(clock),
       session_(op),
-      context_{parameters_, session_, op_, clock_, polling_, customer_, *printers_} {}
+      context_{parameters_, session_, op_, clock_, polling_, customer_, *printers_} {
+  session_.SetLockWait(DatabaseSession::kDefaultLockWait, &stop_requested_);
+}
 
 bool Service::Refuse(std::string_view text, std::string_view title) {
   op_.ShowMessage(text, title, MessageIcon::Critical);
@@ -79,7 +83,13 @@ bool Service::Start(const std::string& system_dir_option, StartMode mode) {
   }
   if (first == ConfigurationLoad::Incomplete) return Refuse(kConfigurationIncomplete, "Aviso");
 
-  if (mode == StartMode::Serve) EmptyExchangeFolders();
+  if (mode == StartMode::Serve) {
+    EmptyExchangeFolders();
+    if (!intake_.Open(parameters_.RequestFolder)) {
+      op_.LogEvent("Pedidos em " + parameters_.RequestFolder + " procurados a cada 100 ms (" +
+                   intake_.EventProblem() + ").");
+    }
+  }
   polling_.RequestFiles = ListFiles(parameters_.RequestFolder);
   polling_.AnswerFiles = ListFiles(parameters_.AnswerFolder);
 
@@ -166,6 +176,11 @@ bool Service::CreateServiceTables() {
   }
 }
 
-void Service::Stop() { session_.CloseDatabase(); }
+void Service::Stop() {
+  stop_requested_ = true;
+  session_.CloseDatabase();
+}
+
+void Service::Poll() { OnPollingTimer(context_, &Dispatch, intake_, &stop_requested_); }
 
 }  // namespace orba

@@ -2,6 +2,7 @@
 // The process-wide objects of the service and its start-up and stop sequence.
 // The runners (headless or window) create one Service and drive its timers.
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "exchange/polling_state.h"
+#include "exchange/request_intake.h"
 #include "host/instance_lock.h"
 #include "orders/customer.h"
 #include "printing/printer_system.h"
@@ -37,6 +39,16 @@ class Service {
   // The stop sequence: closes the session.
   void Stop();
 
+  // Timer1's event and the wake-up when a request arrives: a polling cycle,
+  // unless one is running or a stop was requested.
+  void Poll();
+  // Set from SIGTERM and SIGINT (by the signal watcher's thread) and by Stop:
+  // the polling cycle takes no further request, and a wait for the back
+  // office's lock on the database ends at once.
+  std::atomic<bool>& stop_requested() { return stop_requested_; }
+  // The request folder, watched from the start-up on.
+  RequestIntake& intake() { return intake_; }
+
   Context& context() { return context_; }
   GeneralParameters& parameters() { return parameters_; }
   PollingState& polling() { return polling_; }
@@ -58,6 +70,8 @@ class Service {
   PollingState polling_;
   CustomerRecord customer_;
   InstanceLock lock_;
+  RequestIntake intake_;
+  std::atomic<bool> stop_requested_{false};
   std::string version_label_;
   Context context_;
 };

@@ -24,7 +24,7 @@ int RunWindowed(Service& service, const std::string& system_dir_option, const Ru
   QApplication::setWindowIcon(MakeAppIcon());
 
   FrmPDA* window = nullptr;
-  StopSignals stop_signals([&service, &window]() {
+  StopSignals stop_signals(service.stop_requested(), [&service, &window]() {
     if (window != nullptr) {
       window->StopService();
       return;

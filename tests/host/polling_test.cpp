@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "support/fixed_clock.h"
@@ -10,6 +14,7 @@
 #include "host/routes.h"
 #include "exchange/folders.h"
 #include "exchange/polling_state.h"
+#include "exchange/request_intake.h"
 #include "orders/comanda_order.h"
 #include "orders/customer.h"
 #include "printing/spool_printer.h"
@@ -47,6 +52,7 @@ class PollingTest : public ::testing::Test {
         "VALUES (1, '1', 1, 'A', 'E', 3, 'N');"
         "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
         "VALUES (2, 'MESA AÇÃO', 1, 'A', 'L', 0, 'N');");
+    intake.Open(parameters.RequestFolder);
   }
 
   fs::path requests() const { return db.folder.path() / "xml/Enviar"; }
@@ -73,10 +79,11 @@ class PollingTest : public ::testing::Test {
   CustomerRecord customer;
   SpoolPrinterSystem printers{spool.path().string()};
   Context context{parameters, db.session, db.op, clock, polling, customer, printers};
+  RequestIntake intake;
 };
 
 TEST_F(PollingTest, EmptyFolderEndsAtOnce) {
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(polling.Status, "Parado");
   EXPECT_TRUE(polling.CurrentFile.empty());
   EXPECT_TRUE(AnswerFolderFiles().empty());
@@ -85,7 +92,7 @@ TEST_F(PollingTest, EmptyFolderEndsAtOnce) {
 
 TEST_F(PollingTest, RequestIsWorkedUnderTmpAndAnsweredUnderItsOwnName) {
   WriteFile(requests() / "stm0001.xml", StmRequest("1"));
-  OnPollingTimer(context, &Dispatch);
+  OnPollingTimer(context, &Dispatch, intake);
   EXPECT_EQ(polling.CurrentFile, "stm0001.xml");
   EXPECT_EQ(polling.CurrentTmpFile, "stm0001.Tmp");
   EXPECT_EQ(polling.CurrentStem, "stm0001");
@@ -101,11 +108,11 @@ TEST_F(PollingTest, RequestIsWorkedUnderTmpAndAnsweredUnderItsOwnName) {
 TEST_F(PollingTest, UnknownCodeStaysInWorkWithoutAnswer) {
   WriteFile(requests() / "XYZ01.Xml", StmRequest("1"));
   WriteFile(requests() / "AB.Xml", StmRequest("1"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
   EXPECT_TRUE(AnswerFolderFiles().empty());
   // Never taken again.
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"AB.Tmp", "XYZ01.Tmp"}));
   EXPECT_TRUE(AnswerFolderFiles().empty());
 }
@@ -113,7 +120,7 @@ TEST_F(PollingTest, UnknownCodeStaysInWorkWithoutAnswer) {
 TEST_F(PollingTest, StaleAnswerOfTheSameNameIsReplaced) {
   WriteFile(answers() / "STM0002.Xml", "<local status=\"old\"/>");
   WriteFile(requests() / "STM0002.Xml", StmRequest("1"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(StatusOf("STM0002.Xml"), "E");
   EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0002.Xml"});
 }
@@ -123,7 +130,7 @@ TEST_F(PollingTest, ThreeRequestsAreAllAnsweredInOneCycle) {
   WriteFile(requests() / "STM2.XML", StmRequest("MESA AÇÃO"));
   WriteFile(requests() / "STM3.xml", StmRequest("404"));
   WriteFile(requests() / "notes.txt", "not a request");
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"notes.txt"});
   EXPECT_EQ(AnswerFolderFiles(), (std::vector<std::string>{"STM1.Xml", "STM2.XML", "STM3.xml"}));
   EXPECT_EQ(StatusOf("STM1.Xml"), "E");
@@ -132,7 +139,7 @@ TEST_F(PollingTest, ThreeRequestsAreAllAnsweredInOneCycle) {
 
 TEST_F(PollingTest, MalformedRequestIsAnsweredAndTheNextOneServed) {
   WriteFile(requests() / "STM0009.Xml", "<?xml version=\"1.0\"?><local mesa=\"1\" status=\"\"");
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_TRUE(RequestFolderFiles().empty());
   ASSERT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM0009.Xml"});
   EXPECT_EQ(ReadFile(answers() / "STM0009.Xml"), "");
@@ -140,7 +147,7 @@ TEST_F(PollingTest, MalformedRequestIsAnsweredAndTheNextOneServed) {
   EXPECT_NE(db.op.events[0].find("STM0009.Xml"), std::string::npos) << db.op.events[0];
 
   WriteFile(requests() / "STM0010.Xml", StmRequest("1"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(StatusOf("STM0010.Xml"), "E");
   EXPECT_EQ(db.op.events.size(), 1u);
 }
@@ -150,7 +157,7 @@ TEST_F(PollingTest, Latin1RequestIsAnsweredInLatin1WithItsOwnDeclaration) {
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<local mesa=\"mesa a\xE7\xE3o\" status=\"\" "
             "mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>\r\n");
   WriteFile(requests() / "STM0004.Xml", StmRequest("Sal\xE3o"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
 
   const std::string found = ReadFile(answers() / "STM0003.Xml");
   EXPECT_EQ(found.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><local mesa=\"mesa a\xE7\xE3o\"", 0), 0u)
@@ -166,7 +173,7 @@ TEST_F(PollingTest, Utf8AndUndeclaredRequestsKeepTheirForm) {
   WriteFile(requests() / "STM0005.Xml",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
   WriteFile(requests() / "STM0006.Xml", "<local mesa=\"ação\" status=\"\" mensagem=\"\"/>");
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   // (Without the other attributes the answer is the read error.)
   EXPECT_EQ(ReadFile(answers() / "STM0005.Xml"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"ação\" status=\"X\" "
@@ -181,7 +188,7 @@ TEST_F(PollingTest, RequestInAnEncodingNotDecodedOnLoadKeepsItsBytes) {
   const std::string request = "<?xml version=\"1.0\" encoding=\"LATIN-1\"?><local mesa=\"a\xE7\xE3o\" status=\"\" "
                               "mensagem=\"\"/>";
   WriteFile(requests() / "STM0011.Xml", request);
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   const std::string answer = ReadFile(answers() / "STM0011.Xml");
   EXPECT_NE(answer.find("mesa=\"a\xE7\xE3o\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("status=\"X\""), std::string::npos) << answer;
@@ -190,10 +197,10 @@ TEST_F(PollingTest, RequestInAnEncodingNotDecodedOnLoadKeepsItsBytes) {
 TEST_F(PollingTest, TimerDoesNothingWhileACycleRuns) {
   WriteFile(requests() / "STM0007.Xml", StmRequest("1"));
   polling.Busy = true;
-  OnPollingTimer(context, &Dispatch);
+  OnPollingTimer(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0007.Xml"});
   polling.Busy = false;
-  OnPollingTimer(context, &Dispatch);
+  OnPollingTimer(context, &Dispatch, intake);
   EXPECT_TRUE(RequestFolderFiles().empty());
 }
 
@@ -208,7 +215,7 @@ bool EscapingHandler(Context& context, std::string_view, pugi::xml_document& req
 
 TEST_F(PollingTest, FailureEscapingAHandlerIsLoggedAnsweredAndRolledBack) {
   WriteFile(requests() / "STM1.Xml", StmRequest("1"));
-  PollingCycle(context, &EscapingHandler);
+  PollingCycle(context, &EscapingHandler, intake);
   EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM1.Xml"});
   EXPECT_EQ(StatusOf("STM1.Xml"), "?");
   EXPECT_TRUE(RequestFolderFiles().empty());
@@ -219,16 +226,53 @@ TEST_F(PollingTest, FailureEscapingAHandlerIsLoggedAnsweredAndRolledBack) {
 
   // The next request is served normally.
   WriteFile(requests() / "STM2.Xml", StmRequest("1"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(StatusOf("STM2.Xml"), "E");
 }
 
 TEST_F(PollingTest, PlaceLookupIsNotAnsweredInComandaMode) {
   parameters.ComandaMode = "S";
   WriteFile(requests() / "SLA0008.Xml", StmRequest("1"));
-  PollingCycle(context, &Dispatch);
+  PollingCycle(context, &Dispatch, intake);
   EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"SLA0008.Tmp"});
   EXPECT_TRUE(AnswerFolderFiles().empty());
+}
+
+TEST_F(PollingTest, RequestStillBeingWrittenIsTakenOnlyOnceComplete) {
+  const std::string request = StmRequest("1");
+  const int fd = open((requests() / "STM0012.Xml").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, request.data(), 40), 40);
+  PollingCycle(context, &Dispatch, intake);
+  EXPECT_EQ(RequestFolderFiles(), std::vector<std::string>{"STM0012.Xml"});
+  EXPECT_TRUE(AnswerFolderFiles().empty());
+
+  ASSERT_EQ(write(fd, request.data() + 40, request.size() - 40), ssize_t(request.size() - 40));
+  close(fd);
+  PollingCycle(context, &Dispatch, intake);
+  EXPECT_EQ(StatusOf("STM0012.Xml"), "E");
+  EXPECT_TRUE(db.op.events.empty());
+}
+
+std::atomic<bool> stop_during_dispatch{false};
+bool DispatchThenStop(Context& context, std::string_view code, pugi::xml_document& request) {
+  stop_during_dispatch = true;  // SIGTERM while a request is in hand
+  return Dispatch(context, code, request);
+}
+
+TEST_F(PollingTest, StopRequestFinishesTheRequestInHandAndTakesNoOther) {
+  for (const char* name : {"STM1.Xml", "STM2.Xml", "STM3.Xml"}) WriteFile(requests() / name, StmRequest("1"));
+  stop_during_dispatch = false;
+  OnPollingTimer(context, &DispatchThenStop, intake, &stop_during_dispatch);
+  const std::vector<std::string> answered = AnswerFolderFiles();
+  ASSERT_EQ(answered, std::vector<std::string>{"STM1.Xml"});
+  EXPECT_EQ(StatusOf("STM1.Xml"), "E");
+  EXPECT_EQ(RequestFolderFiles(), (std::vector<std::string>{"STM2.Xml", "STM3.Xml"}));
+  EXPECT_FALSE(polling.Busy);
+
+  // Once stopping, a timer event starts no cycle.
+  OnPollingTimer(context, &Dispatch, intake, &stop_during_dispatch);
+  EXPECT_EQ(AnswerFolderFiles(), std::vector<std::string>{"STM1.Xml"});
 }
 
 }  // namespace
