@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/database.h"
+#include "common/safe_file.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
 #include "exchange/folders.h"
@@ -68,6 +69,7 @@ Taken ServeRequest(Context& context, DispatchFunction dispatch, const std::strin
     context.op.LogEvent("Pedido ilegível " + name + ": " + error);
   }
   bool answered = false;
+  polling.AnswerBytes.reset();
   try {
     answered = dispatch(context, polling.CurrentCode, document);
   } catch (const std::exception& e) {
@@ -84,7 +86,12 @@ Taken ServeRequest(Context& context, DispatchFunction dispatch, const std::strin
   if (!answered) return Taken::Served;  // unknown code: stays .Tmp
 
   std::string save_error;
-  if (!SaveAnswerDocument(document, parameters.AnswerFolder, name, &save_error)) {
+  const bool saved = polling.AnswerBytes
+                         ? WriteFileSafely(parameters.AnswerFolder, name, *polling.AnswerBytes, Existing::Replace,
+                                           &save_error)
+                         : SaveAnswerDocument(document, parameters.AnswerFolder, name, &save_error);
+  polling.AnswerBytes.reset();
+  if (!saved) {
     context.op.LogEvent("Não foi possível gravar a resposta " + name + ": " + save_error);
   }
   fs::remove(work_path, ec);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct PollingState {
   std::vector<std::string> RequestFiles;  // files of the request folder
   std::vector<std::string> AnswerFiles;   // files of the answer folder
   FolderStamp AnswerStamp;                // the answer folder's when AnswerFiles was read
+  // The answer's bytes, when a handler wrote its answer as text of its own
+  // (the position document) and they must reach the handheld as written;
+  // otherwise the document is saved. Cleared for every request.
+  std::optional<std::string> AnswerBytes;
 };
 
 }  // namespace orba

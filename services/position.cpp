@@ -460,6 +460,10 @@ void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode 
             answer.load_buffer(bytes.data(), bytes.size(), kOptions, pugi::encoding_latin1);
         if (!loaded) throw std::runtime_error(std::string("arquivo de trabalho ilegível: ") + loaded.description());
         request = std::move(answer);
+        // The handheld gets the document as it was written, byte for byte
+        // (saving the loaded document again would drop the blanks before
+        // "/>" and the line breaks around the elements).
+        context.polling.AnswerBytes = bytes;
       },
       [](const std::string&) {}, [](const std::exception&) {});
 }

@@ -124,9 +124,12 @@ TEST_F(PositionCloseEndToEnd, PositionOfTwoSalesWithTheRegionalDecimalComma) {
       Send("POM501.Xml", Latin1Request("<pedido tipo=\"C\" mesa=\"m501\" ic_tip_tra=\"1\" operador=\"10\" "
                                        "pessoas=\"\" mensagem=\"\"/>"));
 
-  // Lines as written, in ISO-8859-1.
-  EXPECT_EQ(answer.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><POM>\r\n  <Header datahora=\"", 0), 0u)
+  // Lines as written, in ISO-8859-1, byte for byte.
+  EXPECT_EQ(answer.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n<POM>\r\n  <Header datahora=\"", 0), 0u)
       << answer;
+  EXPECT_NE(answer.find("\" versao=\"1.0\"/>\r\n  <local mesa=\"m501\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("\" />\r\n  <pedido tipo=\"C\""), std::string::npos) << answer;
+  EXPECT_EQ(answer.substr(answer.size() - 8), "</POM>\r\n");
   EXPECT_NE(answer.find("descricao=\"ESPETINHO DE CORA\xC7\xC3O COM MANDI\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("\r\n    </item>\r\n"), std::string::npos);
 
