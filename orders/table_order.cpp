@@ -55,6 +55,7 @@ class TableOrderMode final : public OrderMode {
   bool new_sale_per_order_ = false;  // local.ic_pap_fil = "S"
   bool sales_checked_ = false;
   std::optional<CustomerRecord> walk_in_;
+  PackageCoverageMemo package_memo_;
 };
 
 void TableOrderMode::FindTarget(const OrderRequest& order) {
@@ -128,7 +129,8 @@ CustomerRecord TableOrderMode::CustomerOfSale(std::int32_t sale) {
 }
 
 bool TableOrderMode::Covered(const OrderItem& item) {
-  return CheckPackageCoverage(db_, c_.parameters, c_.clock, item.associated_place, id_loc_, id_amb_, item.code);
+  return CheckPackageCoverage(db_, c_.parameters, c_.clock, item.associated_place, id_loc_, id_amb_, item.code,
+                              &package_memo_);
 }
 
 void TableOrderMode::LinkSale(const OrderGroup& group) {
