@@ -136,9 +136,12 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
   if (rc == SQLITE_OK) {
     // The back office writes through its own connection: wait for its locks.
     sqlite3_busy_handler(db, &DatabaseSession::OnBusy, this);
-    // Reading the journal mode also proves that the file is a database.
+    // Reading the journal mode also proves that the file is a database. A
+    // commit waits until it is on the disk (whatever the library's default):
+    // an order the handheld was told about survives a power cut.
     char* message = nullptr;
     rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
       failure = message != nullptr ? message : sqlite3_errstr(rc);
       sqlite3_free(message);
@@ -153,6 +156,7 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
     return false;
   }
   db_ = db;
+  commits_wait_ = true;
   return true;
 }
 
@@ -273,6 +277,11 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   provider_error_.clear();
   busy_ = false;
   if (db_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados");
+  // Only ExecuteSqlWithoutDiskWait's own statement commits without waiting.
+  if (!commits_wait_ && !without_disk_wait_ && !SetCommitsWait(true)) {
+    provider_error_ = sqlite3_errmsg(db_);
+    throw DatabaseError(provider_error_);
+  }
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
@@ -327,6 +336,36 @@ bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
 }
 
 void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, nullptr); }
+
+bool DatabaseSession::SetCommitsWait(bool wait) {
+  if (commits_wait_ == wait) return true;
+  if (sqlite3_exec(db_, wait ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                   nullptr) != SQLITE_OK) {
+    return false;
+  }
+  commits_wait_ = wait;
+  return true;
+}
+
+void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) {
+  if (db_ == nullptr || in_transaction_ || sqlite3_get_autocommit(db_) == 0) {
+    ExecuteSql(text);
+    return;
+  }
+  // When NORMAL cannot be set the statement simply waits; when FULL cannot
+  // be set back, the next statement tries again and fails if it cannot.
+  SetCommitsWait(false);
+  without_disk_wait_ = true;
+  try {
+    Run(text, nullptr);
+  } catch (...) {
+    without_disk_wait_ = false;
+    SetCommitsWait(true);
+    throw;
+  }
+  without_disk_wait_ = false;
+  SetCommitsWait(true);
+}
 
 long long DatabaseSession::ChangedRows() const {
   return db_ != nullptr ? sqlite3_changes64(db_) : 0;

@@ -125,6 +125,13 @@ class DatabaseSession {
   bool OpenRecordset(const std::string& text, Recordset& rs);
   // Runs one statement without result; throws DatabaseError on failure.
   void ExecuteSql(const std::string& text);
+  // ExecuteSql for a statement that is its own transaction and whose commit
+  // does not wait for the disk: it survives a crash of the program, and a
+  // power cut only once a later commit has waited (every other commit does,
+  // and makes everything before it durable too). For records whose loss
+  // would repeat a piece of work, never for an order. Inside an open
+  // transaction it is plain ExecuteSql.
+  void ExecuteSqlWithoutDiskWait(const std::string& text);
 
   // The transaction brackets report their own failures (ReportError) and go
   // on; a failed begin, commit or rollback leaves the flag set. Begin tells
@@ -147,6 +154,9 @@ class DatabaseSession {
 
  private:
   void Run(const std::string& text, Recordset* rs);
+  // PRAGMA synchronous: FULL (a commit waits until its journal is on the
+  // disk) or NORMAL. False when it could not be set.
+  bool SetCommitsWait(bool wait);
   static int OnBusy(void* session, int attempt);
   void Finish(const char* statement);
 
@@ -155,6 +165,8 @@ class DatabaseSession {
   std::vector<std::string> buffer_{std::string()};
   bool in_transaction_ = false;
   bool begun_ = false;  // the last begin opened a transaction
+  bool commits_wait_ = true;
+  bool without_disk_wait_ = false;  // inside ExecuteSqlWithoutDiskWait
   std::string provider_error_;
   bool busy_ = false;
   std::chrono::milliseconds lock_wait_{kDefaultLockWait};

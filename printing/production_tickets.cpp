@@ -328,8 +328,13 @@ void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<Lin
     values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ", " +
               std::to_string(printer) + ")";
   }
-  db.ExecuteSql("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
-                "\ron conflict do nothing");
+  // A commit that waits for the disk makes the record durable: the one that
+  // marks the finished lines at the end of this request, or the next order's.
+  // Until then a power cut (not a crash) may lose it and the ticket is
+  // printed once more, as it would be after a cut between the ticket and
+  // its record.
+  db.ExecuteSqlWithoutDiskWait("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
+                               "\ron conflict do nothing");
 }
 
 // Marks printed ("S") every unprinted line of the sales that each of its
