@@ -179,6 +179,8 @@ int DatabaseSession::OnBusy(void* session, int attempt) {
 
 void DatabaseSession::CloseDatabase() {
   if (db_ == nullptr) return;
+  // A statement left prepared would keep the connection (and the file) open.
+  ForgetStatements();
   sqlite3_close_v2(db_);
   db_ = nullptr;
   in_transaction_ = false;
@@ -283,40 +285,93 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs) {
     throw DatabaseError(provider_error_);
   }
   sqlite3_stmt* stmt = nullptr;
-  const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
-  auto fail = [&]() -> DatabaseError {
-    provider_error_ = sqlite3_errmsg(db_);
-    const int code = sqlite3_extended_errcode(db_) & 0xff;
-    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-    sqlite3_finalize(stmt);
-    return DatabaseError(provider_error_, busy_);
-  };
-  if (rc != SQLITE_OK) throw fail();
-  if (stmt == nullptr) throw DatabaseError("Comando vazio");
-  // One statement per call: a second one hidden in the text never runs.
-  if (!OnlyBlanksOrSemicolons(tail)) {
-    sqlite3_finalize(stmt);
-    throw DatabaseError("Mais de um comando no mesmo texto");
+  bool kept = false;  // the statement stays prepared for the next run of the text
+  if (const auto found = statements_.find(text); found != statements_.end()) {
+    stmt = found->second.statement;
+    found->second.last_use = ++uses_;
+    kept = true;
+  } else {
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
+    if (rc != SQLITE_OK) {
+      provider_error_ = sqlite3_errmsg(db_);
+      const int code = sqlite3_extended_errcode(db_) & 0xff;
+      busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+      sqlite3_finalize(stmt);
+      throw DatabaseError(provider_error_, busy_);
+    }
+    if (stmt == nullptr) throw DatabaseError("Comando vazio");
+    // One statement per call: a second one hidden in the text never runs.
+    if (!OnlyBlanksOrSemicolons(tail)) {
+      sqlite3_finalize(stmt);
+      throw DatabaseError("Mais de um comando no mesmo texto");
+    }
+    kept = KeepStatement(text, stmt);
   }
+  // Reset for the next run, or finalized, on every way out.
+  struct Release {
+    sqlite3_stmt* statement;
+    const bool& kept;
+    ~Release() { kept ? static_cast<void>(sqlite3_reset(statement)) : static_cast<void>(sqlite3_finalize(statement)); }
+  } release{stmt, kept};
+
   Recordset result;
+  int rc = sqlite3_step(stmt);
+  // Read after the first step: a kept statement is prepared again there when
+  // the schema changed meanwhile.
   const int columns = sqlite3_column_count(stmt);
   if (rs != nullptr) {
     for (int c = 0; c < columns; ++c) result.columns_.emplace_back(sqlite3_column_name(stmt, c));
   }
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
     if (rs == nullptr) continue;
     std::vector<Value> row;
     row.reserve(columns);
     for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
     result.rows_.push_back(std::move(row));
   }
-  if (rc != SQLITE_DONE) throw fail();
-  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) {
+    provider_error_ = sqlite3_errmsg(db_);
+    const int code = sqlite3_extended_errcode(db_) & 0xff;
+    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    // A statement that failed is prepared afresh next time.
+    if (kept) {
+      statements_.erase(text);
+      kept = false;
+    }
+    throw DatabaseError(provider_error_, busy_);
+  }
   if (rs != nullptr) {
     result.open_ = true;
     *rs = std::move(result);
   }
+}
+
+bool DatabaseSession::KeepStatement(const std::string& text, sqlite3_stmt* statement) {
+  // Only a text met before is kept: most texts carry the values of one
+  // request and never come back, and must not push out those that do.
+  const std::size_t hash = std::hash<std::string>{}(text);
+  if (seen_texts_.erase(hash) == 0) {
+    if (seen_texts_.size() >= kRememberedTexts) seen_texts_.clear();
+    seen_texts_.insert(hash);
+    return false;
+  }
+  if (statements_.size() >= kKeptStatements) {
+    auto oldest = statements_.begin();
+    for (auto it = statements_.begin(); it != statements_.end(); ++it) {
+      if (it->second.last_use < oldest->second.last_use) oldest = it;
+    }
+    sqlite3_finalize(oldest->second.statement);
+    statements_.erase(oldest);
+  }
+  statements_.emplace(text, KeptStatement{statement, ++uses_});
+  return true;
+}
+
+void DatabaseSession::ForgetStatements() {
+  for (auto& [text, kept] : statements_) sqlite3_finalize(kept.statement);
+  statements_.clear();
+  seen_texts_.clear();
 }
 
 Recordset DatabaseSession::Query(const std::string& text) {

@@ -133,6 +133,25 @@ TEST(ExecuteSqlWithoutDiskWait, OnlyItsOwnCommitSkipsTheWaitForTheDisk) {
   EXPECT_EQ(db.Scalar("select group_concat(id_seq_log) from LOG_TO_UP"), "1,2,3");
 }
 
+TEST(KeptStatements, FollowTheSchemaAndNeverKeepTheFileOpen) {
+  TestDatabase db;
+  db.Exec("create table kept (a); insert into kept values (1)");
+  const std::string all = "select * from kept";
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(db.session.Query(all).Field("a").Text(), "1");
+
+  db.Exec("alter table kept add column b default 2");
+  EXPECT_EQ(db.session.Query(all).Field("b").Text(), "2");
+  db.Exec("drop table kept");
+  EXPECT_THROW(db.session.Query(all), DatabaseError);
+  db.Exec("create table kept (c); insert into kept values (3)");
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(db.session.Query(all).Field("c").Text(), "3");
+
+  // The last connection closed for real: its journal is folded back and gone.
+  db.session.CloseDatabase();
+  EXPECT_FALSE(std::filesystem::exists(db.folder.path() / "ORBA.MDB-wal"));
+  EXPECT_THROW(db.session.Query(all), DatabaseError);
+}
+
 TEST(Transactions, CommitWithoutBeginDoesNothingAndRollbackUndoes) {
   TestDatabase db;
   db.session.CommitTransaction();
