@@ -312,7 +312,13 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   struct Release {
     sqlite3_stmt* statement;
     const bool& kept;
-    ~Release() { kept ? static_cast<void>(sqlite3_reset(statement)) : static_cast<void>(sqlite3_finalize(statement)); }
+    ~Release() {
+      if (kept) {
+        sqlite3_reset(statement);
+      } else {
+        sqlite3_finalize(statement);
+      }
+    }
   } release{stmt, kept};
 
   Recordset result;
