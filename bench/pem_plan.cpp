@@ -124,14 +124,15 @@ void ListPlans(sqlite3* db, const std::vector<std::string>& statements) {
               distinct.size(), big_scans);
 }
 
-// Mean, median and worst of the times, in ms.
+// Mean, median, p95 and worst of the times, in ms.
 void PrintTimes(const char* what, std::vector<double> times) {
   if (times.empty()) return;
   std::sort(times.begin(), times.end());
   double total = 0;
   for (const double t : times) total += t;
-  std::printf("%s: %zu runs, mean %.2f ms, median %.2f ms, worst %.2f ms\n", what, times.size(),
-              total / static_cast<double>(times.size()), times[times.size() / 2], times.back());
+  std::printf("%s: %zu runs, mean %.2f ms, median %.2f ms, p95 %.2f ms, worst %.2f ms\n", what, times.size(),
+              total / static_cast<double>(times.size()), times[times.size() / 2], times[times.size() * 95 / 100],
+              times.back());
 }
 
 }  // namespace

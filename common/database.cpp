@@ -136,9 +136,12 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
   if (rc == SQLITE_OK) {
     // The back office writes through its own connection: wait for its locks.
     sqlite3_busy_handler(db, &DatabaseSession::OnBusy, this);
-    // Reading the journal mode also proves that the file is a database.
+    // Reading the journal mode also proves that the file is a database. A
+    // commit waits until it is on the disk (whatever the library's default):
+    // an order the handheld was told about survives a power cut.
     char* message = nullptr;
     rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
       failure = message != nullptr ? message : sqlite3_errstr(rc);
       sqlite3_free(message);
@@ -153,6 +156,7 @@ bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folde
     return false;
   }
   db_ = db;
+  commits_wait_ = true;
   return true;
 }
 
@@ -175,6 +179,8 @@ int DatabaseSession::OnBusy(void* session, int attempt) {
 
 void DatabaseSession::CloseDatabase() {
   if (db_ == nullptr) return;
+  // A statement left prepared would keep the connection (and the file) open.
+  ForgetStatements();
   sqlite3_close_v2(db_);
   db_ = nullptr;
   in_transaction_ = false;
@@ -273,41 +279,105 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   provider_error_.clear();
   busy_ = false;
   if (db_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados");
-  sqlite3_stmt* stmt = nullptr;
-  const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
-  auto fail = [&]() -> DatabaseError {
+  // Only ExecuteSqlWithoutDiskWait's own statement commits without waiting.
+  if (!commits_wait_ && !without_disk_wait_ && !SetCommitsWait(true)) {
     provider_error_ = sqlite3_errmsg(db_);
-    const int code = sqlite3_extended_errcode(db_) & 0xff;
-    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-    sqlite3_finalize(stmt);
-    return DatabaseError(provider_error_, busy_);
-  };
-  if (rc != SQLITE_OK) throw fail();
-  if (stmt == nullptr) throw DatabaseError("Comando vazio");
-  // One statement per call: a second one hidden in the text never runs.
-  if (!OnlyBlanksOrSemicolons(tail)) {
-    sqlite3_finalize(stmt);
-    throw DatabaseError("Mais de um comando no mesmo texto");
+    throw DatabaseError(provider_error_);
   }
+  sqlite3_stmt* stmt = nullptr;
+  bool kept = false;  // the statement stays prepared for the next run of the text
+  if (const auto found = statements_.find(text); found != statements_.end()) {
+    stmt = found->second.statement;
+    found->second.last_use = ++uses_;
+    kept = true;
+  } else {
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
+    if (rc != SQLITE_OK) {
+      provider_error_ = sqlite3_errmsg(db_);
+      const int code = sqlite3_extended_errcode(db_) & 0xff;
+      busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+      sqlite3_finalize(stmt);
+      throw DatabaseError(provider_error_, busy_);
+    }
+    if (stmt == nullptr) throw DatabaseError("Comando vazio");
+    // One statement per call: a second one hidden in the text never runs.
+    if (!OnlyBlanksOrSemicolons(tail)) {
+      sqlite3_finalize(stmt);
+      throw DatabaseError("Mais de um comando no mesmo texto");
+    }
+    kept = KeepStatement(text, stmt);
+  }
+  // Reset for the next run, or finalized, on every way out.
+  struct Release {
+    sqlite3_stmt* statement;
+    const bool& kept;
+    ~Release() {
+      if (kept) {
+        sqlite3_reset(statement);
+      } else {
+        sqlite3_finalize(statement);
+      }
+    }
+  } release{stmt, kept};
+
   Recordset result;
+  int rc = sqlite3_step(stmt);
+  // Read after the first step: a kept statement is prepared again there when
+  // the schema changed meanwhile.
   const int columns = sqlite3_column_count(stmt);
   if (rs != nullptr) {
     for (int c = 0; c < columns; ++c) result.columns_.emplace_back(sqlite3_column_name(stmt, c));
   }
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
     if (rs == nullptr) continue;
     std::vector<Value> row;
     row.reserve(columns);
     for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
     result.rows_.push_back(std::move(row));
   }
-  if (rc != SQLITE_DONE) throw fail();
-  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) {
+    provider_error_ = sqlite3_errmsg(db_);
+    const int code = sqlite3_extended_errcode(db_) & 0xff;
+    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    // A statement that failed is prepared afresh next time.
+    if (kept) {
+      statements_.erase(text);
+      kept = false;
+    }
+    throw DatabaseError(provider_error_, busy_);
+  }
   if (rs != nullptr) {
     result.open_ = true;
     *rs = std::move(result);
   }
+}
+
+bool DatabaseSession::KeepStatement(const std::string& text, sqlite3_stmt* statement) {
+  // Only a text met before is kept: most texts carry the values of one
+  // request and never come back, and must not push out those that do.
+  const std::size_t hash = std::hash<std::string>{}(text);
+  if (seen_texts_.erase(hash) == 0) {
+    if (seen_texts_.size() >= kRememberedTexts) seen_texts_.clear();
+    seen_texts_.insert(hash);
+    return false;
+  }
+  if (statements_.size() >= kKeptStatements) {
+    auto oldest = statements_.begin();
+    for (auto it = statements_.begin(); it != statements_.end(); ++it) {
+      if (it->second.last_use < oldest->second.last_use) oldest = it;
+    }
+    sqlite3_finalize(oldest->second.statement);
+    statements_.erase(oldest);
+  }
+  statements_.emplace(text, KeptStatement{statement, ++uses_});
+  return true;
+}
+
+void DatabaseSession::ForgetStatements() {
+  for (auto& [text, kept] : statements_) sqlite3_finalize(kept.statement);
+  statements_.clear();
+  seen_texts_.clear();
 }
 
 Recordset DatabaseSession::Query(const std::string& text) {
@@ -327,6 +397,36 @@ bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
 }
 
 void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, nullptr); }
+
+bool DatabaseSession::SetCommitsWait(bool wait) {
+  if (commits_wait_ == wait) return true;
+  if (sqlite3_exec(db_, wait ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                   nullptr) != SQLITE_OK) {
+    return false;
+  }
+  commits_wait_ = wait;
+  return true;
+}
+
+void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) {
+  if (db_ == nullptr || in_transaction_ || sqlite3_get_autocommit(db_) == 0) {
+    ExecuteSql(text);
+    return;
+  }
+  // When NORMAL cannot be set the statement simply waits; when FULL cannot
+  // be set back, the next statement tries again and fails if it cannot.
+  SetCommitsWait(false);
+  without_disk_wait_ = true;
+  try {
+    Run(text, nullptr);
+  } catch (...) {
+    without_disk_wait_ = false;
+    SetCommitsWait(true);
+    throw;
+  }
+  without_disk_wait_ = false;
+  SetCommitsWait(true);
+}
 
 long long DatabaseSession::ChangedRows() const {
   return db_ != nullptr ? sqlite3_changes64(db_) : 0;

@@ -10,10 +10,13 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace orba {
 
@@ -117,6 +120,13 @@ class DatabaseSession {
   bool OpenRecordset(const std::string& text, Recordset& rs);
   // Runs one statement without result; throws DatabaseError on failure.
   void ExecuteSql(const std::string& text);
+  // ExecuteSql for a statement that is its own transaction and whose commit
+  // does not wait for the disk: it survives a crash of the program, and a
+  // power cut only once a later commit has waited (every other commit does,
+  // and makes everything before it durable too). For records whose loss
+  // would repeat a piece of work, never for an order. Inside an open
+  // transaction it is plain ExecuteSql.
+  void ExecuteSqlWithoutDiskWait(const std::string& text);
 
   // The transaction brackets report their own failures (ReportError) and go
   // on; a failed begin, commit or rollback leaves the flag set. Begin tells
@@ -139,6 +149,13 @@ class DatabaseSession {
 
  private:
   void Run(const std::string& text, Recordset* rs);
+  // Keeps `statement` prepared for the next run of `text` when the text has
+  // been run before; true when kept.
+  bool KeepStatement(const std::string& text, sqlite3_stmt* statement);
+  void ForgetStatements();
+  // PRAGMA synchronous: FULL (a commit waits until its journal is on the
+  // disk) or NORMAL. False when it could not be set.
+  bool SetCommitsWait(bool wait);
   static int OnBusy(void* session, int attempt);
   void Finish(const char* statement);
 
@@ -147,11 +164,27 @@ class DatabaseSession {
   std::vector<std::string> buffer_{std::string()};
   bool in_transaction_ = false;
   bool begun_ = false;  // the last begin opened a transaction
+  bool commits_wait_ = true;
+  bool without_disk_wait_ = false;  // inside ExecuteSqlWithoutDiskWait
   std::string provider_error_;
   bool busy_ = false;
   std::chrono::milliseconds lock_wait_{kDefaultLockWait};
   const std::atomic<bool>* stop_ = nullptr;
   std::chrono::steady_clock::time_point busy_since_;
+
+  // Statements whose text comes back (the counters of parametro_geral, the
+  // printer list, BEGIN and COMMIT, ...) stay prepared, the least recently
+  // used one giving way; SQLite prepares a kept statement again by itself
+  // when the schema changes.
+  struct KeptStatement {
+    sqlite3_stmt* statement;
+    std::uint64_t last_use;
+  };
+  static constexpr std::size_t kKeptStatements = 64;
+  static constexpr std::size_t kRememberedTexts = 1024;
+  std::unordered_map<std::string, KeptStatement> statements_;
+  std::unordered_set<std::size_t> seen_texts_;  // hashes of texts run once
+  std::uint64_t uses_ = 0;
 
  public:
   // A handheld gives up on its answer after about 30 s; waiting up to 15 s for

@@ -54,7 +54,8 @@ struct Line {
 
 // Writes the groups of one order inside its transaction. Lookups that the
 // lines of one order repeat (products, tax rules, the last line of a sale,
-// the customer of a sale) are made once.
+// the customer of a sale) are made once; the products and the tax rules of
+// all its lines are looked up together.
 class OrderWriter {
  public:
   OrderWriter(Context& context, OrderMode& mode, const OrderRequest& order)
@@ -67,6 +68,8 @@ class OrderWriter {
  private:
   std::int32_t StartGroup(const OrderItem& item);
   std::int32_t NewSale(const OrderItem& item);
+  // The products of every code of the order, in one statement.
+  void FindProducts();
   const Product& FindProduct(const std::string& code);
   const TaxRule& FindRule(const Product& product, const CustomerRecord& customer, const std::string& code);
   std::int16_t NextLine(std::int32_t sale);
@@ -83,7 +86,7 @@ class OrderWriter {
   std::map<std::int32_t, CustomerRecord> customers_;
   std::map<std::int32_t, std::int16_t> last_lines_;
   std::map<std::string, Product> products_;
-  std::map<RuleKey, TaxRule> rules_;
+  std::map<RuleKey, TaxRuleOutcome> rules_;
 };
 
 void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
@@ -93,6 +96,7 @@ void OrderWriter::RefuseAfterFailure(const std::string& message, const std::stri
 }
 
 void OrderWriter::WriteItems() {
+  FindProducts();
   std::int32_t sale = 0;
   std::int32_t previous_position = 0;
   for (const OrderItem& item : order_.items) {
@@ -141,6 +145,44 @@ std::int32_t OrderWriter::NewSale(const OrderItem& item) {
   return sale;
 }
 
+void OrderWriter::FindProducts() {
+  // Each code as it goes into the statement, with the codes that give it.
+  std::map<std::string, std::vector<const std::string*>> codes;
+  for (const OrderItem& item : order_.items) {
+    codes[SqlEscapeValue(item.code)].push_back(&item.code);
+    for (const OrderSide& side : item.sides) codes[SqlEscapeValue(side.code)].push_back(&side.code);
+  }
+  if (codes.empty()) return;
+  std::string list;
+  for (const auto& [text, unused] : codes) {
+    if (!list.empty()) list += ", ";
+    list += "'" + text + "'";
+  }
+  db_.SqlClear();
+  db_.SqlAppend("Select ");
+  db_.SqlAppend("   id_mat_pro");
+  db_.SqlAppend(",  aq_ipi");
+  db_.SqlAppend(",  cd_pro");
+  db_.SqlAppend("from   produto ");
+  db_.SqlAppend("where cd_pro in (" + list + ")");
+  // The rows of a code come in the order of its own lookup: the first one is
+  // the product. A code without a row of exactly its text, or whose row
+  // cannot be read, is left to its own lookup, which refuses it or fails.
+  for (Recordset rs = db_.Query(db_.SqlText()); !rs.Eof(); rs.MoveNext()) {
+    const auto code = codes.find(rs.Field("cd_pro").Text());
+    if (code == codes.end() || products_.count(*code->second.front()) > 0) continue;
+    Product product;
+    try {
+      product.id = rs.Field("id_mat_pro").Int();
+      product.ipi_rate = rs.Field("aq_ipi").IsNull() ? 0.0 : rs.Field("aq_ipi").Real();
+    } catch (const DatabaseError&) {
+      codes.erase(code);
+      continue;
+    }
+    for (const std::string* same : code->second) products_.emplace(*same, product);
+  }
+}
+
 const Product& OrderWriter::FindProduct(const std::string& code) {
   if (auto found = products_.find(code); found != products_.end()) return found->second;
   db_.SqlClear();
@@ -161,13 +203,27 @@ const Product& OrderWriter::FindProduct(const std::string& code) {
 
 const TaxRule& OrderWriter::FindRule(const Product& product, const CustomerRecord& customer,
                                      const std::string& code) {
-  RuleKey key{product.id,           customer.state,        customer.municipality,
-              customer.company_type, customer.invoice_type, customer.product_use};
-  if (auto found = rules_.find(key); found != rules_.end()) return found->second;
-  TaxRule rule;
-  FindTaxRule(db_, TaxRuleQueryFor(customer, product.id, c_.parameters.id_etb_orba), rule);
-  if (rule.id_tri == 0) throw Refusal(NoTaxRule(code, mode_.Attributes()));
-  return rules_.emplace(std::move(key), rule).first->second;
+  const auto key = [&customer](long long id) {
+    return RuleKey{id, customer.state, customer.municipality, customer.company_type, customer.invoice_type,
+                   customer.product_use};
+  };
+  auto found = rules_.find(key(product.id));
+  if (found == rules_.end()) {
+    // The rules of every product of the order for this customer, at once.
+    std::vector<long long> wanted;
+    for (const auto& [unused, known] : products_) {
+      if (rules_.count(key(known.id)) == 0) wanted.push_back(known.id);
+    }
+    for (auto& [id, outcome] : FindTaxRules(db_, TaxRuleQueryFor(customer, InputValue(), c_.parameters.id_etb_orba),
+                                           wanted)) {
+      rules_.emplace(key(id), std::move(outcome));
+    }
+    found = rules_.find(key(product.id));
+  }
+  const TaxRuleOutcome& outcome = found->second;
+  if (!outcome.failure.empty()) throw DatabaseError(outcome.failure);
+  if (!outcome.found) throw Refusal(NoTaxRule(code, mode_.Attributes()));
+  return outcome.rule;
 }
 
 std::int16_t OrderWriter::NextLine(std::int32_t sale) {

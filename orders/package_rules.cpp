@@ -80,6 +80,15 @@ bool HasAssociatedEnvironment(DatabaseSession& db, std::int32_t id_amb) {
   return !rs.Eof();
 }
 
+bool AssociatedEnvironment(DatabaseSession& db, std::int32_t id_amb, PackageCoverageMemo* memo) {
+  if (memo == nullptr) return HasAssociatedEnvironment(db, id_amb);
+  const auto known = memo->associated_environment.find(id_amb);
+  if (known != memo->associated_environment.end()) return known->second;
+  const bool associated = HasAssociatedEnvironment(db, id_amb);
+  memo->associated_environment.emplace(id_amb, associated);
+  return associated;
+}
+
 long long ProductId(DatabaseSession& db, std::string_view code) {
   db.SqlClear();
   db.SqlAppend("Select id_mat_pro from produto where cd_pro = '" + SqlEscapeValue(code) + "'");
@@ -92,7 +101,7 @@ long long ProductId(DatabaseSession& db, std::string_view code) {
 
 bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                           std::int32_t idlocalass, std::int32_t id_loc, std::int32_t id_amb,
-                          std::string_view product_code) {
+                          std::string_view product_code, PackageCoverageMemo* memo) {
   const LocalTime now_time = clock.Now();
   const long long now = now_time.hour * 100 + now_time.minute;
   const std::string business_day = SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd"));
@@ -107,7 +116,7 @@ bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& paramete
   if (idlocalass != 0) {
     service = ActivePackageService(db, idlocalass, stamp, weekday);
     package_place = idlocalass;
-  } else if (id_loc != 0 && HasAssociatedEnvironment(db, id_amb)) {
+  } else if (id_loc != 0 && AssociatedEnvironment(db, id_amb, memo)) {
     service = ActivePackageService(db, id_loc, stamp, weekday);
     package_place = id_loc;
   }

@@ -4,6 +4,7 @@
 // package's allowance).
 
 #include <cstdint>
+#include <map>
 #include <string_view>
 
 namespace orba {
@@ -19,8 +20,14 @@ struct GeneralParameters;
 // Returns true when the product is covered. A database failure, a product
 // code missing from produto (when a package applies), or a Null where a
 // number is needed throws DatabaseError.
+//
+// `memo` (when given) keeps what no order changes (whether an environment
+// has associated environments) for the next items of the same order.
+struct PackageCoverageMemo {
+  std::map<std::int32_t, bool> associated_environment;  // by id_amb
+};
 bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                           std::int32_t idlocalass, std::int32_t id_loc, std::int32_t id_amb,
-                          std::string_view product_code);
+                          std::string_view product_code, PackageCoverageMemo* memo = nullptr);
 
 }  // namespace orba

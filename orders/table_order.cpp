@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "common/database.h"
 #include "common/operator.h"
@@ -24,6 +27,15 @@ constexpr const char* kPositionsChanged =
     "Pedido NÃO gravado:\\nposições da mesa\\nalteradas no caixa.\\nEnvie novamente.";
 
 std::string Number(long long value) { return std::to_string(value); }
+
+std::string NumberList(const std::set<std::int32_t>& numbers) {
+  std::string list;
+  for (const std::int32_t number : numbers) {
+    if (!list.empty()) list += ", ";
+    list += Number(number);
+  }
+  return list;
+}
 
 // The sales of a table: one per seat position, linked in local_vnd.
 class TableOrderMode final : public OrderMode {
@@ -55,6 +67,11 @@ class TableOrderMode final : public OrderMode {
   bool new_sale_per_order_ = false;  // local.ic_pap_fil = "S"
   bool sales_checked_ = false;
   std::optional<CustomerRecord> walk_in_;
+  PackageCoverageMemo package_memo_;
+  // nr_pos_com and nr_orc_loc of the table's sales on the order's positions,
+  // by sale number.
+  std::optional<std::vector<std::pair<double, Value>>> position_sales_;
+  std::set<std::int32_t> order_positions_;
 };
 
 void TableOrderMode::FindTarget(const OrderRequest& order) {
@@ -71,6 +88,7 @@ void TableOrderMode::FindTarget(const OrderRequest& order) {
   id_loc_ = rs.Field("id_loc").Int32();
   id_amb_ = rs.Field("id_amb").IsNull() ? 0 : rs.Field("id_amb").Int32();
   new_sale_per_order_ = rs.Field("ic_pap_fil").Text() == "S";
+  for (const OrderItem& item : order.items) order_positions_.insert(item.position);
 }
 
 std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vector<OrderGroup>& groups) {
@@ -80,16 +98,30 @@ std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vecto
   for (const OrderGroup& group : groups) {
     if (group.position == item.position) return group.sale;
   }
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   lv.nr_orc_loc");
-  db_.SqlAppend("from ");
-  db_.SqlAppend("   local_vnd   lv");
-  db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
-  db_.SqlAppend("  and lv.nr_pos_com = " + Number(item.position));
-  db_.SqlAppend(" Order By lv.nr_orc_loc Asc ");
-  Recordset rs = db_.Query(db_.SqlText());
-  return rs.Eof() ? 0 : rs.Field("nr_orc_loc").Int32();
+  // The sales of every position of the order, read once: nothing links a
+  // sale to the table before the order ends.
+  if (!position_sales_) {
+    std::set<std::int32_t> positions = order_positions_;
+    positions.insert(item.position);
+    db_.SqlClear();
+    db_.SqlAppend("Select ");
+    db_.SqlAppend("   lv.nr_pos_com");
+    db_.SqlAppend(",  lv.nr_orc_loc");
+    db_.SqlAppend("from ");
+    db_.SqlAppend("   local_vnd   lv");
+    db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
+    db_.SqlAppend("  and lv.nr_pos_com in (" + NumberList(positions) + ")");
+    db_.SqlAppend(" Order By lv.nr_orc_loc Asc ");
+    position_sales_.emplace();
+    for (Recordset rs = db_.Query(db_.SqlText()); !rs.Eof(); rs.MoveNext()) {
+      position_sales_->emplace_back(rs.Field("nr_pos_com").Real(), rs.Field("nr_orc_loc"));
+    }
+  }
+  // The first sale of the position.
+  for (const auto& [position, sale] : *position_sales_) {
+    if (position == item.position) return sale.Int32();
+  }
+  return 0;
 }
 
 void TableOrderMode::CheckExistingSale(std::int32_t) {
@@ -128,7 +160,8 @@ CustomerRecord TableOrderMode::CustomerOfSale(std::int32_t sale) {
 }
 
 bool TableOrderMode::Covered(const OrderItem& item) {
-  return CheckPackageCoverage(db_, c_.parameters, c_.clock, item.associated_place, id_loc_, id_amb_, item.code);
+  return CheckPackageCoverage(db_, c_.parameters, c_.clock, item.associated_place, id_loc_, id_amb_, item.code,
+                              &package_memo_);
 }
 
 void TableOrderMode::LinkSale(const OrderGroup& group) {
@@ -165,16 +198,19 @@ void TableOrderMode::MarkPlaceServed(long long pessoas) {
 // place that opens a sale per order keeps the earlier sales of a position
 // beside the new one: for it, other sales on the position are expected.
 void TableOrderMode::CheckPositions(const std::vector<OrderGroup>& groups) {
-  if (new_sale_per_order_) return;
-  for (const OrderGroup& group : groups) {
-    db_.SqlClear();
-    db_.SqlAppend("select *");
-    db_.SqlAppend("from ");
-    db_.SqlAppend("      local_vnd       lvd");
-    db_.SqlAppend("where lvd.id_loc = " + Number(id_loc_));
-    db_.SqlAppend("  and lvd.nr_pos_com = " + Number(group.position));
-    for (Recordset links = db_.Query(db_.SqlText()); !links.Eof(); links.MoveNext()) {
-      if (links.Field("nr_orc_loc").Int() != group.sale) throw Refusal(kPositionsChanged);
+  if (new_sale_per_order_ || groups.empty()) return;
+  std::set<std::int32_t> positions;
+  for (const OrderGroup& group : groups) positions.insert(group.position);
+  db_.SqlClear();
+  db_.SqlAppend("select *");
+  db_.SqlAppend("from ");
+  db_.SqlAppend("      local_vnd       lvd");
+  db_.SqlAppend("where lvd.id_loc = " + Number(id_loc_));
+  db_.SqlAppend("  and lvd.nr_pos_com in (" + NumberList(positions) + ")");
+  for (Recordset links = db_.Query(db_.SqlText()); !links.Eof(); links.MoveNext()) {
+    const double position = links.Field("nr_pos_com").Real();
+    for (const OrderGroup& group : groups) {
+      if (group.position == position && links.Field("nr_orc_loc").Int() != group.sale) throw Refusal(kPositionsChanged);
     }
   }
 }

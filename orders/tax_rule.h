@@ -3,7 +3,9 @@
 // establishment, the most specific one first.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "orders/input_value.h"
 
@@ -47,6 +49,22 @@ TaxRuleQuery TaxRuleQueryFor(const CustomerRecord& customer, const InputValue& p
 // group, a profile value that is not a number, or a database failure throws
 // DatabaseError.
 bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule);
+
+// What the lookup gives one product.
+struct TaxRuleOutcome {
+  bool found = false;   // a rule was found; `rule` holds it
+  TaxRule rule;
+  std::string failure;  // the product's own failure (no produto row, Null fiscal group, a field of
+                        // its rule that cannot be read); empty when there is none
+};
+
+// FindTaxRule for several products of one profile at once (the query's
+// id_mat_pro is not used), in two statements whatever their number: each
+// product gets the rule FindTaxRule gives it, or the failure FindTaxRule
+// throws for it. A profile value that is not a number or a database failure
+// throws DatabaseError.
+std::map<long long, TaxRuleOutcome> FindTaxRules(DatabaseSession& db, const TaxRuleQuery& query,
+                                                 const std::vector<long long>& products);
 
 // The taxes of one sale line of `amount` (unit price times quantity) under a
 // rule, for a product whose IPI rate is `product_ipi_rate` percent.

@@ -42,6 +42,22 @@ struct Accompaniment {
   Value quantity;
 };
 
+// A main line of a ticket, as read: converted when its ticket is written.
+struct TicketItem {
+  Value nr_orc_loc;
+  Value id_seq;
+  Value cd_pro;
+  Value dc_pro_nf;
+  Value dc_pro_epc;
+  Value qt_pro_atd;
+  Value nr_pos_com;
+};
+
+TicketItem ReadTicketItem(const Recordset& rs) {
+  return TicketItem{rs.Field("nr_orc_loc"), rs.Field("id_seq"),     rs.Field("cd_pro"),    rs.Field("dc_pro_nf"),
+                    rs.Field("dc_pro_epc"), rs.Field("qt_pro_atd"), rs.Field("nr_pos_com")};
+}
+
 class TicketWriter {
  public:
   TicketWriter(Context& context, std::string sale_list, bool several, int printer_type,
@@ -58,13 +74,13 @@ class TicketWriter {
   // The characteristics and the unprinted accompaniments of every line of the
   // sales, read once per request, so that a ticket costs no statement per item.
   void ReadDetails();
-  // One ticket with the item rows of `items` (main items), for `printer`.
-  PrintedDocument Ticket(Recordset& items, std::string_view printer, bool printer_ticket,
+  // One ticket with `items` (main items), for `printer`.
+  PrintedDocument Ticket(const std::vector<TicketItem>& items, std::string_view printer, bool printer_ticket,
                          std::vector<LineKey>& lines);
 
  private:
   std::string Heading() const;
-  void ItemLines(const Recordset& item, PrintedDocument& document);
+  void ItemLines(const TicketItem& item, PrintedDocument& document);
   void CharacteristicLines(const LineKey& line, bool printer_ticket, PrintedDocument& document);
   void AccompanimentLines(const LineKey& line, const std::string& position, bool printer_ticket,
                           PrintedDocument& document, std::vector<LineKey>& lines);
@@ -91,9 +107,8 @@ std::string PositionText(const Value& position) {
   return RightAligned((n >= 0 && n < 10 ? "0" : "") + std::to_string(n), 2);
 }
 
-std::string Description(const Recordset& rs) {
-  const Value& special = rs.Field("dc_pro_epc");
-  return special.IsNull() ? rs.Field("dc_pro_nf").Text() : special.Text();
+std::string Description(const Value& special, const Value& description) {
+  return special.IsNull() ? description.Text() : special.Text();
 }
 
 void TicketWriter::ReadHeader() {
@@ -147,8 +162,8 @@ std::string TicketWriter::Heading() const {
   return compact_ ? "PS CODIGO PRODUTO                QTDE" : "PS CODIGO                        QTDE";
 }
 
-PrintedDocument TicketWriter::Ticket(Recordset& items, std::string_view printer, bool printer_ticket,
-                                     std::vector<LineKey>& lines) {
+PrintedDocument TicketWriter::Ticket(const std::vector<TicketItem>& items, std::string_view printer,
+                                     bool printer_ticket, std::vector<LineKey>& lines) {
   PrintedDocument document;
   StartDocument(document, printer);
   auto& out = document.lines;
@@ -173,14 +188,14 @@ PrintedDocument TicketWriter::Ticket(Recordset& items, std::string_view printer,
   out.push_back(Heading());
   out.emplace_back(kSeparator);
 
-  for (; !items.Eof(); items.MoveNext()) {
-    const long long sale = items.Field("nr_orc_loc").Int();
-    const long long sequence = items.Field("id_seq").Int();
+  for (const TicketItem& item : items) {
+    const long long sale = item.nr_orc_loc.Int();
+    const long long sequence = item.id_seq.Int();
     const LineKey line{sale, sequence};
     lines.push_back(line);
-    ItemLines(items, document);
+    ItemLines(item, document);
     CharacteristicLines(line, printer_ticket, document);
-    const std::string position = several_ ? PositionText(items.Field("nr_pos_com")) : std::string();
+    const std::string position = several_ ? PositionText(item.nr_pos_com) : std::string();
     AccompanimentLines(line, position, printer_ticket, document, lines);
   }
 
@@ -192,11 +207,11 @@ PrintedDocument TicketWriter::Ticket(Recordset& items, std::string_view printer,
   return document;
 }
 
-void TicketWriter::ItemLines(const Recordset& item, PrintedDocument& document) {
+void TicketWriter::ItemLines(const TicketItem& item, PrintedDocument& document) {
   auto& out = document.lines;
-  const std::string code = item.Field("cd_pro").Text();
-  const std::string description = Description(item);
-  const std::string quantity = Quantity(item.Field("qt_pro_atd"));
+  const std::string code = item.cd_pro.Text();
+  const std::string description = Description(item.dc_pro_epc, item.dc_pro_nf);
+  const std::string quantity = Quantity(item.qt_pro_atd);
   if (!several_) {
     if (compact_) {
       out.push_back(RightAligned(code, 6) + " " + LeftAligned(description, 24) + " " +
@@ -207,7 +222,7 @@ void TicketWriter::ItemLines(const Recordset& item, PrintedDocument& document) {
     }
     return;
   }
-  const std::string position = PositionText(item.Field("nr_pos_com"));
+  const std::string position = PositionText(item.nr_pos_com);
   if (compact_) {
     out.push_back(position + " " + RightAligned(code, 6) + " " + LeftAligned(description, 21) + " " +
                   RightAligned(quantity, 5));
@@ -240,7 +255,8 @@ void TicketWriter::ReadDetails() {
       "Order by ivd.nr_orc_loc, ivd.id_seq");
   for (; !sides.Eof(); sides.MoveNext()) {
     accompaniments_[{sides.Field("nr_orc_loc").Int(), sides.Field("id_seq_pro_prn").Int()}].push_back(
-        Accompaniment{sides.Field("id_seq").Int(), sides.Field("cd_pro").Text(), Description(sides),
+        Accompaniment{sides.Field("id_seq").Int(), sides.Field("cd_pro").Text(),
+                      Description(sides.Field("dc_pro_epc"), sides.Field("dc_pro_nf")),
                       sides.Field("qt_pro_atd")});
   }
 }
@@ -312,8 +328,13 @@ void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<Lin
     values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ", " +
               std::to_string(printer) + ")";
   }
-  db.ExecuteSql("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
-                "\ron conflict do nothing");
+  // A commit that waits for the disk makes the record durable: the one that
+  // marks the finished lines at the end of this request, or the next order's.
+  // Until then a power cut (not a crash) may lose it and the ticket is
+  // printed once more, as it would be after a cut between the ticket and
+  // its record.
+  db.ExecuteSqlWithoutDiskWait("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
+                               "\ron conflict do nothing");
 }
 
 // Marks printed ("S") every unprinted line of the sales that each of its
@@ -403,7 +424,11 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
   std::vector<std::string> failures;
   try {
     const std::string sale_list = RequireSaleList(sale_list_text);
-    if (db.Query("Select id_imp from impressora").Eof()) return true;
+    std::vector<std::pair<Value, Value>> production_printers;  // id_imp, nm_end_imp
+    for (Recordset rs = db.Query("Select id_imp, nm_end_imp from impressora"); !rs.Eof(); rs.MoveNext()) {
+      production_printers.emplace_back(rs.Field("id_imp"), rs.Field("nm_end_imp"));
+    }
+    if (production_printers.empty()) return true;
     CurrentPrinterKeeper keeper(printers);
     const bool several = sale_list.find(',') != std::string::npos;
 
@@ -412,16 +437,19 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
 
     // A production printer without a device name turns the request into
     // one pre-bill on the current printer.
-    if (!db.Query("Select id_imp from impressora\rWhere  nm_end_imp is null or trim(nm_end_imp) = ''").Eof()) {
-      if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) return false;
-      MarkAllPrinted(db, sale_list);
-      return true;
+    for (const auto& [unused, device] : production_printers) {
+      if (device.IsNull() || device.Text().find_first_not_of(' ') == std::string::npos) {
+        if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) return false;
+        MarkAllPrinted(db, sale_list);
+        return true;
+      }
     }
     writer.ReadDetails();
 
     // Each ticket goes out on its own: a printer that fails does not stop
     // the others, and what a printer printed is recorded at once.
-    const auto print = [&](Recordset& items, long long printer_id, bool printer_ticket, const std::string& label) {
+    const auto print = [&](const std::vector<TicketItem>& items, long long printer_id, bool printer_ticket,
+                           const std::string& label) {
       std::vector<LineKey> lines;
       const PrintedDocument document = writer.Ticket(items, printers.CurrentPrinter(), printer_ticket, lines);
       try {
@@ -433,31 +461,35 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
       RecordPrinted(db, printer_id, lines);
     };
 
-    Recordset all_printers = db.Query("Select id_imp, nm_end_imp from impressora");
-    for (; !all_printers.Eof(); all_printers.MoveNext()) {
-      const long long printer_id = all_printers.Field("id_imp").Int();
-      const std::string device = all_printers.Field("nm_end_imp").Text();
-      db.SqlClear();
-      db.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
-      db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, ip.id_imp, lv.nr_pos_com");
-      db.SqlAppend("from   item_venda_direta ivd");
-      db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
-      db.SqlAppend("       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro");
-      db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
-      db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
-      db.SqlAppend("And    ip.id_imp = " + std::to_string(printer_id));
-      db.SqlAppend("And    ivd.id_prt_ite = 'N'");
-      db.SqlAppend("And    ivd.id_seq_pro_prn is null");
-      db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
-      db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
-      db.SqlAppend("                   And r.id_imp = ip.id_imp)");
-      db.SqlAppend("Order by lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
-      Recordset items = db.Query(db.SqlText());
-      if (items.Eof()) continue;
-      SelectPrinter(printers, device);
-      print(items, printer_id, true, device);
+    // The items of every production printer, read at once: what one printer
+    // prints and records never changes what another one still owes.
+    db.SqlClear();
+    db.SqlAppend("Select i.id_imp, p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
+    db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com");
+    db.SqlAppend("from   item_venda_direta ivd");
+    db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
+    db.SqlAppend("       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro");
+    db.SqlAppend("       inner join impressora i on i.id_imp = ip.id_imp");
+    db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
+    db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
+    db.SqlAppend("And    ivd.id_prt_ite = 'N'");
+    db.SqlAppend("And    ivd.id_seq_pro_prn is null");
+    db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
+    db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
+    db.SqlAppend("                   And r.id_imp = ip.id_imp)");
+    db.SqlAppend("Order by i.id_imp, lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
+    std::map<long long, std::vector<TicketItem>> items_of_printer;
+    for (Recordset items = db.Query(db.SqlText()); !items.Eof(); items.MoveNext()) {
+      items_of_printer[items.Field("id_imp").Int()].push_back(ReadTicketItem(items));
     }
-
+    for (const auto& [id, device_name] : production_printers) {
+      const long long printer_id = id.Int();
+      const auto items = items_of_printer.find(printer_id);
+      if (items == items_of_printer.end()) continue;
+      const std::string device = device_name.Text();
+      SelectPrinter(printers, device);
+      print(items->second, printer_id, true, device);
+    }
     SelectPrinter(printers, keeper.starting());
 
     // Items whose product has no printer that exists.
@@ -476,8 +508,9 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
     db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
     db.SqlAppend("                   And r.id_imp = " + std::to_string(kStartingPrinter) + ")");
     db.SqlAppend("Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc");
-    Recordset items = db.Query(db.SqlText());
-    if (!items.Eof()) print(items, kStartingPrinter, false, keeper.starting());
+    std::vector<TicketItem> items;
+    for (Recordset rs = db.Query(db.SqlText()); !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
+    if (!items.empty()) print(items, kStartingPrinter, false, keeper.starting());
 
     MarkFinishedLines(db, sale_list);
   } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "common/error_report.h"
 #include "common/operator.h"
@@ -99,6 +100,56 @@ TEST(ExecuteSql, ErrorsReachTheCallerAndOnlyOneStatementRuns) {
   EXPECT_THROW(db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1); delete from local"),
                DatabaseError);
   EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "0");
+}
+
+// Adds the PRAGMA synchronous in force to the vector given as user data.
+void RecordSynchronous(sqlite3_context* context, int, sqlite3_value**) {
+  sqlite3_stmt* pragma = nullptr;
+  sqlite3_prepare_v2(sqlite3_context_db_handle(context), "PRAGMA synchronous", -1, &pragma, nullptr);
+  if (sqlite3_step(pragma) == SQLITE_ROW) {
+    static_cast<std::vector<int>*>(sqlite3_user_data(context))->push_back(sqlite3_column_int(pragma, 0));
+  }
+  sqlite3_finalize(pragma);
+}
+
+TEST(ExecuteSqlWithoutDiskWait, OnlyItsOwnCommitSkipsTheWaitForTheDisk) {
+  TestDatabase db;
+  std::vector<int> levels;  // seen by each row written, 1 = NORMAL, 2 = FULL
+  sqlite3_create_function(db.session.Handle(), "record_synchronous", 0, SQLITE_UTF8, &levels, &RecordSynchronous,
+                          nullptr, nullptr);
+  db.Exec("CREATE TRIGGER synchronous_seen AFTER INSERT ON LOG_TO_UP BEGIN SELECT record_synchronous(); END");
+
+  db.session.ExecuteSqlWithoutDiskWait("insert into LOG_TO_UP (id_seq_log) values (1)");
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (2)");
+  EXPECT_THROW(db.session.ExecuteSqlWithoutDiskWait("insert into LOG_TO_UP (id_seq_log) values (1)"), DatabaseError);
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (3)");
+  // Inside a transaction it is part of it, and its commit waits.
+  ASSERT_TRUE(db.session.BeginTransaction());
+  db.session.ExecuteSqlWithoutDiskWait("insert into LOG_TO_UP (id_seq_log) values (4)");
+  db.session.RollbackTransaction();
+
+  EXPECT_EQ(levels, (std::vector<int>{1, 2, 2, 2}));
+  EXPECT_EQ(db.Scalar("PRAGMA synchronous"), "2");
+  EXPECT_EQ(db.Scalar("select group_concat(id_seq_log) from LOG_TO_UP"), "1,2,3");
+}
+
+TEST(KeptStatements, FollowTheSchemaAndNeverKeepTheFileOpen) {
+  TestDatabase db;
+  db.Exec("create table kept (a); insert into kept values (1)");
+  const std::string all = "select * from kept";
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(db.session.Query(all).Field("a").Text(), "1");
+
+  db.Exec("alter table kept add column b default 2");
+  EXPECT_EQ(db.session.Query(all).Field("b").Text(), "2");
+  db.Exec("drop table kept");
+  EXPECT_THROW(db.session.Query(all), DatabaseError);
+  db.Exec("create table kept (c); insert into kept values (3)");
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(db.session.Query(all).Field("c").Text(), "3");
+
+  // The last connection closed for real: its journal is folded back and gone.
+  db.session.CloseDatabase();
+  EXPECT_FALSE(std::filesystem::exists(db.folder.path() / "ORBA.MDB-wal"));
+  EXPECT_THROW(db.session.Query(all), DatabaseError);
 }
 
 TEST(Transactions, CommitWithoutBeginDoesNothingAndRollbackUndoes) {

@@ -88,5 +88,35 @@ TEST_F(TaxRuleTest, BadProductOrProfileIsAnError) {
   EXPECT_EQ(rule.id_tri, 0);
 }
 
+TEST_F(TaxRuleTest, SeveralProductsAtOnceGetWhatTheirOwnLookupsGive) {
+  db.Exec("INSERT INTO produto (id_mat_pro, cd_pro, id_gru_fsc) VALUES (13, '103', 8), (14, '104', 7), (15, '105', 9)");
+  db.Exec("INSERT INTO tributacao VALUES (5, 1, 1, 1, 7, 1, 35, 3550308, 14, 'T', 'S', 'N', 'T', 'x', 0, 5105),"
+          " (6, 1, 1, 1, 7, 1, 35, 3550308, 14, 'T', 'S', 'N', 'T', 6, 0, 5106),"
+          " (7, 1, 1, 1, 8, 1, 35, 3550308, NULL, 'T', 'S', 'N', 'T', 7, 0, 5107)");
+  // 10: the municipality and the product; 11: Null group; 12: no produto
+  // row; 13: another group; 14: the first of two rules of its attempt, which
+  // cannot be read; 15: no rule.
+  const std::vector<long long> products{10, 11, 12, 13, 14, 15};
+  const auto outcomes = FindTaxRules(db.session, TaxRuleQueryFor(customer, InputValue(), 1), products);
+  ASSERT_EQ(outcomes.size(), products.size());
+  for (const long long product : products) {
+    const TaxRuleOutcome& outcome = outcomes.at(product);
+    TaxRule rule;
+    try {
+      EXPECT_EQ(FindTaxRule(db.session, TaxRuleQueryFor(customer, product, 1), rule), outcome.found) << product;
+      EXPECT_TRUE(outcome.failure.empty()) << product;
+      EXPECT_EQ(rule.id_tri, outcome.rule.id_tri) << product;
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(outcome.failure, e.what()) << product;
+    }
+  }
+  EXPECT_EQ(outcomes.at(10).rule.id_tri, 1);
+  EXPECT_FALSE(outcomes.at(11).failure.empty());
+  EXPECT_FALSE(outcomes.at(12).failure.empty());
+  EXPECT_EQ(outcomes.at(13).rule.id_tri, 7);
+  EXPECT_FALSE(outcomes.at(14).failure.empty());
+  EXPECT_TRUE(!outcomes.at(15).found && outcomes.at(15).failure.empty());
+}
+
 }  // namespace
 }  // namespace orba::test
