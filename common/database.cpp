@@ -1,14 +1,15 @@
 #include "common/database.h"
 
-#include <sqlite3.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 
+#include "common/database_backend.h"
 #include "common/error_report.h"
 #include "common/operator.h"
+#include "common/postgres_backend.h"
 #include "common/sql_text.h"
+#include "common/sqlite_backend.h"
 #include "common/text.h"
 
 namespace orba {
@@ -100,6 +101,11 @@ std::size_t Recordset::RecordCount() const {
   return rows_.size();
 }
 
+std::size_t Recordset::FieldCount() const {
+  RequireOpen();
+  return columns_.size();
+}
+
 const Value& Recordset::Field(std::string_view name) const {
   RequireRow();
   for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -127,65 +133,63 @@ DatabaseSession::DatabaseSession(Operator& op) : op_(op) {}
 
 DatabaseSession::~DatabaseSession() { CloseDatabase(); }
 
+bool DatabaseSession::Opened(std::unique_ptr<DatabaseBackend> backend, DatabaseEngine engine) {
+  backend_ = std::move(backend);
+  engine_ = engine;
+  backend_->SetLockWait(lock_wait_, stop_);
+  return true;
+}
+
 bool DatabaseSession::OpenDatabase(std::string_view file, std::string_view folder) {
   CloseDatabase();
   const std::string path = std::string(folder) + std::string(file);
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  std::string failure;
-  if (rc == SQLITE_OK) {
-    // The back office writes through its own connection: wait for its locks.
-    sqlite3_busy_handler(db, &DatabaseSession::OnBusy, this);
-    // Reading the journal mode also proves that the file is a database.
-    char* message = nullptr;
-    rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-      failure = message != nullptr ? message : sqlite3_errstr(rc);
-      sqlite3_free(message);
-    }
-  } else {
-    failure = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  }
-  if (rc != SQLITE_OK) {
-    sqlite3_close(db);
-    op_.ShowMessage("Não foi possível abrir o banco de dados " + path + ": " + failure, "OrbaPDA",
+  try {
+    return Opened(std::make_unique<SqliteBackend>(path), DatabaseEngine::Sqlite);
+  } catch (const DatabaseError& e) {
+    op_.ShowMessage("Não foi possível abrir o banco de dados " + path + ": " + e.what(), "OrbaPDA",
                     MessageIcon::Exclamation);
     return false;
   }
-  db_ = db;
-  return true;
 }
+
+bool DatabaseSession::OpenServer(std::string_view connection) {
+  CloseDatabase();
+  try {
+    return Opened(std::make_unique<PostgresBackend>(std::string(connection)), DatabaseEngine::Postgresql);
+  } catch (const DatabaseError& e) {
+    // The text names the database and the server, then gives libpq's reason.
+    op_.ShowMessage("Não foi possível abrir o banco de dados " + std::string(e.what()), "OrbaPDA",
+                    MessageIcon::Exclamation);
+    return false;
+  }
+}
+
+std::string DatabaseSession::Description() const { return backend_ ? backend_->Description() : std::string(); }
 
 void DatabaseSession::SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) {
   lock_wait_ = wait;
   stop_ = stop;
+  if (backend_) backend_->SetLockWait(wait, stop);
 }
 
-int DatabaseSession::OnBusy(void* session, int attempt) {
-  auto* self = static_cast<DatabaseSession*>(session);
-  const auto now = std::chrono::steady_clock::now();
-  if (attempt == 0) self->busy_since_ = now;
-  if (self->stop_ != nullptr && self->stop_->load()) return 0;
-  if (now - self->busy_since_ >= self->lock_wait_) return 0;
-  // Short naps: the lock is usually held for milliseconds, and a stop request
-  // is noticed quickly.
-  sqlite3_sleep(attempt < 10 ? 1 : 10);
-  return 1;
+void DatabaseSession::SetStatementObserver(std::function<void(const std::string&)> observer) {
+  observer_ = std::move(observer);
 }
 
 void DatabaseSession::CloseDatabase() {
-  if (db_ == nullptr) return;
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  if (!backend_) return;
+  backend_.reset();
+  engine_ = DatabaseEngine::None;
   in_transaction_ = false;
+  begun_ = false;
 }
 
 namespace {
 
 // Every spelling of an upper-case text in which the accented Latin letters
-// are upper or lower case (ASCII letters are left to the NOCASE collation of
-// the column). Only the first few accented letters vary, which covers any
-// real place name while keeping the list short.
+// are upper or lower case (ASCII letters are left to the engine: the NOCASE
+// collation of the column, or upper()). Only the first few accented letters
+// vary, which covers any real place name while keeping the list short.
 std::vector<std::string> AccentCaseVariants(const std::string& upper) {
   constexpr int kMaxVarying = 6;
   std::vector<std::string> variants{std::string()};
@@ -220,13 +224,11 @@ std::vector<std::string> AccentCaseVariants(const std::string& upper) {
 
 std::string DatabaseSession::NameMatches(std::string_view column, std::string_view name) const {
   const std::vector<std::string> variants = AccentCaseVariants(SqlEscapeValue(name));
-  if (variants.size() == 1) return std::string(column) + " = '" + variants.front() + "'";
-  std::string condition = std::string(column) + " in (";
-  for (std::size_t i = 0; i < variants.size(); ++i) {
-    if (i > 0) condition += ", ";
-    condition += "'" + variants[i] + "'";
-  }
-  return condition + ")";
+  if (backend_) return backend_->NameMatches(column, variants);
+  // No database yet: the condition as the embedded engine reads it.
+  std::string condition = std::string(column) + (variants.size() == 1 ? " = " : " in (");
+  for (std::size_t i = 0; i < variants.size(); ++i) condition += (i > 0 ? ", '" : "'") + variants[i] + "'";
+  return variants.size() == 1 ? condition : condition + ")";
 }
 
 void DatabaseSession::SqlClear() { buffer_.assign(1, std::string()); }
@@ -242,71 +244,33 @@ std::string DatabaseSession::SqlText() const {
   return text;
 }
 
-namespace {
-
-bool OnlyBlanksOrSemicolons(const char* tail) {
-  for (; tail != nullptr && *tail != '\0'; ++tail) {
-    const char c = *tail;
-    if (c != ' ' && c != '\r' && c != '\n' && c != '\t' && c != ';') return false;
-  }
-  return true;
-}
-
-Value ColumnValue(sqlite3_stmt* stmt, int column) {
-  switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-      return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT:
-      return Value(sqlite3_column_double(stmt, column));
-    case SQLITE_NULL:
-      return Value();
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return Value(std::string(text != nullptr ? text : "", sqlite3_column_bytes(stmt, column)));
-    }
-  }
-}
-
-}  // namespace
-
 void DatabaseSession::Run(const std::string& text, Recordset* rs) {
   provider_error_.clear();
   busy_ = false;
-  if (db_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados");
-  sqlite3_stmt* stmt = nullptr;
-  const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail);
-  auto fail = [&]() -> DatabaseError {
-    provider_error_ = sqlite3_errmsg(db_);
-    const int code = sqlite3_extended_errcode(db_) & 0xff;
-    busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-    sqlite3_finalize(stmt);
-    return DatabaseError(provider_error_, busy_);
-  };
-  if (rc != SQLITE_OK) throw fail();
-  if (stmt == nullptr) throw DatabaseError("Comando vazio");
-  // One statement per call: a second one hidden in the text never runs.
-  if (!OnlyBlanksOrSemicolons(tail)) {
-    sqlite3_finalize(stmt);
-    throw DatabaseError("Mais de um comando no mesmo texto");
-  }
-  Recordset result;
-  const int columns = sqlite3_column_count(stmt);
-  if (rs != nullptr) {
-    for (int c = 0; c < columns; ++c) result.columns_.emplace_back(sqlite3_column_name(stmt, c));
-  }
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    if (rs == nullptr) continue;
-    std::vector<Value> row;
-    row.reserve(columns);
-    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
-    result.rows_.push_back(std::move(row));
-  }
-  if (rc != SQLITE_DONE) throw fail();
-  sqlite3_finalize(stmt);
-  if (rs != nullptr) {
+  if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
+  try {
+    // Outside a transaction of ours a lost connection may be made again;
+    // inside one it may not: the rest of the transaction would run without
+    // what the server already undid.
+    if (!begun_ && backend_->Revive()) {
+      op_.LogEvent("Conexão com o banco de dados restabelecida: " + backend_->Description());
+    }
+    if (observer_) observer_(text);
+    if (rs == nullptr) {
+      backend_->Run(text, nullptr);
+      return;
+    }
+    ResultRows rows;
+    backend_->Run(text, &rows);
+    Recordset result;
+    result.columns_ = std::move(rows.columns);
+    result.rows_ = std::move(rows.rows);
     result.open_ = true;
     *rs = std::move(result);
+  } catch (const DatabaseError& e) {
+    provider_error_ = e.what();
+    busy_ = e.Busy();
+    throw;
   }
 }
 
@@ -328,16 +292,15 @@ bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
 
 void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, nullptr); }
 
-long long DatabaseSession::ChangedRows() const {
-  return db_ != nullptr ? sqlite3_changes64(db_) : 0;
-}
+long long DatabaseSession::ChangedRows() const { return backend_ ? backend_->ChangedRows() : 0; }
+
+long long DatabaseSession::TotalChanges() const { return backend_ ? backend_->TotalChanges() : 0; }
 
 bool DatabaseSession::BeginTransaction() {
   in_transaction_ = true;
   try {
-    // IMMEDIATE takes the write lock now, so a busy back office is waited for
-    // here and not halfway through an order.
-    ExecuteSql("BEGIN IMMEDIATE");
+    if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
+    ExecuteSql(backend_->BeginStatement());
     begun_ = true;
     return true;
   } catch (const DatabaseError& e) {
@@ -352,20 +315,27 @@ void DatabaseSession::RollbackTransaction() { Finish("ROLLBACK"); }
 
 void DatabaseSession::Finish(const char* statement) {
   if (!in_transaction_) return;
-  if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) {
-    // The database itself undid an open transaction (disk full, I/O error):
-    // a commit must not pass for done. The flag stays set, as after any
-    // failed commit, and the caller's rollback clears it.
-    if (begun_ && std::string_view(statement) == "COMMIT") {
+  using State = DatabaseBackend::TransactionState;
+  const State state = backend_ ? backend_->Transaction() : State::None;
+  const bool commit = std::string_view(statement) == "COMMIT";
+  if (state == State::None || (commit && state == State::Failed)) {
+    // The database itself undid an open transaction (disk full, I/O error, a
+    // failed statement on a server, a lost connection): a commit must not
+    // pass for done. The flag stays set, as after any failed commit, and the
+    // caller's rollback clears it.
+    if (begun_ && commit) {
       begun_ = false;
       ReportError(op_, this, "A transação foi desfeita pelo banco de dados e não pôde ser confirmada.");
       return;
     }
     // A begin that failed left nothing to finish, and reporting "no
-    // transaction is active" would only hide the real error.
-    in_transaction_ = false;
-    begun_ = false;
-    return;
+    // transaction is active" would only hide the real error. A failed
+    // transaction still needs its rollback on the server.
+    if (state == State::None) {
+      in_transaction_ = false;
+      begun_ = false;
+      return;
+    }
   }
   try {
     ExecuteSql(statement);

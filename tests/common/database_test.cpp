@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "common/error_report.h"
 #include "common/operator.h"
@@ -150,17 +151,56 @@ TEST(Transactions, CommitOfATransactionTheDatabaseUndidIsAFailure) {
   EXPECT_EQ(db.op.messages.size(), 1u);
 }
 
-TEST(Transactions, BusyDatabaseMakesBeginFailAfterTheWait) {
-  TestDatabase db;
-  sqlite3_busy_timeout(db.session.Handle(), 50);
+// The back office holds the write lock: SQLite refuses the begin after the
+// wait, a server the first write (it locks row by row).
+bool WriteFailsAsBusy(TestDatabase& db) {
+  if (!db.session.BeginTransaction()) return db.session.LastFailureWasBusy();
+  bool busy = false;
+  try {
+    db.session.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa + 1");
+  } catch (const DatabaseError& e) {
+    busy = e.Busy() && db.session.LastFailureWasBusy();
+  }
+  db.session.RollbackTransaction();
+  return busy;
+}
+
+TEST(Transactions, WriteHeldByAnotherConnectionFailsAsBusyAfterTheWait) {
+  TestDatabase db(true);
+  db.session.SetLockWait(std::chrono::milliseconds(50));
   RecordingOperator other_op;
   DatabaseSession other(other_op);
-  ASSERT_TRUE(other.OpenDatabase("ORBA.MDB", db.folder.prefix()));
+  ASSERT_TRUE(db.OpenAnother(other));
   ASSERT_TRUE(other.BeginTransaction());
-  EXPECT_FALSE(db.session.BeginTransaction());
-  ASSERT_EQ(db.op.messages.size(), 1u);
-  EXPECT_NE(db.op.messages[0].text.find(" - ADO = "), std::string::npos);
+  other.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  EXPECT_TRUE(WriteFailsAsBusy(db));
+  if (!db.OnServer()) {
+    ASSERT_EQ(db.op.messages.size(), 1u);
+    EXPECT_NE(db.op.messages[0].text.find(" - ADO = "), std::string::npos);
+  }
   other.CommitTransaction();
+  EXPECT_FALSE(other.InTransaction());
+}
+
+TEST(Transactions, StopEndsTheWaitForALock) {
+  TestDatabase db(true);
+  std::atomic<bool> stop{false};
+  db.session.SetLockWait(std::chrono::minutes(1), &stop);
+  RecordingOperator other_op;
+  DatabaseSession other(other_op);
+  ASSERT_TRUE(db.OpenAnother(other));
+  ASSERT_TRUE(other.BeginTransaction());
+  other.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WriteFailsAsBusy(db));
+  // Well before the minute of the wait.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+  stopper.join();
+  other.RollbackTransaction();
 }
 
 TEST(ReportError, ContextDescriptionProviderAndTrailingBlanks) {

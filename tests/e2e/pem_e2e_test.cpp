@@ -452,7 +452,7 @@ TEST_F(PemEndToEnd, GuestPackageMakesTheFirstUnitFreeWithItsAccompanimentAndNotT
                           "|| ':' || ifnull(id_seq_pro_prn, '-'), ' ') from (select * from item_venda_direta where "
                           "nr_orc_loc = " + sale + " order by id_seq)"),
             "1:1:0.0:50.0:S:10:- 2:3:0.0:50.0:S:10:1 3:1:50.0:50.0:-:-:- 4:3:8.0:50.0:-:-:3");
-  EXPECT_EQ(inst().Scalar("select vl_tot_ite from venda_direta where nr_orc_loc = " + sale), "58.0");
+  EXPECT_EQ(inst().Scalar("select vl_tot_ite from venda_direta where nr_orc_loc = " + sale), "58");
 }
 
 TEST_F(PemEndToEnd, MissingAttributesLeaveTheRequestUnchangedAndWriteNothing) {

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include <sqlite3.h>
 
 #include "support/fixed_clock.h"
 #include "common/general_parameters.h"
@@ -365,13 +364,15 @@ TEST_F(TableOrderTest, OrderOfMoreLinesThanAHandheldSendsIsRefused) {
 }
 
 TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecorded) {
-  sqlite3* back_office = nullptr;
-  ASSERT_EQ(sqlite3_open((db.folder.path() / "ORBA.MDB").c_str(), &back_office), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(back_office, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  // The back office writes the general parameters and keeps its transaction open.
+  test::RecordingOperator back_office_op;
+  DatabaseSession back_office(back_office_op);
+  ASSERT_TRUE(db.OpenAnother(back_office));
+  ASSERT_TRUE(back_office.BeginTransaction());
+  back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
   db.session.SetLockWait(std::chrono::milliseconds(50));
   const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
-  sqlite3_exec(back_office, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(back_office);
+  back_office.RollbackTransaction();
   EXPECT_EQ(Message(answer), "Pedido NÃO gravado:\\nbanco de dados ocupado.\\nEnvie novamente.");
   EXPECT_EQ(answer.find("<item"), std::string::npos);
   EXPECT_EQ(Count("venda_direta"), "0");
