@@ -213,7 +213,9 @@ TEST(ReportError, ContextDescriptionProviderAndTrailingBlanks) {
   TestDatabase db;
   db.session.OpenRecordset("select * from missing_table", *std::make_unique<Recordset>());
   ReportError(op, &db.session, "commit falhou");
-  EXPECT_EQ(op.messages[1].text, "commit falhou\r\n - ADO = \r\nno such table: missing_table    ");
+  const std::string provider =
+      db.OnServer() ? "relation \"missing_table\" does not exist" : "no such table: missing_table";
+  EXPECT_EQ(op.messages[1].text, "commit falhou\r\n - ADO = \r\n" + provider + "    ");
 }
 
 TEST(HeadlessOperator, OneLineWithBreaksShownAsBars) {

@@ -82,7 +82,9 @@ TEST_F(InsertSaleTest, OnlyRequiredInputsWriteTheDefaults) {
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(rs.Field(i).Text(), expected[i]) << "column " << i;
   }
-  EXPECT_EQ(db.Scalar("SELECT typeof(vl_tot_ite) || typeof(dt_ent) FROM venda_direta"), "realtext");
+  // SQLite keeps what it is given: amounts must go in as numbers (a server's
+  // columns have their types).
+  if (!db.OnServer()) EXPECT_EQ(db.Scalar("SELECT typeof(vl_tot_ite) || typeof(dt_ent) FROM venda_direta"), "realtext");
 }
 
 TEST_F(InsertSaleTest, OptionalInputsAreWrittenInTheirForms) {
@@ -264,7 +266,8 @@ TEST_F(InsertSaleItemTest, FailedSalespersonRowIsRemovedByTheCallersRollback) {
   db.Exec("INSERT INTO forca_vnd_item_vnd (nr_orc_loc, id_seq, id_pes_atd) VALUES (4, 1, 10)");
   ASSERT_TRUE(db.session.BeginTransaction());
   EXPECT_FALSE(InsertSaleItem(db.session, parameters, clock, Line(4, 1, 10, 1)));
-  EXPECT_EQ(Count("item_venda_direta"), "1");
+  // A server's transaction takes no statement after a failed one.
+  if (!db.OnServer()) EXPECT_EQ(Count("item_venda_direta"), "1");
   db.session.RollbackTransaction();
   EXPECT_EQ(Count("item_venda_direta"), "0");
 }
@@ -292,9 +295,14 @@ TEST_F(TotalsTest, SumsLinesIntoTheHeader) {
 
 TEST_F(TotalsTest, OverflowAndBadWaiterAreErrorsThatWriteNothing) {
   ASSERT_TRUE(InsertSale(db.session, parameters, clock, RequiredSale(1)));
-  ASSERT_TRUE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 1e300, 1e10)));
-  EXPECT_THROW(RecalculateSaleTotals(db.session, clock, 1, "10"), DatabaseError);
-  EXPECT_EQ(db.Scalar("SELECT vl_tot_ite || '|' || quote(id_pes_atd) FROM venda_direta"), "0.0|NULL");
+  // A server's fixed-point columns refuse such a line in the first place.
+  if (!db.OnServer()) {
+    ASSERT_TRUE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 1e300, 1e10)));
+    EXPECT_THROW(RecalculateSaleTotals(db.session, clock, 1, "10"), DatabaseError);
+    EXPECT_EQ(db.Scalar("SELECT vl_tot_ite || '|' || quote(id_pes_atd) FROM venda_direta"), "0.0|NULL");
+  } else {
+    EXPECT_FALSE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 1e300, 1e10)));
+  }
 
   db.Exec("DELETE FROM item_venda_direta; DELETE FROM forca_vnd_item_vnd");
   ASSERT_TRUE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 10, 1)));

@@ -188,15 +188,22 @@ TEST_F(ComandaStatusTest, NumbersThatAreNotWholePositiveNumbersAreReadFailures) 
 
 TEST_F(ComandaStatusTest, NumberOpenedElsewhereMeanwhileIsTakenAsOpen) {
   // The back office inserts the number at the very moment the handheld opens it.
-  db.Exec("CREATE TRIGGER back_office BEFORE INSERT ON controle_comanda WHEN NEW.IC_TIP_CMD = '' "
-          "BEGIN INSERT INTO controle_comanda VALUES (NEW.NR_CMD, 'CRT', 2); END");
+  if (db.OnServer()) {
+    db.Exec("CREATE FUNCTION back_office() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF NEW.IC_TIP_CMD = '' THEN INSERT INTO controle_comanda VALUES (NEW.NR_CMD, 'CRT', 2); END IF; "
+            "RETURN NEW; END $$;"
+            "CREATE TRIGGER back_office BEFORE INSERT ON controle_comanda FOR EACH ROW EXECUTE FUNCTION back_office()");
+  } else {
+    db.Exec("CREATE TRIGGER back_office BEFORE INSERT ON controle_comanda WHEN NEW.IC_TIP_CMD = '' "
+            "BEGIN INSERT INTO controle_comanda VALUES (NEW.NR_CMD, 'CRT', 2); END");
+  }
   const ComandaStatus status = Check("150");
   EXPECT_EQ(status.status, "L");
   EXPECT_EQ(status.retorno_ok, "");
   EXPECT_EQ(Row("150"), "150:CRT:2");
 
   // Inside the caller's transaction the opening goes with it.
-  db.Exec("DROP TRIGGER back_office");
+  db.Exec(db.OnServer() ? "DROP TRIGGER back_office ON controle_comanda" : "DROP TRIGGER back_office");
   {
     TransactionGuard transaction(db.session);
     ComandaStatus opened;
