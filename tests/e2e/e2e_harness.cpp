@@ -94,7 +94,7 @@ std::vector<std::vector<std::string>> Installation::Rows(const std::string& sql)
   }
   session.SetLockWait(std::chrono::seconds(5));
   Recordset rs;
-  if (session.OpenRecordset(sql, rs)) {
+  if (session.OpenRecordset(OnServer() ? test::NameSubqueries(sql) : sql, rs)) {
     ADD_FAILURE() << "query failed: " << session.ProviderError() << "\n" << sql;
     return rows;
   }
@@ -104,6 +104,15 @@ std::vector<std::vector<std::string>> Installation::Rows(const std::string& sql)
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+std::vector<std::string> Installation::Tables() const {
+  const std::string sql = OnServer() ? "select table_name from information_schema.tables "
+                                       "where table_schema = 'public' order by table_name"
+                                     : "select name from sqlite_master where type = 'table' order by name";
+  std::vector<std::string> tables;
+  for (const auto& row : Rows(sql)) tables.push_back(row.at(0));
+  return tables;
 }
 
 std::string Installation::Scalar(const std::string& sql) const {

@@ -64,6 +64,8 @@ class Installation {
   std::string Scalar(const std::string& sql) const;
   // Every row, every column as text.
   std::vector<std::vector<std::string>> Rows(const std::string& sql) const;
+  // The names of the database's tables, sorted.
+  std::vector<std::string> Tables() const;
 
   // Drops a request the way the synchronisation layer does: written as
   // NAME.part and renamed to NAME, so the service never sees half a file.

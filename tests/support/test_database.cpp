@@ -124,46 +124,13 @@ CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = test_concat, STYPE = te
 CREATE AGGREGATE group_concat(anyelement) (SFUNC = test_concat, STYPE = text);
 CREATE FUNCTION ifnull(value anyelement, fallback text) RETURNS text
     LANGUAGE sql IMMUTABLE AS $$ SELECT coalesce(test_text(value), fallback) $$;
+CREATE FUNCTION ifnull(value anyelement, fallback anyelement) RETURNS anyelement
+    LANGUAGE sql IMMUTABLE AS $$ SELECT coalesce(value, fallback) $$;
 CREATE FUNCTION quote(value anyelement) RETURNS text LANGUAGE sql IMMUTABLE AS $$
     SELECT CASE WHEN value IS NULL THEN 'NULL'
                 WHEN pg_typeof(value) IN ('text'::regtype, 'character'::regtype, 'character varying'::regtype)
                 THEN quote_literal(value) ELSE test_text(value) END $$;
 )";
-
-// Whether the text at `at` names what precedes it (an alias, not a keyword).
-bool Named(const std::string& sql, std::size_t at) {
-  while (at < sql.size() && std::isspace(static_cast<unsigned char>(sql[at]))) ++at;
-  std::string word;
-  while (at < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[at])) || sql[at] == '_')) {
-    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at++])));
-  }
-  static const std::set<std::string> keywords = {"",      "where", "order", "group", "limit", "union", "join",
-                                                 "inner", "left",  "right", "cross", "having"};
-  return keywords.count(word) == 0;
-}
-
-// SQLite reads "from (select ...)" without a name for the subquery; a server
-// before PostgreSQL 16 wants one. The tests' own queries get it here.
-std::string NameSubqueries(const std::string& sql) {
-  std::string out;
-  int named = 0;
-  std::vector<bool> open;  // per parenthesis: a subquery of a FROM
-  for (std::size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    out += c;
-    if (c == '(') {
-      std::size_t k = out.size() >= 2 ? out.size() - 2 : 0;
-      while (k > 0 && (out[k] == ' ' || out[k] == '\r' || out[k] == '\n')) --k;
-      const bool after_from = k >= 3 && (out.compare(k - 3, 4, "from") == 0 || out.compare(k - 3, 4, "FROM") == 0);
-      open.push_back(after_from);
-    } else if (c == ')' && !open.empty()) {
-      const bool subquery = open.back();
-      open.pop_back();
-      if (subquery && !Named(sql, i + 1)) out += " AS test_sub" + std::to_string(++named);
-    }
-  }
-  return out;
-}
 
 // A database name no other test process uses.
 std::string UniqueDatabaseName() {
@@ -242,6 +209,41 @@ void ScratchDatabase::Script(const std::string& sql) const {
 
 std::string ScratchDatabase::ConfigurationElement() const {
   return OnServer() ? "<BANCO TIPO=\"postgresql\" CONEXAO=\"" + connection_ + "\"/>" : std::string();
+}
+
+// Whether the text at `at` names what precedes it (an alias, not a keyword).
+static bool Named(const std::string& sql, std::size_t at) {
+  while (at < sql.size() && std::isspace(static_cast<unsigned char>(sql[at]))) ++at;
+  std::string word;
+  while (at < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[at])) || sql[at] == '_')) {
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at++])));
+  }
+  static const std::set<std::string> keywords = {"",      "where", "order", "group", "limit", "union", "join",
+                                                 "inner", "left",  "right", "cross", "having"};
+  return keywords.count(word) == 0;
+}
+
+// SQLite reads "from (select ...)" without a name for the subquery; a server
+// before PostgreSQL 16 wants one. The tests' own queries get it here.
+std::string NameSubqueries(const std::string& sql) {
+  std::string out;
+  int named = 0;
+  std::vector<bool> open;  // per parenthesis: a subquery of a FROM
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    out += c;
+    if (c == '(') {
+      std::size_t k = out.size() >= 2 ? out.size() - 2 : 0;
+      while (k > 0 && (out[k] == ' ' || out[k] == '\r' || out[k] == '\n')) --k;
+      const bool after_from = k >= 3 && (out.compare(k - 3, 4, "from") == 0 || out.compare(k - 3, 4, "FROM") == 0);
+      open.push_back(after_from);
+    } else if (c == ')' && !open.empty()) {
+      const bool subquery = open.back();
+      open.pop_back();
+      if (subquery && !Named(sql, i + 1)) out += " AS test_sub" + std::to_string(++named);
+    }
+  }
+  return out;
 }
 
 std::vector<std::string> SplitStatements(const std::string& sql, bool server) {

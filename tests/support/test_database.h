@@ -101,6 +101,10 @@ class TestDatabase {
 // (also $$ quotes), comments and, for SQLite, trigger bodies.
 std::vector<std::string> SplitStatements(const std::string& sql, bool server);
 
+// SQLite reads "from (select ...)" without a name for the subquery; a server
+// before PostgreSQL 16 wants one: the tests' own queries get it here.
+std::string NameSubqueries(const std::string& sql);
+
 // Every statement that the session runs while the recorder lives, in order.
 class StatementRecorder {
  public:
