@@ -6,6 +6,7 @@
 #   tools/pg-cluster.sh start DIR   creates the cluster when DIR has none, starts
 #                                   it, prints its libpq connection string
 #   tools/pg-cluster.sh stop DIR    stops it (fast shutdown); DIR stays
+#   tools/pg-cluster.sh destroy DIR stops it and removes DIR
 #
 # initdb refuses to run as root: as root the cluster belongs to the user
 # "nobody" (DIR is given to it). The server's encoding is UTF-8 with the
@@ -16,7 +17,7 @@ set -euo pipefail
 command=${1:-}
 dir=${2:-}
 if [[ -z $command || -z $dir ]]; then
-  echo "usage: $0 start|stop DIR" >&2
+  echo "usage: $0 start|stop|destroy DIR" >&2
   exit 2
 fi
 
@@ -60,13 +61,16 @@ case $command in
     }
     echo "host=$dir dbname=postgres user=orba"
     ;;
-  stop)
+  stop|destroy)
     if [[ -f $dir/data/postmaster.pid ]]; then
       (cd "$dir" && "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null)
     fi
+    if [[ $command == destroy ]]; then
+      rm -rf "$dir"
+    fi
     ;;
   *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop|destroy DIR" >&2
     exit 2
     ;;
 esac
