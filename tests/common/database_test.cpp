@@ -203,6 +203,93 @@ TEST(Transactions, StopEndsTheWaitForALock) {
   other.RollbackTransaction();
 }
 
+TEST(Dialect, NamesMatchWithoutCaseAndAccentsAndValuesKeepTheirKinds) {
+  TestDatabase db;
+  db.Exec("insert into local (id_loc, nm_loc, id_amb, qt_loc_ocu) values (1, 'Salão 1', 1, 2), (2, 'SALÃO 2', 1, 0),"
+          " (3, 'salao 3', 1, NULL);"
+          "insert into produto (id_mat_pro, cd_pro, aq_ipi) values (7, '007', 12.5)");
+  const auto found = [&](std::string_view name) {
+    return db.Scalar("select id_loc from local where " + db.session.NameMatches("nm_loc", name) + " and id_amb = 1");
+  };
+  EXPECT_EQ(found("SALÃO 1"), "1");
+  EXPECT_EQ(found(" salão 1 "), "1");
+  EXPECT_EQ(found("Salão 2"), "2");
+  EXPECT_EQ(found("SALAO 3"), "3");
+  EXPECT_EQ(found("SALAO 1"), "");  // an accent is a letter of its own
+  EXPECT_EQ(found("o'bar"), "");
+  // The engine's own way to compare, on the index of the names.
+  const std::string condition = db.session.NameMatches("l.nm_loc", "Salão");
+  EXPECT_EQ(condition, db.OnServer() ? "upper(l.nm_loc) in ('SALÃO', 'SALãO')" : "l.nm_loc in ('SALÃO', 'SALãO')");
+  EXPECT_EQ(db.TablesReadWhole("select id_loc from local where " + db.session.NameMatches("nm_loc", "1") +
+                               " and id_amb = 1"),
+            std::vector<std::string>{});
+
+  // Integers, amounts, texts and Null as the handlers read them.
+  Recordset rs = db.session.Query("select id_loc, qt_loc_ocu, nm_loc, count(*) over () as n from local order by id_loc");
+  EXPECT_EQ(rs.Field("id_loc").Int(), 1);
+  EXPECT_EQ(rs.Field("n").Text(), "3");
+  rs.MoveNext();
+  rs.MoveNext();
+  EXPECT_TRUE(rs.Field("qt_loc_ocu").IsNull());
+  EXPECT_EQ(rs.Field("nm_loc").Text(), "salao 3");
+  rs = db.session.Query("select aq_ipi, cd_pro, aq_ipi * 2 as twice, sum(aq_ipi) as total from produto group by aq_ipi, cd_pro");
+  EXPECT_DOUBLE_EQ(rs.Field("aq_ipi").Real(), 12.5);
+  EXPECT_EQ(rs.Field("twice").Text(), "25");
+  EXPECT_EQ(rs.Field("total").Text(), "12.5");
+  EXPECT_EQ(rs.Field("cd_pro").Text(), "007");
+
+  // Rows changed, statement by statement and in all.
+  const long long before = db.session.TotalChanges();
+  db.session.ExecuteSql("update local set qt_loc_ocu = 4 where id_amb = 1");
+  EXPECT_EQ(db.session.ChangedRows(), 3);
+  db.session.Query("select * from local");
+  EXPECT_EQ(db.session.ChangedRows(), 3);
+  db.session.ExecuteSql("delete from local where id_loc = 3");
+  EXPECT_EQ(db.session.TotalChanges() - before, 4);
+}
+
+TEST(Connection, LostBetweenTwoRequestsIsMadeAgainAndInsideATransactionFailsItWhole) {
+  TestDatabase db(true);
+  if (!db.OnServer()) GTEST_SKIP() << "a file has no connection to lose";
+  RecordingOperator admin_op;
+  DatabaseSession admin(admin_op);
+  ASSERT_TRUE(db.OpenAnother(admin));
+  // What a server restart or an administrator does to the service's
+  // connection; it is gone once the server no longer lists it.
+  std::string pid = db.Scalar("select pg_backend_pid()");
+  const auto drop = [&] {
+    admin.Query("select pg_terminate_backend(" + pid + ")");
+    for (int wait = 0; wait < 500 && !admin.Query("select 1 from pg_stat_activity where pid = " + pid).Eof(); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  ASSERT_EQ(db.Scalar("select count(*) from local"), "11");
+  drop();
+  // The next request finds the connection gone and makes it again.
+  EXPECT_EQ(db.Scalar("select count(*) from local"), "11");
+  ASSERT_EQ(db.op.events.size(), 1u);
+  EXPECT_NE(db.op.events[0].find("Conexão com o banco de dados restabelecida"), std::string::npos);
+
+  // Lost in the middle of a transaction: the rest of it fails, the commit
+  // says so, nothing of it is stored, and the next transaction works.
+  ASSERT_TRUE(db.session.BeginTransaction());
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1)");
+  pid = db.Scalar("select pg_backend_pid()");
+  drop();
+  EXPECT_THROW(db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (2)"), DatabaseError);
+  EXPECT_FALSE(db.session.LastFailureWasBusy());
+  db.session.CommitTransaction();
+  EXPECT_TRUE(db.session.InTransaction()) << "a lost transaction must not pass for committed";
+  EXPECT_EQ(db.op.messages.size(), 1u);
+  db.session.RollbackTransaction();
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "0");
+  ASSERT_TRUE(db.session.BeginTransaction());
+  db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (3)");
+  db.session.CommitTransaction();
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "1");
+}
+
 TEST(ReportError, ContextDescriptionProviderAndTrailingBlanks) {
   RecordingOperator op;
   ReportError(op, nullptr, "falhou", "Impressão");

@@ -1,7 +1,11 @@
 #include <clocale>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/database.h"
 #include "orders/sale.h"
@@ -20,6 +24,35 @@ TEST_F(SaleNumberTest, FirstNumberIsOneThenTwo) {
   EXPECT_EQ(number, 2);
   EXPECT_EQ(db.Scalar("SELECT id_vnd_dir FROM parametro_geral"), "2");
   EXPECT_FALSE(db.session.InTransaction());
+}
+
+TEST_F(SaleNumberTest, TwoConnectionsDrawingAtOnceNeverGetTheSameNumber) {
+  // The service and the back office, each in transactions of its own that
+  // hold the number until they end, the first number (from Null) included.
+  constexpr int kDraws = 40;
+  RecordingOperator other_op;
+  DatabaseSession other(other_op);
+  ASSERT_TRUE(db.OpenAnother(other));
+  std::vector<std::int32_t> numbers[2];
+  const auto draw = [](DatabaseSession& session, std::vector<std::int32_t>& taken) {
+    for (int i = 0; i < kDraws; ++i) {
+      if (!session.BeginTransaction()) return;
+      std::int32_t number = 0;
+      const bool drawn = NextSaleNumber(session, number, true);
+      session.CommitTransaction();
+      if (drawn && !session.InTransaction()) taken.push_back(number);
+    }
+  };
+  std::thread back_office(draw, std::ref(other), std::ref(numbers[1]));
+  draw(db.session, numbers[0]);
+  back_office.join();
+  std::set<std::int32_t> all(numbers[0].begin(), numbers[0].end());
+  all.insert(numbers[1].begin(), numbers[1].end());
+  EXPECT_EQ(numbers[0].size() + numbers[1].size(), 2u * kDraws) << db.op.messages.size() << " failures";
+  EXPECT_EQ(all.size(), 2u * kDraws) << "a number was given twice";
+  EXPECT_EQ(*all.begin(), 1);
+  EXPECT_EQ(*all.rbegin(), 2 * kDraws);
+  EXPECT_EQ(db.Scalar("SELECT id_vnd_dir FROM parametro_geral"), std::to_string(2 * kDraws));
 }
 
 TEST_F(SaleNumberTest, RolledBackCallerTransactionGivesTheNumberBack) {
