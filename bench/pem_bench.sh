@@ -40,6 +40,7 @@ EARLIER_SALES=${EARLIER_SALES:-100000}
 
 ENGINE=${ENGINE:-sqlite}
 WORK=$(mktemp -d /tmp/orba-pem-XXXXXX)  # short: the server's socket lives in it
+chmod 0755 "$WORK"  # the server's user (nobody, under root) works below it
 SERVICE_PID=""
 cleanup() {
   if [[ -n "$SERVICE_PID" ]] && kill -0 "$SERVICE_PID" 2>/dev/null; then
