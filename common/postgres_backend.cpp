@@ -111,9 +111,19 @@ void PostgresBackend::Connect() {
     PQfinish(conn);
     throw DatabaseError(description_ + ": " + lost_);
   }
-  // Notices (and the server's last word before it ends a connection) are
-  // not for standard error.
-  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  // Notices are not for standard error. The server's last word before it
+  // ends a connection (a FATAL error while idle) arrives as one: the
+  // connection is then as good as lost, whether or not its end is seen yet.
+  ending_ = false;
+  PQsetNoticeReceiver(
+      conn,
+      [](void* self, const PGresult* notice) {
+        const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+        if (severity != nullptr && (std::strcmp(severity, "FATAL") == 0 || std::strcmp(severity, "PANIC") == 0)) {
+          static_cast<PostgresBackend*>(self)->ending_ = true;
+        }
+      },
+      this);
   std::string failure;
   if (PQsetClientEncoding(conn, "UTF8") != 0) failure = Trimmed(PQerrorMessage(conn));
   if (failure.empty()) {
@@ -141,8 +151,9 @@ bool PostgresBackend::Revive() {
       pollfd waiting{PQsocket(conn_), POLLIN, 0};
       if (poll(&waiting, 1, 0) <= 0) break;
       if (PQconsumeInput(conn_) == 0) break;
+      PQisBusy(conn_);  // parses what came: the notice receiver hears a FATAL
     }
-    if (PQstatus(conn_) == CONNECTION_OK) return false;
+    if (PQstatus(conn_) == CONNECTION_OK && !ending_) return false;
   }
   Disconnect();
   Connect();

@@ -58,6 +58,7 @@ class PostgresBackend final : public DatabaseBackend {
   std::string description_;
   pg_conn* conn_ = nullptr;
   std::string lost_;  // why there is no connection
+  bool ending_ = false;  // the server said it ends the connection
   long long changed_ = 0;
   long long total_changed_ = 0;
   std::chrono::milliseconds lock_wait_{DatabaseSession::kDefaultLockWait};
