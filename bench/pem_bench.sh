@@ -20,8 +20,11 @@
 #      the file to its answer. Then one close (FEM) of that table.
 #
 # Usage: bench/pem_bench.sh [BUILD_DIR]      (default: build)
+#        ENGINE=postgresql bench/pem_bench.sh   the same on a PostgreSQL server:
+#        a private cluster in the work folder (unix socket), ORBA.INI naming it in
+#        BANCO, the history loaded with psql and analysed.
 # Not a test: the figures depend on the machine. Needs bash, python3 and
-# sqlite3 (or python3's sqlite3 module).
+# sqlite3 (or python3's sqlite3 module), or psql for ENGINE=postgresql.
 
 set -euo pipefail
 
@@ -36,13 +39,16 @@ EARLIER_SALES=${EARLIER_SALES:-100000}
 
 [[ -x "$ORBAPDA" ]] || { echo "orbapda not found in $BUILD_DIR (build it first)" >&2; exit 1; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/orba-pem-bench-XXXXXX")
+ENGINE=${ENGINE:-sqlite}
+WORK=$(mktemp -d /tmp/orba-pem-XXXXXX)  # short: the server's socket lives in it
+chmod 0755 "$WORK"  # the server's user (nobody, under root) works below it
 SERVICE_PID=""
 cleanup() {
   if [[ -n "$SERVICE_PID" ]] && kill -0 "$SERVICE_PID" 2>/dev/null; then
     kill -TERM "$SERVICE_PID" 2>/dev/null || true
     wait "$SERVICE_PID" 2>/dev/null || true
   fi
+  [[ $ENGINE == postgresql ]] && "$SOURCE_DIR/tools/pg-cluster.sh" stop "$WORK/pg" || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -53,9 +59,11 @@ make_installation() {
   mkdir -p "$root/etc" "$root/loja/xml/Enviar" "$root/loja/xml/Receber" "$root/loja/xml/Fixos" \
            "$root/loja/xml/staging" "$root/spool/COZINHA" "$root/spool/BAR" "$root/spool/CAIXA"
   echo CAIXA > "$root/spool/default"
-  printf '<RO><CONFIG SR="%s"/><IMPRESSORA TP_IMPR="0"/></RO>\n' "$root/loja/" > "$root/etc/ORBA.INI"
+  local banco=""
+  [[ $ENGINE == postgresql ]] && banco="<BANCO TIPO=\"postgresql\" CONEXAO=\"host=$WORK/pg dbname=$2 user=orba\"/>"
+  printf '<RO><CONFIG SR="%s"/><IMPRESSORA TP_IMPR="0"/>%s</RO>\n' "$root/loja/" "$banco" > "$root/etc/ORBA.INI"
 }
-make_installation "$WORK/run"
+make_installation "$WORK/run" orba
 DB="$WORK/run/loja/ORBA.MDB"
 
 # The demo establishment plus 30 more tables and the earlier sales. Finished
@@ -117,7 +125,15 @@ COMMIT;
 EOF
 )
 started=$(date +%s.%N)
-if command -v sqlite3 >/dev/null; then
+if [[ $ENGINE == postgresql ]]; then
+  server=$("$SOURCE_DIR/tools/pg-cluster.sh" start "$WORK/pg")
+  psql "$server" -q -c "CREATE DATABASE orba ENCODING 'UTF8' TEMPLATE template0"
+  # SQLite's printf('2026%02d%02d', a, b) in the server's words.
+  history=$(sed -E "s/printf\('2026%02d%02d', ([^,]+), ([^)]+)\)/'2026' || lpad((\1)::text, 2, '0') || lpad((\2)::text, 2, '0')/g" <<<"$HISTORY_SQL")
+  { cat "$SOURCE_DIR/db/schema-postgresql.sql" "$SOURCE_DIR/db/demo.sql"; echo "$history"; echo "ANALYZE;"; } |
+    psql "host=$WORK/pg dbname=orba user=orba" -q -v ON_ERROR_STOP=1 -f - >/dev/null
+  DB_SIZE=$(psql "host=$WORK/pg dbname=orba user=orba" -At -c "select pg_size_pretty(pg_database_size('orba'))")
+elif command -v sqlite3 >/dev/null; then
   { cat "$SOURCE_DIR/db/schema.sql" "$SOURCE_DIR/db/demo.sql"; echo "$HISTORY_SQL"; } | sqlite3 "$DB"
 else
   python3 - "$SOURCE_DIR" "$DB" "$HISTORY_SQL" <<'EOF'
@@ -128,7 +144,8 @@ for script in ("schema.sql", "demo.sql"):
 db.executescript(sys.argv[3])
 EOF
 fi
-echo "database: $EARLIER_SALES earlier sales built in $(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s ($(du -h "$DB" | cut -f1))"
+[[ $ENGINE == postgresql ]] || DB_SIZE=$(du -h "$DB" | cut -f1)
+echo "database ($ENGINE): $EARLIER_SALES earlier sales built in $(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s ($DB_SIZE)"
 
 # The order: 10 lines on positions 1-3, each with an option, every other one
 # with an accompaniment. $1 = table, $2 = stamp.
@@ -148,8 +165,13 @@ EOF
 
 # 1. Statements and plans, on a copy of the database.
 if [[ -x "$PLAN" ]]; then
-  make_installation "$WORK/plan"
-  cp "$DB" "$WORK/plan/loja/ORBA.MDB"
+  make_installation "$WORK/plan" plan
+  if [[ $ENGINE == postgresql ]]; then
+    psql "host=$WORK/pg dbname=postgres user=orba" -q -c "CREATE DATABASE plan TEMPLATE orba"
+    psql "host=$WORK/pg dbname=plan user=orba" -q -c "ANALYZE"
+  else
+    cp "$DB" "$WORK/plan/loja/ORBA.MDB"
+  fi
   pem_request 1 PLAN0 > "$WORK/plan/request.xml"
   echo; echo "== statements of one order and their query plans"
   "$PLAN" "$WORK/plan/etc" "$WORK/plan/spool" "$WORK/plan/request.xml" "$BURST" POS200 "$POSITION_RUNS"
@@ -296,7 +318,11 @@ print("== close of POS200 with one pre-bill per sale (10 pre-bills): file to ans
       % (whole, "not seen" if taken is None else "%.1f ms" % taken, "answered X" if b'status="X"' in text else "closed"))
 EOF
 echo "printed documents: $(find "$WORK/run/spool" -name '*.txt' | wc -l)"
-echo "sales now: $(sqlite3 "$DB" 'select count(*) from venda_direta' 2>/dev/null || echo '?')"
+if [[ $ENGINE == postgresql ]]; then
+  echo "sales now: $(psql "host=$WORK/pg dbname=orba user=orba" -At -c 'select count(*) from venda_direta')"
+else
+  echo "sales now: $(sqlite3 "$DB" 'select count(*) from venda_direta' 2>/dev/null || echo '?')"
+fi
 
 kill -TERM "$SERVICE_PID"
 status=0

@@ -9,13 +9,12 @@
 // sales, then the same sales again), whose statements are traced, and then
 // ORDERS timed orders (default 200) with stamps of their own. Every distinct
 // statement (numbers and quoted texts set aside) is shown once with its
-// EXPLAIN QUERY PLAN; a plan line that scans a table of more than 1,000 rows
-// is flagged "BIG SCAN". With TABLE, one position and one close of that table
+// query plan (SQLite's EXPLAIN QUERY PLAN, or PostgreSQL's EXPLAIN when
+// ORBA.INI names a server in BANCO); a plan line that reads a table of more
+// than 1,000 rows whole is flagged "BIG SCAN". With TABLE, one position and one close of that table
 // are traced the same way, then POSITIONS positions (default 200) and a tenth
 // as many closes are timed; the work files go to the answer folder and the
 // pre-bills to the spool printers.
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -57,14 +56,6 @@ struct Trace {
   std::vector<std::string> statements;  // in the order run
 };
 
-int OnTrace(unsigned type, void* context, void*, void* text) {
-  auto* trace = static_cast<Trace*>(context);
-  if (type == SQLITE_TRACE_STMT && trace->on) {
-    const std::string sql = static_cast<const char*>(text);
-    if (sql.rfind("--", 0) != 0) trace->statements.push_back(sql);
-  }
-  return 0;
-}
 
 // The statement with its literals set aside, so that the same statement with
 // other numbers counts once.
@@ -74,39 +65,39 @@ std::string Shape(const std::string& sql) {
   return std::regex_replace(std::regex_replace(sql, literal, "?"), blanks, " ");
 }
 
-std::vector<std::string> Query(sqlite3* db, const std::string& sql, int column) {
+// Queries go through a session of their own, so that they are not traced.
+std::vector<std::string> Query(orba::DatabaseSession& db, const std::string& sql, std::size_t column) {
   std::vector<std::string> values;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    values.push_back(std::string("(cannot prepare: ") + sqlite3_errmsg(db) + ")");
+  orba::Recordset rs;
+  if (db.OpenRecordset(sql, rs)) {
+    values.push_back("(cannot run: " + db.ProviderError() + ")");
     return values;
   }
-  while (sqlite3_step(statement) == SQLITE_ROW) {
-    const auto* text = sqlite3_column_text(statement, column);
-    values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-  }
-  sqlite3_finalize(statement);
+  for (; !rs.Eof(); rs.MoveNext()) values.push_back(rs.Field(column).Text());
   return values;
 }
 
-long long RowCount(sqlite3* db, const std::string& table) {
+long long RowCount(orba::DatabaseSession& db, const std::string& table) {
   const auto values = Query(db, "select count(*) from \"" + table + "\"", 0);
   return values.empty() ? -1 : std::atoll(values[0].c_str());
 }
 
 // Every distinct statement once, with its plan.
-void ListPlans(sqlite3* db, const std::vector<std::string>& statements) {
+void ListPlans(orba::DatabaseSession& db, const std::vector<std::string>& statements) {
   std::map<std::string, int> seen;
   std::vector<std::string> distinct;
   for (const std::string& sql : statements) {
     if (seen[Shape(sql)]++ == 0) distinct.push_back(sql);
   }
-  static const std::regex scan("^SCAN (\\w+)");
+  const bool server = db.Engine() == orba::DatabaseEngine::Postgresql;
+  static const std::regex sqlite_scan("^SCAN (\\w+)");
+  static const std::regex server_scan("Seq Scan on (\\w+)");
+  const std::regex& scan = server ? server_scan : sqlite_scan;
   int big_scans = 0;
   for (const std::string& sql : distinct) {
     std::printf("---- x%d\n%s\n", seen[Shape(sql)], Shape(sql).c_str());
     if (sql.find_first_not_of(" \r\n\t") == std::string::npos) continue;
-    const auto plan = Query(db, "EXPLAIN QUERY PLAN " + sql, 3);
+    const auto plan = server ? Query(db, "EXPLAIN " + sql, 0) : Query(db, "EXPLAIN QUERY PLAN " + sql, 3);
     for (const std::string& line : plan) {
       std::smatch match;
       std::string flag;
@@ -162,10 +153,18 @@ int main(int argc, char** argv) {
 
   QuietOperator op;
   orba::DatabaseSession session(op);
-  if (!session.OpenDatabase("ORBA.MDB", parameters.BaseFolder)) return 1;
+  orba::DatabaseSession db(op);  // for the bench's own queries
+  const pugi::xml_node banco = configuration.child("RO").child("BANCO");
+  const bool server = std::string(banco.attribute("TIPO").value()) == "postgresql";
+  for (orba::DatabaseSession* s : {&session, &db}) {
+    if (!(server ? s->OpenServer(banco.attribute("CONEXAO").value())
+                 : s->OpenDatabase("ORBA.MDB", parameters.BaseFolder))) {
+      return 1;
+    }
+  }
+  std::printf("database: %s\n\n", session.Description().c_str());
   // As the service does at start-up.
   orba::EnsureServiceTables(session);
-  sqlite3* db = session.Handle();
   {
     const auto day = Query(db, "select dt_dia from parametro_geral", 0);
     const auto company = Query(db, "select id_emp_orba from parametro_geral", 0);
@@ -199,7 +198,9 @@ int main(int argc, char** argv) {
   };
 
   Trace trace;
-  sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &OnTrace, &trace);
+  session.SetStatementObserver([&trace](const std::string& sql) {
+    if (trace.on) trace.statements.push_back(sql);
+  });
   trace.on = true;
   const std::string first = run();
   const std::size_t first_count = trace.statements.size();

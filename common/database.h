@@ -7,20 +7,18 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <variant>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace orba {
 
 class Operator;
+class DatabaseBackend;
 
 // Any failure of the database or of reading a value; handlers catch it on
 // their error path.
@@ -65,6 +63,7 @@ class Recordset {
   bool Eof() const;
   void MoveNext();
   std::size_t RecordCount() const;
+  std::size_t FieldCount() const;
   const Value& Field(std::string_view name) const;
   const Value& Field(std::size_t index) const;
   void Close();
@@ -80,6 +79,10 @@ class Recordset {
   std::size_t position_ = 0;
 };
 
+// The engines the session runs on: SQLite on the file ORBA.MDB (the default),
+// or a PostgreSQL server reached through a libpq connection string.
+enum class DatabaseEngine { None, Sqlite, Postgresql };
+
 class DatabaseSession {
  public:
   explicit DatabaseSession(Operator& op);
@@ -87,11 +90,20 @@ class DatabaseSession {
   DatabaseSession(const DatabaseSession&) = delete;
   DatabaseSession& operator=(const DatabaseSession&) = delete;
 
-  // Opens `folder` + `file` read/write (never creates it). On failure shows
-  // the error under the program's name and returns false.
+  // Opens `folder` + `file` read/write with SQLite (never creates it). On
+  // failure shows the error under the program's name and returns false.
   bool OpenDatabase(std::string_view file, std::string_view folder);
+  // Connects to a PostgreSQL server with a libpq connection string (empty:
+  // libpq's defaults and environment). On failure shows the server's text,
+  // the database's name with it, and returns false. A connection lost later
+  // is made again before the next statement that runs outside a transaction;
+  // inside one, every statement fails until it is rolled back.
+  bool OpenServer(std::string_view connection);
   void CloseDatabase();
-  bool IsOpen() const { return db_ != nullptr; }
+  bool IsOpen() const { return backend_ != nullptr; }
+  DatabaseEngine Engine() const { return engine_; }
+  // The file, or the server's database, for messages; empty when closed.
+  std::string Description() const;
 
   // How long a statement waits for a lock that another connection (the back
   // office) holds before it fails as busy. Waiting ends early once `stop` (when
@@ -142,49 +154,31 @@ class DatabaseSession {
   // The last failure was a lock held by another connection.
   bool LastFailureWasBusy() const { return busy_; }
 
-  // Rows changed by the last statement.
+  // Rows changed by the last INSERT, UPDATE or DELETE; by all of them since
+  // the database was opened.
   long long ChangedRows() const;
+  long long TotalChanges() const;
 
-  sqlite3* Handle() const { return db_; }
+  // Sees the text of every statement before it runs (tests and benchmarks
+  // list what a handler sends); an empty function removes it.
+  void SetStatementObserver(std::function<void(const std::string&)> observer);
 
  private:
-  void Run(const std::string& text, Recordset* rs);
-  // Keeps `statement` prepared for the next run of `text` when the text has
-  // been run before; true when kept.
-  bool KeepStatement(const std::string& text, sqlite3_stmt* statement);
-  void ForgetStatements();
-  // PRAGMA synchronous: FULL (a commit waits until its journal is on the
-  // disk) or NORMAL. False when it could not be set.
-  bool SetCommitsWait(bool wait);
-  static int OnBusy(void* session, int attempt);
+  void Run(const std::string& text, Recordset* rs, bool wait_for_disk = true);
   void Finish(const char* statement);
+  bool Opened(std::unique_ptr<DatabaseBackend> backend, DatabaseEngine engine);
 
   Operator& op_;
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<DatabaseBackend> backend_;
+  DatabaseEngine engine_ = DatabaseEngine::None;
   std::vector<std::string> buffer_{std::string()};
   bool in_transaction_ = false;
   bool begun_ = false;  // the last begin opened a transaction
-  bool commits_wait_ = true;
-  bool without_disk_wait_ = false;  // inside ExecuteSqlWithoutDiskWait
   std::string provider_error_;
   bool busy_ = false;
   std::chrono::milliseconds lock_wait_{kDefaultLockWait};
   const std::atomic<bool>* stop_ = nullptr;
-  std::chrono::steady_clock::time_point busy_since_;
-
-  // Statements whose text comes back (the counters of parametro_geral, the
-  // printer list, BEGIN and COMMIT, ...) stay prepared, the least recently
-  // used one giving way; SQLite prepares a kept statement again by itself
-  // when the schema changes.
-  struct KeptStatement {
-    sqlite3_stmt* statement;
-    std::uint64_t last_use;
-  };
-  static constexpr std::size_t kKeptStatements = 64;
-  static constexpr std::size_t kRememberedTexts = 1024;
-  std::unordered_map<std::string, KeptStatement> statements_;
-  std::unordered_set<std::size_t> seen_texts_;  // hashes of texts run once
-  std::uint64_t uses_ = 0;
+  std::function<void(const std::string&)> observer_;
 
  public:
   // A handheld gives up on its answer after about 30 s; waiting up to 15 s for

@@ -12,7 +12,8 @@
 -- without regard to case, so NR_CMD and nr_cmd are the same column.
 --
 -- Only portable types and constraints are used (no AUTOINCREMENT, no
--- WITHOUT ROWID), so the same text also loads into PostgreSQL.
+-- WITHOUT ROWID).  db/schema-postgresql.sql is the same database for a
+-- PostgreSQL server: keep the two alike.
 
 ------------------------------------------------------------------------------
 -- General parameters: one row, written by the back office when it is

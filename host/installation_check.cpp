@@ -100,8 +100,9 @@ std::string FileProblem(const std::string& path) {
   return {};
 }
 
-// The base folder from ORBA.INI; empty after reporting why there is none to use.
-std::string CheckConfiguration(const std::string& system_folder, Report& report) {
+// The base folder (and the database) from ORBA.INI; empty after reporting
+// why there is none to use.
+std::string CheckConfiguration(const std::string& system_folder, DatabaseSetting& database, Report& report) {
   const std::string path = system_folder + kConfigurationFile;
   if (access(path.c_str(), R_OK) != 0) {
     report.Error("ORBA.INI: não foi possível ler " + path + " (" + SystemError(errno) + ")");
@@ -129,6 +130,11 @@ std::string CheckConfiguration(const std::string& system_folder, Report& report)
     report.Error("ORBA.INI: a pasta base SR=\"" + base +
                  "\" deve ser um caminho absoluto terminado em / (as pastas seriam " + base +
                  "xml/Enviar ...)");
+    return {};
+  }
+  std::string database_error;
+  if (!ReadDatabaseSetting(root, database, database_error)) {
+    report.Error(TrimSpaces(database_error));
     return {};
   }
   report.Ok("ORBA.INI: " + path + ", pasta base " + base);
@@ -189,7 +195,7 @@ void CheckDatabase(Service& service, const CollectingOperator& op, bool started,
     return;
   }
   const GeneralParameters& p = service.parameters();
-  report.Ok("banco de dados: " + p.BaseFolder + kDatabaseFile);
+  report.Ok("banco de dados: " + service.session().Description());
   report.Ok("dia de movimento aberto: " + p.BusinessDay);
   report.Ok("parâmetros gerais: empresa " + std::to_string(p.id_emp_orba) + " " + p.nm_emp +
             ", estabelecimento " + std::to_string(p.id_etb_orba) + ", filial " + p.sg_fil + ", modo " +
@@ -198,7 +204,8 @@ void CheckDatabase(Service& service, const CollectingOperator& op, bool started,
 
 // The installed printers, and the production printers of the database (when
 // it can be read, also after start-up refused to go on) among them.
-void CheckPrinters(PrinterSystem& printers, const std::string& database_folder, Report& report) {
+void CheckPrinters(PrinterSystem& printers, const DatabaseSetting* database, const std::string& database_folder,
+                   Report& report) {
   std::vector<std::string> installed;
   try {
     installed = printers.InstalledPrinters();
@@ -214,10 +221,12 @@ void CheckPrinters(PrinterSystem& printers, const std::string& database_folder, 
     report.Ok("impressoras instaladas: " + names + " (padrão: " + printers.CurrentPrinter() + ")");
   }
 
-  if (database_folder.empty()) return;
+  if (database == nullptr) return;
   CollectingOperator op;
   DatabaseSession db(op);
-  if (!db.OpenDatabase(kDatabaseFile, database_folder)) return;  // reported above
+  const bool opened = database->server ? db.OpenServer(database->connection)
+                                        : db.OpenDatabase(kDatabaseFile, database_folder);
+  if (!opened) return;  // reported above
   Recordset rs;
   if (db.OpenRecordset("Select id_imp, nm_end_imp from impressora order by id_imp", rs)) {
     report.Error("impressoras de produção: " + db.ProviderError());
@@ -244,11 +253,14 @@ bool CheckInstallation(const std::string& system_dir_option, std::unique_ptr<Pri
   report.Ok("usuário: " + UserName() + ", as permissões valem para ele");
 
   const std::string system_folder = SystemDirectory(system_dir_option);
-  const std::string base = CheckConfiguration(system_folder, report);
+  DatabaseSetting database;
+  const std::string base = CheckConfiguration(system_folder, database, report);
   if (base.empty()) return false;
   CheckPrinterType(system_folder, report);
 
-  const bool database_usable = CheckFolders(base, report) && CheckDatabaseFiles(base, report);
+  // A database on a server has no files here to check.
+  const bool folders_usable = CheckFolders(base, report);
+  const bool database_usable = database.server || (folders_usable && CheckDatabaseFiles(base, report));
 
   CollectingOperator op;
   SystemClock clock;
@@ -258,7 +270,7 @@ bool CheckInstallation(const std::string& system_dir_option, std::unique_ptr<Pri
     CheckDatabase(service, op, started, report);
   }
   service.Stop();
-  CheckPrinters(service.context().printers, database_usable ? base : std::string(), report);
+  CheckPrinters(service.context().printers, database_usable ? &database : nullptr, base, report);
   return report.passed();
 }
 

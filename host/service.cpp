@@ -6,6 +6,7 @@
 #include "common/operator.h"
 #include "common/service_tables.h"
 #include "common/sql_text.h"
+#include "common/text.h"
 #include "common/xml_config.h"
 #include "exchange/folders.h"
 #include "exchange/polling.h"
@@ -25,24 +26,42 @@ constexpr std::string_view kConfigurationIncomplete =
     "ORBA.INI sem o elemento RO ou sem o seu primeiro elemento filho.     ";
 constexpr std::string_view kLockFailed = "Não foi possível criar o arquivo de trava do OrbaPDA.     ";
 
-enum class ConfigurationLoad { Loaded, NotLoaded, Incomplete };
+enum class ConfigurationLoad { Loaded, NotLoaded, Incomplete, BadDatabase };
 
 // Loads ORBA.INI and reads the base folder from attribute SR of the first
-// child of RO. A file that does not load is not reported (the service then
-// runs without a database); one that loads without RO or its first child is.
-ConfigurationLoad ReadBaseFolder(const std::string& path, std::string& base_folder) {
+// child of RO, and the database from BANCO. A file that does not load is not
+// reported (the service then runs without a database); one that loads
+// without RO or its first child, or with a database type it does not know, is.
+ConfigurationLoad ReadConfiguration(const std::string& path, std::string& base_folder, DatabaseSetting& database,
+                                    std::string& error) {
   pugi::xml_document document;
-  std::string error;
   if (!LoadXmlFile(path, document, error)) return ConfigurationLoad::NotLoaded;
   const pugi::xml_node root = document.child("RO");
   if (!root || !root.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })) {
     return ConfigurationLoad::Incomplete;
   }
   base_folder = ReadXmlAttribute(root, 0, "SR", "");
+  if (!ReadDatabaseSetting(root, database, error)) return ConfigurationLoad::BadDatabase;
   return ConfigurationLoad::Loaded;
 }
 
 }  // namespace
+
+bool ReadDatabaseSetting(const pugi::xml_node& root, DatabaseSetting& setting, std::string& error) {
+  setting = DatabaseSetting();
+  const pugi::xml_node element = root.child("BANCO");
+  if (!element) return true;
+  const std::string type = UpperCase(TrimSpaces(element.attribute("TIPO").value()));
+  if (type.empty() || type == "SQLITE") return true;
+  if (type != "POSTGRESQL") {
+    error = "ORBA.INI: tipo de banco de dados desconhecido em BANCO TIPO=\"" +
+            std::string(element.attribute("TIPO").value()) + "\" (use sqlite ou postgresql).     ";
+    return false;
+  }
+  setting.server = true;
+  setting.connection = TrimSpaces(element.attribute("CONEXAO").value());
+  return true;
+}
 
 Service::Service(Operator& op, std::unique_ptr<PrinterSystem> printers, const Clock& clock)
     : op_(op),
@@ -63,7 +82,9 @@ bool Service::Start(const std::string& system_dir_option, StartMode mode) {
   parameters_.SystemFolder = SystemDirectory(system_dir_option);
   const std::string configuration = parameters_.SystemFolder + kConfigurationFile;
 
-  const ConfigurationLoad first = ReadBaseFolder(configuration, parameters_.BaseFolder);
+  std::string configuration_error;
+  const ConfigurationLoad first =
+      ReadConfiguration(configuration, parameters_.BaseFolder, database_, configuration_error);
   parameters_.RequestFolder = parameters_.BaseFolder + "xml/Enviar";
   parameters_.AnswerFolder = parameters_.BaseFolder + "xml/Receber";
   version_label_ = kVersionLabel;
@@ -82,6 +103,7 @@ bool Service::Start(const std::string& system_dir_option, StartMode mode) {
       return false;
   }
   if (first == ConfigurationLoad::Incomplete) return Refuse(kConfigurationIncomplete, "Aviso");
+  if (first == ConfigurationLoad::BadDatabase) return Refuse(configuration_error, "Aviso");
 
   if (mode == StartMode::Serve) {
     EmptyExchangeFolders();
@@ -95,7 +117,7 @@ bool Service::Start(const std::string& system_dir_option, StartMode mode) {
 
   // Without a configuration there is no database: every request then fails
   // in its handler, as the installation's fault.
-  if (first == ConfigurationLoad::Loaded && session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder)) {
+  if (first == ConfigurationLoad::Loaded && OpenDatabase()) {
     if (!CheckBusinessDay()) return false;
     try {
       // Without the walk-in customer no sale can be written: the message has
@@ -114,6 +136,12 @@ bool Service::Start(const std::string& system_dir_option, StartMode mode) {
   }
   polling_.Busy = false;
   return true;
+}
+
+bool Service::OpenDatabase() {
+  // On a server ORBA.MDB is neither opened nor created.
+  if (database_.server) return session_.OpenServer(database_.connection);
+  return session_.OpenDatabase(kDatabaseFile, parameters_.BaseFolder);
 }
 
 void Service::EmptyExchangeFolders() {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include <pugixml.hpp>
+
 #include "common/clock.h"
 #include "common/context.h"
 #include "common/database.h"
@@ -19,6 +21,17 @@
 namespace orba {
 
 class Operator;
+
+// The installation's database: the element BANCO under RO in ORBA.INI,
+// <BANCO TIPO="postgresql" CONEXAO="host=db.loja dbname=orba user=orbapda"/>,
+// names a PostgreSQL server by a libpq connection string; without it, or
+// with TIPO="sqlite", the database is ORBA.MDB in the base folder.
+struct DatabaseSetting {
+  bool server = false;
+  std::string connection;
+};
+// False, with the reason, for a TIPO that is neither sqlite nor postgresql.
+bool ReadDatabaseSetting(const pugi::xml_node& root, DatabaseSetting& setting, std::string& error);
 
 inline constexpr const char* kVersionLabel = "20/08/2008 - Release 9";
 inline constexpr const char* kDatabaseFile = "ORBA.MDB";
@@ -53,6 +66,7 @@ class Service {
   GeneralParameters& parameters() { return parameters_; }
   PollingState& polling() { return polling_; }
   DatabaseSession& session() { return session_; }
+  const DatabaseSetting& database_setting() const { return database_; }
   const std::string& VersionLabel() const { return version_label_; }
 
  private:
@@ -61,6 +75,7 @@ class Service {
   bool ReadGeneralParameters();
   bool CreateServiceTables();
   bool Refuse(std::string_view text, std::string_view title);
+  bool OpenDatabase();
 
   Operator& op_;
   std::unique_ptr<PrinterSystem> printers_;
@@ -69,6 +84,7 @@ class Service {
   DatabaseSession session_;
   PollingState polling_;
   CustomerRecord customer_;
+  DatabaseSetting database_;
   InstanceLock lock_;
   RequestIntake intake_;
   std::atomic<bool> stop_requested_{false};

@@ -106,8 +106,9 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
   db.SqlAppend("  ((((local_vnd AS lv INNER JOIN venda_direta AS vd ON lv.nr_orc_loc = vd.nr_orc_loc) ");
   db.SqlAppend("      INNER JOIN estabelecimento es ON vd.id_etb_cli = es.id_etb) ");
   db.SqlAppend("      inner join cliente cli on es.id_pes = cli.id_pes_cli) ");
-  db.SqlAppend("      inner join endereco_geo end on vd.id_end_geo_fat = end.id_end_geo) ");
-  db.SqlAppend("      inner join municipio mun on end.id_mun = mun.id_mun ");
+  // "end" is a reserved word of other databases: the address is "ende".
+  db.SqlAppend("      inner join endereco_geo ende on vd.id_end_geo_fat = ende.id_end_geo) ");
+  db.SqlAppend("      inner join municipio mun on ende.id_mun = mun.id_mun ");
   db.SqlAppend(" where lv.id_loc =" + SqlNumber(static_cast<long long>(place)));
   db.SqlAppend(" LIMIT 1");
   Recordset rs = db.Query(db.SqlText());

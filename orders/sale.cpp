@@ -95,7 +95,6 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
       if (failure != nullptr) *failure = "parametro_geral sem registro";
       return false;
     }
-    const bool first = rs.Field("id_vnd_dir").IsNull();
     rs.Close();
 
     if (own_transaction) {
@@ -108,8 +107,12 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
       }
     }
     db.SqlClear();
+    // One statement reads and raises the number under the row's write lock:
+    // another writer (the back office, or a second connection) waits for
+    // this transaction and then raises the number it leaves, so no number is
+    // given twice, the first one included.
     db.SqlAppend("Update parametro_geral");
-    db.SqlAppend(first ? "set    id_vnd_dir = 1" : "set    id_vnd_dir = id_vnd_dir + 1");
+    db.SqlAppend("set    id_vnd_dir = coalesce(id_vnd_dir, 0) + 1");
     db.ExecuteSql(db.SqlText());
 
     db.SqlClear();
@@ -125,6 +128,9 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
     number = taken;
     return true;
   } catch (const DatabaseError& e) {
+    // A lock held too long by another writer is the caller's to tell: its
+    // transaction is spoiled anyway, and the waiter may send again.
+    if (e.Busy() && in_caller_transaction) throw;
     if (begun) db.RollbackTransaction();
     if (failure != nullptr) *failure = e.what();
     return false;

@@ -117,7 +117,9 @@ inline constexpr const char* kSaleErrorSource = "OrbaOffLine";
 // transaction of its own; with it, inside the caller's, so that a rollback
 // there gives the number back. False (number untouched) when parametro_geral
 // has no row or on any database failure, after rolling back its own
-// transaction; `failure` (when given) then receives the description.
+// transaction; `failure` (when given) then receives the description. Inside
+// the caller's transaction a lock that another writer held past the wait is
+// thrown as the busy DatabaseError it is.
 bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction = false,
                     std::string* failure = nullptr);
 

@@ -6,7 +6,8 @@ include(GNUInstallDirs)
 install(TARGETS orbapda orbapda-pda RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The unit names /usr/bin/orbapda: it is meant for the package's prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orbapda.service DESTINATION lib/systemd/system)
-install(FILES ${PROJECT_SOURCE_DIR}/db/schema.sql ${PROJECT_SOURCE_DIR}/db/demo.sql
+install(FILES ${PROJECT_SOURCE_DIR}/db/schema.sql ${PROJECT_SOURCE_DIR}/db/schema-postgresql.sql
+              ${PROJECT_SOURCE_DIR}/db/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/orbapda/db)
 # A sample only: /etc/orba/ORBA.INI is the installer's own file, never the package's.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/ORBA.INI ${PROJECT_SOURCE_DIR}/README.md
@@ -21,7 +22,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "handheld ordering gateway for restaurants, bars and hotels")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "orbapda takes the XML requests that the waiters' handhelds drop into xml/Enviar,\n"
-  "runs each transaction against the shared back-office database ORBA.MDB (SQLite),\n"
+  "runs each transaction against the shared back-office database (ORBA.MDB, SQLite,\n"
+  "or a PostgreSQL server),\n"
   "answers in xml/Receber and prints production tickets and pre-bills through CUPS.\n"
   "The package ships the service as a systemd unit that runs as the system user\n"
   "orbapda; /usr/share/doc/orbapda/README.md walks through the installation.")

@@ -137,7 +137,9 @@ void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStat
     if (IsOpen(session, comanda)) return ScanSales(session, comanda, result);
   }
   OpenOnTheSpot(session, number, comanda, result);
-  if (transaction) transaction->Commit();
+  // A refusal wrote nothing and the guard rolls back: after a check that
+  // failed, a server has spoiled the transaction and would refuse its commit.
+  if (transaction && result.status == "L") transaction->Commit();
 }
 
 std::string CheckComandaNumber(DatabaseSession& session, long long number) {

@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libsqlite3-dev sqlite3 libpugixml-dev libcups2-dev cups-daemon locales
+          libpq-dev postgresql postgresql-client  # the server engine; its tests run a private cluster
           qt6-base-dev libgtest-dev libgmock-dev googletest
           dpkg-dev file systemd)  # the Debian package: shlibdeps, its test, systemd-analyze verify
 missing=()

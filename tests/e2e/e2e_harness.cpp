@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,22 +31,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-class Connection {
- public:
-  explicit Connection(const fs::path& file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-      sqlite3_close(db_);
-      throw std::runtime_error("cannot open " + file.string());
-    }
-    sqlite3_busy_timeout(db_, 5000);
-  }
-  ~Connection() { sqlite3_close(db_); }
-  sqlite3* get() const { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
 struct StringWriter : pugi::xml_writer {
   std::string bytes;
   void write(const void* data, std::size_t size) override {
@@ -73,52 +56,63 @@ Installation::Installation(const InstallationOptions& options) {
   for (const fs::path& folder : {system_dir, requests, answers, fixed, spool}) fs::create_directories(folder);
   for (const std::string& printer : options.printers) fs::create_directories(spool / printer);
 
-  const std::string configuration =
+  scratch_ = std::make_unique<test::ScratchDatabase>(base, options.demo, options.create_database);
+  std::string configuration =
       options.configuration.empty()
           ? "<RO><CONFIG SR=\"{BASE}\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>"
           : options.configuration;
-  test::WriteFile(system_dir / "ORBA.INI", ReplaceAll(configuration, "{BASE}", BasePrefix()));
-
-  if (options.create_database) {
-    test::CreateDatabaseFile(database, options.demo);
-    if (!options.sql.empty()) Exec(options.sql);
+  if (const std::size_t end = configuration.rfind("</RO>"); end != std::string::npos) {
+    configuration.insert(end, scratch_->ConfigurationElement());
   }
+  test::WriteFile(system_dir / "ORBA.INI", ReplaceAll(configuration, "{BASE}", BasePrefix()));
+  if (options.create_database && !options.sql.empty()) Exec(options.sql);
 }
 
 Installation::~Installation() {
+  scratch_.reset();
   std::error_code ignored;
   fs::remove_all(root, ignored);
 }
 
+bool Installation::OnServer() const { return scratch_->OnServer(); }
+
 void Installation::Exec(const std::string& sql) const {
-  Connection connection(database);
-  char* message = nullptr;
-  if (sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    ADD_FAILURE() << "SQL failed: " << (message != nullptr ? message : "?") << "\n" << sql;
+  try {
+    scratch_->Script(sql);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "SQL failed: " << e.what() << "\n" << sql;
   }
-  sqlite3_free(message);
 }
 
 std::vector<std::vector<std::string>> Installation::Rows(const std::string& sql) const {
-  Connection connection(database);
+  test::RecordingOperator op;
+  DatabaseSession session(op);
   std::vector<std::vector<std::string>> rows;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(connection.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << "query failed: " << sqlite3_errmsg(connection.get()) << "\n" << sql;
+  if (!scratch_->Open(session)) {
+    ADD_FAILURE() << "cannot open the database: " << (op.messages.empty() ? "" : op.messages[0].text);
     return rows;
   }
-  int rc;
-  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+  session.SetLockWait(std::chrono::seconds(5));
+  Recordset rs;
+  if (session.OpenRecordset(OnServer() ? test::NameSubqueries(sql) : sql, rs)) {
+    ADD_FAILURE() << "query failed: " << session.ProviderError() << "\n" << sql;
+    return rows;
+  }
+  for (; !rs.Eof(); rs.MoveNext()) {
     std::vector<std::string> row;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-      const auto* text = sqlite3_column_text(statement, i);
-      row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
+    for (std::size_t i = 0; i < rs.FieldCount(); ++i) row.push_back(rs.Field(i).Text());
     rows.push_back(std::move(row));
   }
-  if (rc != SQLITE_DONE) ADD_FAILURE() << "query failed: " << sqlite3_errmsg(connection.get()) << "\n" << sql;
-  sqlite3_finalize(statement);
   return rows;
+}
+
+std::vector<std::string> Installation::Tables() const {
+  const std::string sql = OnServer() ? "select table_name from information_schema.tables "
+                                       "where table_schema = 'public' order by table_name"
+                                     : "select name from sqlite_master where type = 'table' order by name";
+  std::vector<std::string> tables;
+  for (const auto& row : Rows(sql)) tables.push_back(row.at(0));
+  return tables;
 }
 
 std::string Installation::Scalar(const std::string& sql) const {

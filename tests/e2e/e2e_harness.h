@@ -8,9 +8,14 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace orba::test {
+class ScratchDatabase;
+}
 
 namespace orba::e2e {
 
@@ -18,12 +23,16 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct InstallationOptions {
+  // The database of the engine under test (test::TestServer()): ORBA.MDB in
+  // the base folder, or a database of its own on the test server. Without
+  // it, ORBA.INI still names one (on a server, one that does not exist).
   bool create_database = true;
   bool demo = true;             // db/demo.sql after db/schema.sql
   std::string sql;              // run after the scripts
   std::vector<std::string> printers = {"COZINHA", "BAR"};
   // ORBA.INI content; empty gives the usual one pointing at the base folder.
-  // "{BASE}" stands for the base folder (ending in '/').
+  // "{BASE}" stands for the base folder (ending in '/'). On a server the
+  // BANCO element that names the database goes before the last "</RO>".
   std::string configuration;
 };
 
@@ -41,17 +50,22 @@ class Installation {
   fs::path answers;
   fs::path fixed;
   fs::path spool;
-  fs::path database;
+  fs::path database;  // ORBA.MDB, which a server installation never has
 
   std::string BasePrefix() const { return base.string() + "/"; }
+  bool OnServer() const;
+  // The database of the installation, for opening sessions of one's own.
+  const test::ScratchDatabase& scratch() const { return *scratch_; }
 
-  // SQL straight on ORBA.MDB through a connection of our own (the service
-  // keeps the file in WAL mode, so both can work on it). Fails the test on error.
+  // SQL straight on the database through a connection of our own (the
+  // service keeps SQLite in WAL mode, so both can work on it). Fails the test on error.
   void Exec(const std::string& sql) const;
   // First column of the first row as text ("" for Null or no row).
   std::string Scalar(const std::string& sql) const;
   // Every row, every column as text.
   std::vector<std::vector<std::string>> Rows(const std::string& sql) const;
+  // The names of the database's tables, sorted.
+  std::vector<std::string> Tables() const;
 
   // Drops a request the way the synchronisation layer does: written as
   // NAME.part and renamed to NAME, so the service never sees half a file.
@@ -64,6 +78,9 @@ class Installation {
 
   // Sorted names of the files of a folder.
   static std::vector<std::string> FilesOf(const fs::path& folder);
+
+ private:
+  std::unique_ptr<test::ScratchDatabase> scratch_;
 };
 
 // The real binary, started headless on an installation.

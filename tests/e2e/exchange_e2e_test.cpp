@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 
 #include <pugixml.hpp>
 
+#include "common/database.h"
 #include "e2e_harness.h"
 #include "support/test_database.h"
 
@@ -160,10 +160,13 @@ TEST_F(ExchangeEndToEnd, SigtermWhileTheBackOfficeHoldsTheDatabaseStopsAtOnceAnd
   options.sql = "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
                 "VALUES (7100, 'TRAVADA', 1, 'A', 'L', 0, 'N');";
   Start(options);
-  // The back office in the middle of a long write.
-  sqlite3* back_office = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(inst().database.c_str(), &back_office, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(back_office, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  // The back office in the middle of a long write of the general parameters,
+  // which every order writes too.
+  test::RecordingOperator back_office_op;
+  DatabaseSession back_office(back_office_op);
+  ASSERT_TRUE(inst().scratch().Open(back_office));
+  ASSERT_TRUE(back_office.BeginTransaction());
+  back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
 
   inst().DropRequest("PEMLOCK.Xml", Order("TRAVADA", "LOCK1"));
   ASSERT_TRUE(inst().WaitForPath(inst().requests / "PEMLOCK.Tmp"));
@@ -171,8 +174,7 @@ TEST_F(ExchangeEndToEnd, SigtermWhileTheBackOfficeHoldsTheDatabaseStopsAtOnceAnd
   EXPECT_FALSE(fs::exists(inst().answers / "PEMLOCK.Xml")) << "the order did not wait for the lock";
 
   EXPECT_EQ(service.Terminate(2s), 0) << "not stopped within 2 s of SIGTERM\n" << service.Stderr();
-  sqlite3_exec(back_office, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(back_office);
+  back_office.RollbackTransaction();
 
   EXPECT_EQ(inst().Scalar("select count(*) from local_vnd where id_loc = 7100"), "0");
   if (fs::exists(inst().answers / "PEMLOCK.Xml")) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "e2e_harness.h"
 #include "support/test_database.h"
 
@@ -131,7 +133,10 @@ TEST(StartupEndToEnd, MissingDatabaseIsReportedAndTheServiceKeepsRunning) {
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
   EXPECT_NE(service.Stderr().find("OrbaPDA: "), std::string::npos) << service.Stderr();
-  EXPECT_NE(service.Stderr().find("ORBA.MDB"), std::string::npos) << service.Stderr();
+  // The file, or the server's database by its name, with the server's own text.
+  EXPECT_NE(service.Stderr().find(inst.OnServer() ? "\"" + inst.scratch().name() + "\" does not exist" : "ORBA.MDB"),
+            std::string::npos)
+      << service.Stderr();
 
   // Requests are still taken; without a database they can only fail.
   inst.DropRequest("STM0001.Xml", StmRequest("1"));
@@ -139,6 +144,34 @@ TEST(StartupEndToEnd, MissingDatabaseIsReportedAndTheServiceKeepsRunning) {
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(LocalAttributes(*answer).at("status"), "X");
   EXPECT_EQ(LocalAttributes(*answer).at("mensagem"), "Erro na leitura");
+  EXPECT_FALSE(fs::exists(inst.database));
+  EXPECT_EQ(service.Terminate(), 0);
+}
+
+TEST(StartupEndToEnd, ServerConnectionLostBetweenTwoRequestsIsMadeAgain) {
+  Installation inst;
+  if (!inst.OnServer()) GTEST_SKIP() << "a file has no connection to lose";
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(inst));
+  ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
+  inst.DropRequest("STM0001.Xml", StmRequest("1"));
+  auto answer = inst.WaitForAnswer("STM0001.Xml");
+  ASSERT_TRUE(answer.has_value()) << service.Stderr();
+  EXPECT_EQ(LocalAttributes(*answer).at("status"), "L");
+
+  // The server ends the service's connection (a restart, an administrator).
+  const std::string others = "select pid from pg_stat_activity where datname = current_database()"
+                             " and pid <> pg_backend_pid()";
+  ASSERT_FALSE(inst.Rows(others).empty());
+  inst.Rows("select pg_terminate_backend(pid) from (" + others + ") as service");
+  for (int wait = 0; wait < 500 && !inst.Rows(others).empty(); ++wait) std::this_thread::sleep_for(10ms);
+
+  inst.DropRequest("STM0002.Xml", StmRequest("1"));
+  answer = inst.WaitForAnswer("STM0002.Xml");
+  ASSERT_TRUE(answer.has_value()) << service.Stderr();
+  EXPECT_EQ(LocalAttributes(*answer).at("status"), "L") << service.Stderr();
+  EXPECT_NE(service.Stderr().find("Conexão com o banco de dados restabelecida"), std::string::npos)
+      << service.Stderr();
   EXPECT_FALSE(fs::exists(inst.database));
   EXPECT_EQ(service.Terminate(), 0);
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "e2e_harness.h"
+#include "support/test_database.h"
 
 namespace orba::e2e {
 namespace {
@@ -46,7 +47,8 @@ TEST(WindowEndToEnd, MessageBoxWaitsForTheOperatorAndSigtermStillStops) {
   while (service.Stderr().find("OrbaPDA: ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
   }
-  ASSERT_NE(service.Stderr().find("ORBA.MDB"), std::string::npos) << service.Stderr();
+  ASSERT_NE(service.Stderr().find(inst.OnServer() ? inst.scratch().name() : "ORBA.MDB"), std::string::npos)
+      << service.Stderr();
   // The box is modal and nobody answers it: no request is taken meanwhile.
   inst.DropRequest("STMWAIT.Xml", StmRequest("1"));
   std::this_thread::sleep_for(300ms);

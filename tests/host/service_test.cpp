@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <pugixml.hpp>
+
 #include "host/command_line.h"
 #include "printing/spool_printer.h"
 #include "support/test_database.h"
@@ -67,6 +69,61 @@ TEST(Startup, ReadsFoldersBusinessDayAndParameters) {
   EXPECT_TRUE(inst.op.messages.empty());
   service->Stop();
   EXPECT_FALSE(service->session().IsOpen());
+}
+
+TEST(Startup, BancoChoosesTheEngineAndAnUnknownTypeIsRefused) {
+  const auto setting = [](const std::string& xml, DatabaseSetting& out, std::string& error) {
+    pugi::xml_document document;
+    EXPECT_TRUE(document.load_string(xml.c_str()));
+    return ReadDatabaseSetting(document.child("RO"), out, error);
+  };
+  DatabaseSetting database;
+  std::string error;
+  EXPECT_TRUE(setting("<RO><C SR=\"/x/\"/></RO>", database, error));
+  EXPECT_FALSE(database.server);
+  EXPECT_TRUE(setting("<RO><C/><BANCO TIPO=\" SQLite \" CONEXAO=\"dbname=x\"/></RO>", database, error));
+  EXPECT_FALSE(database.server);
+  EXPECT_TRUE(setting("<RO><C/><BANCO TIPO=\"PostgreSQL\" CONEXAO=\" host=db.loja dbname=orba \"/></RO>", database,
+                      error));
+  EXPECT_TRUE(database.server);
+  EXPECT_EQ(database.connection, "host=db.loja dbname=orba");
+  EXPECT_FALSE(setting("<RO><C/><BANCO TIPO=\"mysql\"/></RO>", database, error));
+  EXPECT_NE(error.find("TIPO=\"mysql\""), std::string::npos) << error;
+
+  // Refused at start-up, with nothing opened.
+  Installation inst;
+  inst.WriteIni("<RO><CONFIG SR=\"" + inst.base().string() + "/\"/><BANCO TIPO=\"mysql\"/></RO>");
+  auto service = inst.MakeService();
+  EXPECT_FALSE(service->Start(inst.system().string()));
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_NE(inst.op.messages[0].text.find("mysql"), std::string::npos);
+  EXPECT_FALSE(service->session().IsOpen());
+}
+
+TEST(Startup, ServerDatabaseIsUsedAndNoFileIsMade) {
+  if (!test::OnServer()) GTEST_SKIP() << "needs the test server (ORBA_TEST_POSTGRESQL)";
+  Installation inst;
+  test::ScratchDatabase database(inst.base(), true);
+  inst.WriteIni("<RO><CONFIG SR=\"" + inst.base().string() + "/\"/>" + database.ConfigurationElement() + "</RO>");
+  auto service = inst.MakeService();
+  ASSERT_TRUE(service->Start(inst.system().string())) << (inst.op.messages.empty() ? "" : inst.op.messages[0].text);
+  EXPECT_EQ(service->session().Engine(), DatabaseEngine::Postgresql);
+  EXPECT_EQ(service->parameters().BusinessDay, "08/12/2026");
+  EXPECT_EQ(service->session().Description().rfind(database.name() + " (PostgreSQL em ", 0), 0u)
+      << service->session().Description();
+  service->Stop();
+  EXPECT_FALSE(fs::exists(inst.base() / "ORBA.MDB"));
+
+  // A database that does not exist: the server's own text, with its name.
+  test::ScratchDatabase missing(inst.base(), false, false);
+  inst.WriteIni("<RO><CONFIG SR=\"" + inst.base().string() + "/\"/>" + missing.ConfigurationElement() + "</RO>");
+  service = inst.MakeService();
+  EXPECT_TRUE(service->Start(inst.system().string()));  // serves, every request failing
+  EXPECT_FALSE(service->session().IsOpen());
+  ASSERT_EQ(inst.op.messages.size(), 1u);
+  EXPECT_NE(inst.op.messages[0].text.find("database \"" + missing.name() + "\" does not exist"), std::string::npos)
+      << inst.op.messages[0].text;
+  EXPECT_FALSE(fs::exists(inst.base() / "ORBA.MDB"));
 }
 
 TEST(Startup, ComandaModeFromEitherFlag) {

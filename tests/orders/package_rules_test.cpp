@@ -43,7 +43,7 @@ class PackageTest : public ::testing::Test {
   // A package line already consumed at table 1 for the room.
   void Consume(int sale, const char* day, const char* time, double quantity = 1) {
     const std::string n = std::to_string(sale);
-    db.Exec("INSERT OR IGNORE INTO local_vnd (id_loc, nr_orc_loc, id_loc_ass) VALUES (1, " + n + ", 101)");
+    db.Exec("INSERT INTO local_vnd (id_loc, nr_orc_loc, id_loc_ass) VALUES (1, " + n + ", 101) ON CONFLICT DO NOTHING");
     db.Exec("INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd, ic_inc_pac,"
             " dt_vnd_ite, hr_vnd_ite) VALUES (" + n + ", (SELECT count(*) + 1 FROM item_venda_direta WHERE"
             " nr_orc_loc = " + n + "), 20, " + std::to_string(quantity) + ", 'S', '" + day + "', '" + time + "')");

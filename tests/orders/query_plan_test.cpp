@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -35,7 +34,7 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
       "INSERT INTO pacote VALUES (50, 900, 'S', 'S', 'S', 'S', 'S', 'S', 'S', 0, 2359, 0, 2359, 'DP', 5);"
       "INSERT INTO pacote_produto VALUES (50, 10);");
 
-  StatementRecorder recorder(db.session.Handle());
+  StatementRecorder recorder(db.session);
   CustomerRecord customer;
   ASSERT_TRUE(LoadConsumerCustomer(db.session, db.op, customer));
   std::int32_t sale = 0;
@@ -59,7 +58,6 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
 
   // Tables that hold one row, or that a statement reads whole on purpose.
   const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
-  const std::regex scan(R"(^SCAN (\w+))");
   std::set<std::string> seen;
   int queries = 0;
   for (const std::string& statement : recorder.statements) {
@@ -69,15 +67,9 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
       continue;
     }
     ++queries;
-    const std::string plan = db.QueryPlan(statement);
-    std::istringstream lines(plan);
-    for (std::string line; std::getline(lines, line);) {
-      // Plan lines are indented by the tree drawing of the detail column.
-      std::smatch match;
-      const std::string detail = line.substr(line.find_first_not_of(" |`-"));
-      if (std::regex_search(detail, match, scan)) {
-        EXPECT_TRUE(whole_tables.count(match[1].str()) > 0) << detail << "\nin\n" << statement << "\n" << plan;
-      }
+    for (const std::string& table : db.TablesReadWhole(statement)) {
+      EXPECT_TRUE(whole_tables.count(table) > 0) << table << " read whole in\n" << statement << "\n"
+                                                 << db.QueryPlan(statement);
     }
   }
   EXPECT_GE(queries, 20) << "every lookup of the building blocks must have been planned";

@@ -3,7 +3,6 @@
 // clock, for the sale building blocks.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <string>
 #include <vector>
@@ -67,28 +66,6 @@ class SaleFixture : public ::testing::Test {
   TestDatabase db;
   GeneralParameters parameters;
   FixedClock clock{LocalTime{2024, 3, 15, 14, 5, 9, 5}};
-};
-
-// Records the text of every statement the session prepares.
-class StatementRecorder {
- public:
-  explicit StatementRecorder(sqlite3* handle) : handle_(handle) {
-    sqlite3_trace_v2(handle_, SQLITE_TRACE_STMT, &StatementRecorder::Trace, this);
-  }
-  ~StatementRecorder() { sqlite3_trace_v2(handle_, 0, nullptr, nullptr); }
-  StatementRecorder(const StatementRecorder&) = delete;
-  StatementRecorder& operator=(const StatementRecorder&) = delete;
-
-  std::vector<std::string> statements;
-  bool paused = false;  // while a test prepares its own rows
-
- private:
-  static int Trace(unsigned, void* self, void*, void* text) {
-    auto* recorder = static_cast<StatementRecorder*>(self);
-    if (!recorder->paused) recorder->statements.emplace_back(static_cast<const char*>(text));
-    return 0;
-  }
-  sqlite3* handle_;
 };
 
 }  // namespace orba::test

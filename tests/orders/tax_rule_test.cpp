@@ -90,7 +90,7 @@ TEST_F(TaxRuleTest, BadProductOrProfileIsAnError) {
 
 TEST_F(TaxRuleTest, SeveralProductsAtOnceGetWhatTheirOwnLookupsGive) {
   db.Exec("INSERT INTO produto (id_mat_pro, cd_pro, id_gru_fsc) VALUES (13, '103', 8), (14, '104', 7), (15, '105', 9)");
-  db.Exec("INSERT INTO tributacao VALUES (5, 1, 1, 1, 7, 1, 35, 3550308, 14, 'T', 'S', 'N', 'T', 'x', 0, 5105),"
+  db.Exec("INSERT INTO tributacao VALUES (5, 1, 1, 1, 7, 1, 35, 3550308, 14, 'T', 'S', 'N', 'T', NULL, 0, 5105),"
           " (6, 1, 1, 1, 7, 1, 35, 3550308, 14, 'T', 'S', 'N', 'T', 6, 0, 5106),"
           " (7, 1, 1, 1, 8, 1, 35, 3550308, NULL, 'T', 'S', 'N', 'T', 7, 0, 5107)");
   // 10: the municipality and the product; 11: Null group; 12: no produto

@@ -35,6 +35,7 @@ expect_entry -rwxr-xr-x /usr/bin/orbapda
 expect_entry -rwxr-xr-x /usr/bin/orbapda-pda
 expect_entry -rw-r--r-- /usr/lib/systemd/system/orbapda.service
 expect_entry -rw-r--r-- /usr/share/orbapda/db/schema.sql
+expect_entry -rw-r--r-- /usr/share/orbapda/db/schema-postgresql.sql
 expect_entry -rw-r--r-- /usr/share/orbapda/db/demo.sql
 expect_entry -rw-r--r-- /usr/share/doc/orbapda/ORBA.INI
 expect_entry -rw-r--r-- /usr/share/doc/orbapda/README.md
@@ -51,7 +52,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Architecture) == "$arch" ]] || fail "Architecture: $(field Architecture)"
 [[ -n $(field Maintainer) ]] || fail "no Maintainer"
 depends=$(field Depends)
-for package in adduser libc6 libsqlite3 libpugixml libcups2 libqt6core6; do
+for package in adduser libc6 libsqlite3 libpq5 libpugixml libcups2 libqt6core6; do
   grep -q "\\b$package" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 

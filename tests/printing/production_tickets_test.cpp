@@ -332,14 +332,20 @@ TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPr
   Item(1, 1, 1, 1);  // kitchen
   Item(1, 2, 3, 1);  // bar
   // The bar's ticket goes out, but recording it fails.
-  db.Exec("CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda WHEN NEW.id_imp = 2 "
-          "BEGIN SELECT RAISE(ABORT, 'disco cheio'); END");
+  if (db.OnServer()) {
+    db.Exec("CREATE FUNCTION no_bar() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF NEW.id_imp = 2 THEN RAISE EXCEPTION 'disco cheio'; END IF; RETURN NEW; END $$;"
+            "CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda FOR EACH ROW EXECUTE FUNCTION no_bar()");
+  } else {
+    db.Exec("CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda WHEN NEW.id_imp = 2 "
+            "BEGIN SELECT RAISE(ABORT, 'disco cheio'); END");
+  }
   EXPECT_FALSE(Print("1"));
   EXPECT_EQ(printers.current, "CAIXA");
   ASSERT_EQ(db.op.messages.size(), 1u);
   EXPECT_NE(db.op.messages[0].text.find("disco cheio"), std::string::npos);
 
-  db.Exec("DROP TRIGGER no_bar");
+  db.Exec(db.OnServer() ? "DROP TRIGGER no_bar ON item_impressora_pda" : "DROP TRIGGER no_bar");
   printers.documents.clear();
   EXPECT_TRUE(Print("1"));
   // The kitchen's ticket had reached its printer: it is not cooked twice.

@@ -4,7 +4,6 @@
 #include "services/close.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <sstream>
 
@@ -246,13 +245,13 @@ TEST_F(CloseTest, ComandaPrintsOneBillPerSaleAndWritesNothing) {
           "INSERT INTO controle_comanda_orcamento (NR_CMD, NR_ORC_LOC) VALUES (150, 902), (150, 901), (150, 999)");
   AddSale(901, 0, 0);
   AddSale(902, 0, 0);
-  const int before = sqlite3_total_changes(db.session.Handle());
+  const long long before = db.session.TotalChanges();
   const std::string request = "<local mesa=\"150\" pessoas=\"3\" status=\"\" mensagem=\"\"/>";
   EXPECT_EQ(Close(request, true).text, "<pda>" + request + "</pda>");
   ASSERT_EQ(printers.documents.size(), 2u);
   EXPECT_EQ(printers.documents[0].lines.at(5), PlaceLine("", "901"));
   EXPECT_EQ(printers.documents[1].lines.at(5), PlaceLine("", "902"));
-  EXPECT_EQ(sqlite3_total_changes(db.session.Handle()), before);
+  EXPECT_EQ(db.session.TotalChanges(), before);
 
   // Without sales, unknown, or printing switched off: nothing printed, no failure.
   printers.documents.clear();

@@ -1,6 +1,5 @@
 #include "services/place_lookup.h"
 
-#include <sqlite3.h>
 
 #include "services/handler_fixture.h"
 
@@ -26,13 +25,7 @@ class PlaceLookupTest : public test::HandlerFixture {
 
   // Statements run on the session from now on.
   int* CountStatements() {
-    sqlite3_trace_v2(
-        db.session.Handle(), SQLITE_TRACE_STMT,
-        [](unsigned, void* count, void*, void*) {
-          ++*static_cast<int*>(count);
-          return 0;
-        },
-        &statements_);
+    db.session.SetStatementObserver([this](const std::string&) { ++statements_; });
     return &statements_;
   }
 
@@ -96,7 +89,7 @@ TEST_F(PlaceLookupTest, QuotesAndSqlInTheNameAreOnlyText) {
 TEST_F(PlaceLookupTest, FailuresAnswerReadErrorAndNothingIsEverWritten) {
   AddPlace(1, "1", "E", "2");
   AddSale(1, 10, "2");
-  const int before = sqlite3_total_changes(db.session.Handle());
+  const long long before = db.session.TotalChanges();
 
   // An answer attribute the request lacks.
   pugi::xml_document request;
@@ -112,7 +105,7 @@ TEST_F(PlaceLookupTest, FailuresAnswerReadErrorAndNothingIsEverWritten) {
   ASSERT_TRUE(other.load_string("<TRM mesa=\"1\" ambiente=\"1\" status=\"\"/>"));
   HandlePlaceLookup(context, other);
   EXPECT_EQ(Text(other), "<TRM mesa=\"1\" ambiente=\"1\" status=\"\"/>");
-  EXPECT_EQ(sqlite3_total_changes(db.session.Handle()), before);
+  EXPECT_EQ(db.session.TotalChanges(), before);
 
   db.Exec("DROP TABLE pessoa");
   EXPECT_THROW(LookUpPlace(db.session, "1", 1), DatabaseError);

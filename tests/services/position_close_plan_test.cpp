@@ -3,7 +3,6 @@
 // those tables hold years of sales.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cctype>
 #include <regex>
@@ -21,11 +20,6 @@
 
 namespace orba {
 namespace {
-
-int Record(unsigned, void* statements, void*, void* text) {
-  static_cast<std::vector<std::string>*>(statements)->emplace_back(static_cast<const char*>(text));
-  return 0;
-}
 
 TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   test::TestDatabase db(true);
@@ -51,7 +45,7 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 
   std::vector<std::string> statements;
-  sqlite3_trace_v2(db.session.Handle(), SQLITE_TRACE_STMT, &Record, &statements);
+  db.session.SetStatementObserver([&](const std::string& text) { statements.push_back(text); });
   const auto run = [&](void (*handler)(Context&, pugi::xml_document&), const std::string& xml) {
     pugi::xml_document request;
     request.load_string(xml.c_str());
@@ -63,29 +57,21 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   run(&HandleComandaPosition, "<pedido mesa=\"151\" " + pedido);  // opened on the spot
   run(&HandleTableClose, "<local mesa=\"90\" pessoas=\"2\" ic_tip_cnt=\"0\" status=\"\" mensagem=\"\"/>");
   run(&HandleComandaClose, "<local mesa=\"150\" pessoas=\"\" status=\"\" mensagem=\"\"/>");
-  sqlite3_trace_v2(db.session.Handle(), 0, nullptr, nullptr);
+  db.session.SetStatementObserver(nullptr);
   EXPECT_TRUE(db.op.events.empty()) << db.op.events.front();
   EXPECT_EQ(printers.documents.size(), 2u);
 
   // Tables of one row, or read whole on purpose.
   const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
-  const std::regex scan(R"(^SCAN (\w+))");
   std::set<std::string> seen;
   int queries = 0;
   for (const std::string& statement : statements) {
     if (!seen.insert(statement).second) continue;
     if (statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT" || statement == "ROLLBACK") continue;
     ++queries;
-    const std::string plan = db.QueryPlan(statement);
-    std::istringstream lines(plan);
-    for (std::string line; std::getline(lines, line);) {
-      std::smatch match;
-      const std::string detail = line.substr(line.find_first_not_of(" |`-"));
-      if (std::regex_search(detail, match, scan)) {
-        std::string table = match[1].str();
-        for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_TRUE(whole_tables.count(table) > 0) << detail << "\nin\n" << statement << "\n" << plan;
-      }
+    for (const std::string& table : db.TablesReadWhole(statement)) {
+      EXPECT_TRUE(whole_tables.count(table) > 0) << table << " read whole in\n" << statement << "\n"
+                                                 << db.QueryPlan(statement);
     }
   }
   EXPECT_GE(queries, 25);

@@ -5,7 +5,6 @@
 #include "services/position.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <sstream>
@@ -288,10 +287,10 @@ TEST_F(PositionTest, LeftoverWorkFilesNeverStopAPosition) {
 
 TEST_F(PositionTest, PositionChangesNothingInTheDatabase) {
   TwoSales();
-  const int before = sqlite3_total_changes(db.session.Handle());
+  const long long before = db.session.TotalChanges();
   Pom(Request("7"));
   Pom(Request("404"));
-  EXPECT_EQ(sqlite3_total_changes(db.session.Handle()), before);
+  EXPECT_EQ(db.session.TotalChanges(), before);
 }
 
 // ------------------------------------------------------------ comanda mode

@@ -1,7 +1,6 @@
 #include "services/table_status.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <map>
 
@@ -327,10 +326,10 @@ TEST_F(TableStatusTest, HandlerUsesTheFirstLocalAtAnyDepth) {
 TEST_F(TableStatusTest, StatusChangesNothingInTheDatabase) {
   AddTable(1, "1", "P", "2");
   AddSale(1, 10, "O", "'CAIXA'", "1", "12", "2");
-  const int before = sqlite3_total_changes(db.session.Handle());
+  const long long before = db.session.TotalChanges();
   Stm("1");
   Stm("2");
-  EXPECT_EQ(sqlite3_total_changes(db.session.Handle()), before);
+  EXPECT_EQ(db.session.TotalChanges(), before);
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#pragma once
+// What differs between the database engines behind the one DatabaseSession:
+// how a statement runs and its values come back, how a transaction that
+// writes begins, how a lock held by another connection is waited for, and how
+// a place name is matched. The statements themselves are the handlers' and
+// the same for every engine.
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/database.h"
+
+namespace orba {
+
+// The rows of one statement, as the session hands them to a Recordset.
+struct ResultRows {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Value>> rows;
+};
+
+class DatabaseBackend {
+ public:
+  virtual ~DatabaseBackend() = default;
+
+  // Where the data lives, for messages: the file, or the server's database.
+  virtual std::string Description() const = 0;
+
+  // Runs exactly one statement (a second one in the text is refused, never
+  // run) and, when `out` is given, returns every row. A failure throws
+  // DatabaseError with the engine's text, Busy() when it was a lock held by
+  // another connection (or a wait ended by the stop flag).
+  virtual void Run(const std::string& text, ResultRows* out) = 0;
+  // Run for a statement that is its own transaction and whose commit need not
+  // wait for the disk (see DatabaseSession::ExecuteSqlWithoutDiskWait).
+  // Engines that cannot make that distinction cheaply just run it.
+  virtual void RunWithoutDiskWait(const std::string& text) { Run(text, nullptr); }
+
+  // Rows changed by the last INSERT, UPDATE or DELETE, and by all of them
+  // since the connection was made.
+  virtual long long ChangedRows() const = 0;
+  virtual long long TotalChanges() const = 0;
+
+  // The statement that begins a transaction that writes.
+  virtual const char* BeginStatement() const = 0;
+
+  // The engine's view of the transaction: none (also when the engine undid
+  // it by itself or the connection is gone), open, or failed (a statement of
+  // it failed: only a rollback is accepted).
+  enum class TransactionState { None, Open, Failed };
+  virtual TransactionState Transaction() const = 0;
+
+  // A condition that `column` holds one of `spellings`: upper-case texts that
+  // differ only in the case of accented letters. ASCII letters are the
+  // engine's to fold.
+  virtual std::string NameMatches(std::string_view column, const std::vector<std::string>& spellings) const = 0;
+
+  virtual void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) = 0;
+
+  // Called before a statement when no transaction is open: a connection that
+  // was lost is made again. True when it was; throws DatabaseError with the
+  // connection's text when it cannot be.
+  virtual bool Revive() { return false; }
+};
+
+}  // namespace orba

@@ -1,0 +1,288 @@
+#include "common/postgres_backend.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace orba {
+
+namespace {
+
+// Type oids of the values we read (pg_type.h, stable across versions).
+constexpr Oid kBool = 16;
+constexpr Oid kInt8 = 20;
+constexpr Oid kInt2 = 21;
+constexpr Oid kInt4 = 23;
+constexpr Oid kOid = 26;
+constexpr Oid kFloat4 = 700;
+constexpr Oid kFloat8 = 701;
+constexpr Oid kNumeric = 1700;
+
+// How often a statement that waits looks at the stop flag, and how long it
+// must have waited before the flag cancels it: a statement that is merely
+// running is left to finish.
+constexpr int kWatchMilliseconds = 50;
+constexpr auto kCancelAfter = std::chrono::milliseconds(50);
+
+std::string Trimmed(const char* text) {
+  std::string out = text != nullptr ? text : "";
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ' || out.back() == '\t')) out.pop_back();
+  return out;
+}
+
+bool Busy(const char* sqlstate) {
+  if (sqlstate == nullptr) return false;
+  for (const char* code : {"55P03", "40P01", "57014", "40001"}) {
+    if (std::strcmp(sqlstate, code) == 0) return true;
+  }
+  return false;
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+Value FieldValue(const PGresult* result, int row, int column) {
+  if (PQgetisnull(result, row, column) != 0) return Value();
+  const char* text = PQgetvalue(result, row, column);
+  const std::size_t length = static_cast<std::size_t>(PQgetlength(result, row, column));
+  switch (PQftype(result, column)) {
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid: {
+      long long value = 0;
+      auto [end, ec] = std::from_chars(text, text + length, value);
+      if (ec == std::errc() && end == text + length) return Value(value);
+      break;
+    }
+    case kFloat4:
+    case kFloat8:
+    case kNumeric: {
+      double value = 0;
+      auto [end, ec] = std::from_chars(text, text + length, value);
+      if (ec == std::errc() && end == text + length) return Value(value);
+      break;
+    }
+    case kBool:
+      return Value(static_cast<long long>(text[0] == 't' ? 1 : 0));
+    default:
+      break;
+  }
+  return Value(std::string(text, length));
+}
+
+}  // namespace
+
+PostgresBackend::PostgresBackend(std::string connection) : connection_(std::move(connection)) { Connect(); }
+
+PostgresBackend::~PostgresBackend() { Disconnect(); }
+
+void PostgresBackend::Disconnect() {
+  if (conn_ != nullptr) PQfinish(conn_);
+  conn_ = nullptr;
+}
+
+bool PostgresBackend::Connected() const { return conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK; }
+
+void PostgresBackend::Connect() {
+  // The text of ORBA.INI is a connection string (or URI) of its own; the
+  // program's name is only a default.
+  const char* keywords[] = {"dbname", "fallback_application_name", nullptr};
+  const char* values[] = {connection_.c_str(), "orbapda", nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, 1);
+  if (conn == nullptr) throw DatabaseError("PostgreSQL: sem memória para a conexão");
+  if (description_.empty()) {
+    const char* host = PQhost(conn);
+    const char* port = PQport(conn);
+    const char* user = PQuser(conn);
+    description_ = std::string(PQdb(conn) != nullptr ? PQdb(conn) : "") + " (PostgreSQL em " +
+                   (host != nullptr && *host != '\0' ? host : "localhost") +
+                   (port != nullptr && *port != '\0' ? std::string(":") + port : std::string()) +
+                   (user != nullptr && *user != '\0' ? std::string(", usuário ") + user : std::string()) + ")";
+  }
+  if (PQstatus(conn) != CONNECTION_OK) {
+    lost_ = Trimmed(PQerrorMessage(conn));
+    PQfinish(conn);
+    throw DatabaseError(description_ + ": " + lost_);
+  }
+  // Notices are not for standard error. The server's last word before it
+  // ends a connection (a FATAL error while idle) arrives as one: the
+  // connection is then as good as lost, whether or not its end is seen yet.
+  ending_ = false;
+  PQsetNoticeReceiver(
+      conn,
+      [](void* self, const PGresult* notice) {
+        const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+        if (severity != nullptr && (std::strcmp(severity, "FATAL") == 0 || std::strcmp(severity, "PANIC") == 0)) {
+          static_cast<PostgresBackend*>(self)->ending_ = true;
+        }
+      },
+      this);
+  std::string failure;
+  if (PQsetClientEncoding(conn, "UTF8") != 0) failure = Trimmed(PQerrorMessage(conn));
+  if (failure.empty()) {
+    // Quotes are doubled and backslashes are plain characters in every text
+    // we write, whatever the server's default.
+    PGresult* result = PQexec(conn, "SET standard_conforming_strings = on");
+    if (PQresultStatus(result) != PGRES_COMMAND_OK) failure = Trimmed(PQresultErrorMessage(result));
+    PQclear(result);
+  }
+  if (!failure.empty()) {
+    PQfinish(conn);
+    throw DatabaseError(description_ + ": " + failure);
+  }
+  conn_ = conn;
+  lost_.clear();
+  applied_lock_wait_ = std::chrono::milliseconds(-1);
+  ApplyLockWait();
+}
+
+bool PostgresBackend::Revive() {
+  if (Connected()) {
+    // A server that ended the connection (a restart, an administrator) has
+    // said so on the socket by now: its last message, then the end.
+    for (int reads = 0; reads < 4 && PQstatus(conn_) == CONNECTION_OK; ++reads) {
+      pollfd waiting{PQsocket(conn_), POLLIN, 0};
+      if (poll(&waiting, 1, 0) <= 0) break;
+      if (PQconsumeInput(conn_) == 0) break;
+      PQisBusy(conn_);  // parses what came: the notice receiver hears a FATAL
+    }
+    if (PQstatus(conn_) == CONNECTION_OK && !ending_) return false;
+  }
+  Disconnect();
+  Connect();
+  return true;
+}
+
+void PostgresBackend::SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) {
+  lock_wait_ = wait;
+  stop_ = stop;
+  ApplyLockWait();
+}
+
+void PostgresBackend::ApplyLockWait() {
+  // A SET inside a transaction is undone with it: it waits for the next
+  // statement outside one.
+  if (!Connected() || applied_lock_wait_ == lock_wait_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) return;
+  // lock_timeout 0 would wait for ever: no wait is the shortest one.
+  const long long milliseconds = lock_wait_.count() > 0 ? lock_wait_.count() : 1;
+  PGresult* result = PQexec(conn_, ("SET lock_timeout = " + std::to_string(milliseconds)).c_str());
+  if (PQresultStatus(result) == PGRES_COMMAND_OK) applied_lock_wait_ = lock_wait_;
+  PQclear(result);
+}
+
+std::string PostgresBackend::NameMatches(std::string_view column, const std::vector<std::string>& spellings) const {
+  // upper() folds the ASCII letters whatever the database's locale; the
+  // spellings cover the accented ones, and an index on upper(column) serves both.
+  const std::string folded = "upper(" + std::string(column) + ")";
+  if (spellings.size() == 1) return folded + " = '" + spellings.front() + "'";
+  std::string condition = folded + " in (";
+  for (std::size_t i = 0; i < spellings.size(); ++i) {
+    if (i > 0) condition += ", ";
+    condition += "'" + spellings[i] + "'";
+  }
+  return condition + ")";
+}
+
+DatabaseBackend::TransactionState PostgresBackend::Transaction() const {
+  if (!Connected()) return TransactionState::None;  // the server has undone it
+  switch (PQtransactionStatus(conn_)) {
+    case PQTRANS_INTRANS:
+    case PQTRANS_ACTIVE:
+      return TransactionState::Open;
+    case PQTRANS_INERROR:
+      return TransactionState::Failed;
+    default:
+      return TransactionState::None;
+  }
+}
+
+PGresult* PostgresBackend::Execute(const std::string& text) {
+  if (PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) return nullptr;
+  const auto started = std::chrono::steady_clock::now();
+  bool cancelled = false;
+  while (PQisBusy(conn_) != 0) {
+    pollfd waiting{PQsocket(conn_), POLLIN, 0};
+    const int ready = poll(&waiting, 1, kWatchMilliseconds);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && PQconsumeInput(conn_) == 0) break;  // the result says why
+    if (!cancelled && stop_ != nullptr && stop_->load() &&
+        std::chrono::steady_clock::now() - started >= kCancelAfter) {
+      // The server answers the statement with query_canceled: busy.
+      if (PGcancel* cancel = PQgetCancel(conn_)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+      }
+      cancelled = true;
+    }
+  }
+  // One statement gives one result; a failure may come after rows.
+  PGresult* result = nullptr;
+  while (PGresult* next = PQgetResult(conn_)) {
+    const bool failed = PQresultStatus(next) == PGRES_FATAL_ERROR;
+    if (result == nullptr || (failed && PQresultStatus(result) != PGRES_FATAL_ERROR)) {
+      PQclear(result);
+      result = next;
+    } else {
+      PQclear(next);
+    }
+  }
+  return result;
+}
+
+void PostgresBackend::Run(const std::string& text, ResultRows* out) {
+  if (conn_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados " + description_ + ": " + lost_);
+  ApplyLockWait();
+  PGresult* result = Execute(text);
+  const ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    std::string message;
+    const char* sqlstate = nullptr;
+    if (status == PGRES_EMPTY_QUERY) {
+      message = "Comando vazio";
+    } else if (result != nullptr && PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) != nullptr) {
+      message = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+      sqlstate = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    } else {
+      message = Trimmed(PQerrorMessage(conn_));  // the connection failed
+    }
+    const bool busy = Busy(sqlstate);
+    PQclear(result);
+    if (!Connected()) lost_ = message;
+    throw DatabaseError(message, busy);
+  }
+  const char* command = PQcmdStatus(result);
+  // A COMMIT of a transaction that a failed statement spoiled is answered
+  // ROLLBACK without an error: it must not pass for a commit.
+  if (std::strcmp(command, "ROLLBACK") == 0 && StartsWith(text.c_str(), "COMMIT")) {
+    PQclear(result);
+    throw DatabaseError("A transação foi desfeita pelo banco de dados e não pôde ser confirmada.");
+  }
+  if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") || StartsWith(command, "DELETE") ||
+      StartsWith(command, "MERGE")) {
+    changed_ = std::atoll(PQcmdTuples(result));
+    total_changed_ += changed_;
+  }
+  if (out != nullptr) {
+    const int columns = PQnfields(result);
+    const int rows = PQntuples(result);
+    for (int c = 0; c < columns; ++c) out->columns.emplace_back(PQfname(result, c));
+    out->rows.reserve(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+      std::vector<Value> row;
+      row.reserve(static_cast<std::size_t>(columns));
+      for (int c = 0; c < columns; ++c) row.push_back(FieldValue(result, r, c));
+      out->rows.push_back(std::move(row));
+    }
+  }
+  PQclear(result);
+}
+
+}  // namespace orba

@@ -1,0 +1,225 @@
+#include "common/sqlite_backend.h"
+
+#include <sqlite3.h>
+
+namespace orba {
+
+SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::string failure;
+  if (rc == SQLITE_OK) {
+    // The back office writes through its own connection: wait for its locks.
+    sqlite3_busy_handler(db, &SqliteBackend::OnBusy, this);
+    // Reading the journal mode also proves that the file is a database. A
+    // commit waits until it is on the disk (whatever the library's default):
+    // an order the handheld was told about survives a power cut.
+    char* message = nullptr;
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+      failure = message != nullptr ? message : sqlite3_errstr(rc);
+      sqlite3_free(message);
+    }
+  } else {
+    failure = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  }
+  if (rc != SQLITE_OK) {
+    sqlite3_close(db);
+    throw DatabaseError(failure);
+  }
+  db_ = db;
+}
+
+SqliteBackend::~SqliteBackend() {
+  // A statement left prepared would keep the connection (and the file) open.
+  ForgetStatements();
+  sqlite3_close_v2(db_);
+}
+
+void SqliteBackend::SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) {
+  lock_wait_ = wait;
+  stop_ = stop;
+}
+
+int SqliteBackend::OnBusy(void* backend, int attempt) {
+  auto* self = static_cast<SqliteBackend*>(backend);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) self->busy_since_ = now;
+  if (self->stop_ != nullptr && self->stop_->load()) return 0;
+  if (now - self->busy_since_ >= self->lock_wait_) return 0;
+  // Short naps: the lock is usually held for milliseconds, and a stop request
+  // is noticed quickly.
+  sqlite3_sleep(attempt < 10 ? 1 : 10);
+  return 1;
+}
+
+std::string SqliteBackend::NameMatches(std::string_view column, const std::vector<std::string>& spellings) const {
+  // The column's NOCASE collation folds the ASCII letters and keeps to its index.
+  if (spellings.size() == 1) return std::string(column) + " = '" + spellings.front() + "'";
+  std::string condition = std::string(column) + " in (";
+  for (std::size_t i = 0; i < spellings.size(); ++i) {
+    if (i > 0) condition += ", ";
+    condition += "'" + spellings[i] + "'";
+  }
+  return condition + ")";
+}
+
+namespace {
+
+bool OnlyBlanksOrSemicolons(const char* tail) {
+  for (; tail != nullptr && *tail != '\0'; ++tail) {
+    const char c = *tail;
+    if (c != ' ' && c != '\r' && c != '\n' && c != '\t' && c != ';') return false;
+  }
+  return true;
+}
+
+Value ColumnValue(sqlite3_stmt* stmt, int column) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(stmt, column));
+    case SQLITE_NULL:
+      return Value();
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      return Value(std::string(text != nullptr ? text : "", sqlite3_column_bytes(stmt, column)));
+    }
+  }
+}
+
+}  // namespace
+
+void SqliteBackend::Run(const std::string& text, ResultRows* out) {
+  // Only RunWithoutDiskWait's own statement commits without waiting.
+  if (!commits_wait_ && !without_disk_wait_ && !SetCommitsWait(true)) throw DatabaseError(sqlite3_errmsg(db_));
+  auto failure = [this]() {
+    const int code = sqlite3_extended_errcode(db_) & 0xff;
+    return DatabaseError(sqlite3_errmsg(db_), code == SQLITE_BUSY || code == SQLITE_LOCKED);
+  };
+  sqlite3_stmt* stmt = nullptr;
+  bool kept = false;  // the statement stays prepared for the next run of the text
+  if (const auto found = statements_.find(text); found != statements_.end()) {
+    stmt = found->second.statement;
+    found->second.last_use = ++uses_;
+    kept = true;
+  } else {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &stmt, &tail) != SQLITE_OK) {
+      DatabaseError error = failure();
+      sqlite3_finalize(stmt);
+      throw error;
+    }
+    if (stmt == nullptr) throw DatabaseError("Comando vazio");
+    // One statement per call: a second one hidden in the text never runs.
+    if (!OnlyBlanksOrSemicolons(tail)) {
+      sqlite3_finalize(stmt);
+      throw DatabaseError("Mais de um comando no mesmo texto");
+    }
+    kept = KeepStatement(text, stmt);
+  }
+  // Reset for the next run, or finalized, on every way out.
+  struct Release {
+    sqlite3_stmt* statement;
+    const bool& kept;
+    ~Release() {
+      if (kept) {
+        sqlite3_reset(statement);
+      } else {
+        sqlite3_finalize(statement);
+      }
+    }
+  } release{stmt, kept};
+
+  int rc = sqlite3_step(stmt);
+  // Read after the first step: a kept statement is prepared again there when
+  // the schema changed meanwhile.
+  const int columns = sqlite3_column_count(stmt);
+  if (out != nullptr) {
+    for (int c = 0; c < columns; ++c) out->columns.emplace_back(sqlite3_column_name(stmt, c));
+  }
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
+    if (out == nullptr) continue;
+    std::vector<Value> row;
+    row.reserve(columns);
+    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
+    out->rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) {
+    DatabaseError error = failure();
+    // A statement that failed is prepared afresh next time.
+    if (kept) {
+      statements_.erase(text);
+      kept = false;
+    }
+    throw error;
+  }
+}
+
+bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* statement) {
+  // Only a text met before is kept: most texts carry the values of one
+  // request and never come back, and must not push out those that do.
+  const std::size_t hash = std::hash<std::string>{}(text);
+  if (seen_texts_.erase(hash) == 0) {
+    if (seen_texts_.size() >= kRememberedTexts) seen_texts_.clear();
+    seen_texts_.insert(hash);
+    return false;
+  }
+  if (statements_.size() >= kKeptStatements) {
+    auto oldest = statements_.begin();
+    for (auto it = statements_.begin(); it != statements_.end(); ++it) {
+      if (it->second.last_use < oldest->second.last_use) oldest = it;
+    }
+    sqlite3_finalize(oldest->second.statement);
+    statements_.erase(oldest);
+  }
+  statements_.emplace(text, KeptStatement{statement, ++uses_});
+  return true;
+}
+
+void SqliteBackend::ForgetStatements() {
+  for (auto& [text, kept] : statements_) sqlite3_finalize(kept.statement);
+  statements_.clear();
+  seen_texts_.clear();
+}
+
+bool SqliteBackend::SetCommitsWait(bool wait) {
+  if (commits_wait_ == wait) return true;
+  if (sqlite3_exec(db_, wait ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                   nullptr) != SQLITE_OK) {
+    return false;
+  }
+  commits_wait_ = wait;
+  return true;
+}
+
+void SqliteBackend::RunWithoutDiskWait(const std::string& text) {
+  if (sqlite3_get_autocommit(db_) == 0) return Run(text, nullptr);
+  // When NORMAL cannot be set the statement simply waits; when FULL cannot
+  // be set back, the next statement tries again and fails if it cannot.
+  SetCommitsWait(false);
+  without_disk_wait_ = true;
+  try {
+    Run(text, nullptr);
+  } catch (...) {
+    without_disk_wait_ = false;
+    SetCommitsWait(true);
+    throw;
+  }
+  without_disk_wait_ = false;
+  SetCommitsWait(true);
+}
+
+long long SqliteBackend::ChangedRows() const { return sqlite3_changes64(db_); }
+
+long long SqliteBackend::TotalChanges() const { return sqlite3_total_changes64(db_); }
+
+DatabaseBackend::TransactionState SqliteBackend::Transaction() const {
+  // A failed statement leaves SQLite's transaction open; only a failure that
+  // undoes all of it (disk full, I/O error) ends it.
+  return sqlite3_get_autocommit(db_) != 0 ? TransactionState::None : TransactionState::Open;
+}
+
+}  // namespace orba
