@@ -17,20 +17,17 @@
 #include "exchange/request_intake.h"
 #include "orders/comanda_order.h"
 #include "orders/customer.h"
-#include "printing/spool_printer.h"
 #include "services/comanda_status.h"
 #include "services/table_status.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
-using test::FixedClock;
 
 namespace fs = std::filesystem;
 using test::ReadFile;
-using test::TempFolder;
-using test::TestDatabase;
 using test::WriteFile;
 
 std::string StmRequest(const std::string& mesa) {
@@ -38,14 +35,9 @@ std::string StmRequest(const std::string& mesa) {
          "\" status=\"\" mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>\r\n";
 }
 
-class PollingTest : public ::testing::Test {
+class PollingTest : public ::testing::Test, protected test::TestContext {
  protected:
   void SetUp() override {
-    parameters.BaseFolder = db.folder.prefix();
-    parameters.RequestFolder = parameters.BaseFolder + "xml/Enviar";
-    parameters.AnswerFolder = parameters.BaseFolder + "xml/Receber";
-    fs::create_directories(requests());
-    fs::create_directories(answers());
     db.Exec(
         "INSERT INTO ambiente_local (id_amb, nm_amb, ic_ocu_chk_in) VALUES (1, 'SALAO', 'N');"
         "INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
@@ -55,8 +47,8 @@ class PollingTest : public ::testing::Test {
     intake.Open(parameters.RequestFolder);
   }
 
-  fs::path requests() const { return db.folder.path() / "xml/Enviar"; }
-  fs::path answers() const { return db.folder.path() / "xml/Receber"; }
+  fs::path requests() const { return parameters.RequestFolder; }
+  fs::path answers() const { return parameters.AnswerFolder; }
 
   static std::vector<std::string> Sorted(std::vector<std::string> names) {
     std::sort(names.begin(), names.end());
@@ -71,14 +63,6 @@ class PollingTest : public ::testing::Test {
     return answer.child("local").attribute("status").value();
   }
 
-  TestDatabase db;
-  TempFolder spool;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{}};
-  PollingState polling;
-  CustomerRecord customer;
-  SpoolPrinterSystem printers{spool.path().string()};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
   RequestIntake intake;
 };
 

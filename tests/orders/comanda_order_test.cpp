@@ -15,21 +15,16 @@
 #include "orders/customer.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
-class ComandaOrderTest : public ::testing::Test {
+class ComandaOrderTest : public ::testing::Test, protected test::TestContext {
  protected:
-  ComandaOrderTest() {
-    parameters.BaseFolder = base.prefix();
-    parameters.SystemFolder = base.prefix();
-    parameters.BusinessDay = "08/12/2026";
-    parameters.id_etb_orba = 1;
-    parameters.id_emp_orba = 1;
+  ComandaOrderTest() : TestContext({.demo = true, .printers = {"BAR", "COZINHA"}, .default_printer = "COZINHA"}) {
     parameters.ComandaMode = "S";
-    test::WriteFile(base.path() / "ORBA.INI", "<RO><C SR=\"" + base.prefix() + "\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
     db.Exec("UPDATE parametro_geral SET ic_tra_cmd = 'S';"
             "INSERT INTO controle_comanda VALUES (150, '', 1), (9001, 'CRT', 2), (160, '', NULL)");
   }
@@ -88,14 +83,6 @@ class ComandaOrderTest : public ::testing::Test {
     return sales;
   }
 
-  test::TempFolder base;
-  test::TestDatabase db{true};
-  GeneralParameters parameters;
-  test::FixedClock clock{LocalTime{2026, 12, 8, 12, 30, 0, 2}};
-  PollingState polling;
-  CustomerRecord customer;
-  test::RecordingPrinter printers{{"BAR", "COZINHA"}, "COZINHA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 TEST_F(ComandaOrderTest, FirstOrderOfAFreshComandaGivesEachPositionASaleLinkedAndPrintedOnItsOwn) {

@@ -17,28 +17,16 @@
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
-using test::FixedClock;
 
-using test::RecordingPrinter;
-using test::TempFolder;
-using test::TestDatabase;
-
-class TableOrderTest : public ::testing::Test {
+class TableOrderTest : public ::testing::Test, protected test::TestContext {
  protected:
-  TableOrderTest() {
-    parameters.BaseFolder = base.prefix();
-    parameters.SystemFolder = base.prefix();
-    parameters.BusinessDay = "08/12/2026";
-    parameters.id_etb_orba = 1;
-    parameters.id_emp_orba = 1;
-    std::filesystem::create_directories(base.path() / "xml/Fixos");
-    test::WriteFile(base.path() / "ORBA.INI", "<RO><C SR=\"" + base.prefix() + "\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
-  }
+  TableOrderTest() : TestContext({.demo = true, .printers = {"BAR", "COZINHA"}, .default_printer = "COZINHA"}) {}
 
   // Runs the handler on `xml` and returns the answer as text.
   std::string Order(const std::string& xml) {
@@ -76,15 +64,6 @@ class TableOrderTest : public ::testing::Test {
            "\" tpconta=\"1\" produto=\"" + product + "\" preco=\"" + preco + "\" qtde=\"" + qtde + "\">" +
            inner + "</item>";
   }
-
-  TempFolder base;
-  TestDatabase db{true};
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{2026, 12, 8, 12, 30, 0, 2}};
-  PollingState polling;
-  CustomerRecord customer;
-  RecordingPrinter printers{{"BAR", "COZINHA"}, "COZINHA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 TEST_F(TableOrderTest, GroupsLinesOptionsAndAccompanimentsBySeatPosition) {

@@ -13,28 +13,21 @@
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba::test {
 
-class PrintingFixture : public ::testing::Test {
+class PrintingFixture : public ::testing::Test, protected TestContext {
  protected:
-  PrintingFixture() {
-    parameters.SystemFolder = system_folder.prefix();
-    parameters.sg_fil = "CENTRO";
-    parameters.id_emp_orba = 1;
+  PrintingFixture()
+      : TestContext({.now = {2024, 3, 15, 12, 30, 0, 5},
+                     .printers = {"BAR", "CAIXA", "COZINHA", "Mecaf IT402T Pic"},
+                     .default_printer = "CAIXA"}) {
     parameters.DecimalSeparator = ',';
-    WriteIni("<IMPRESSORA TP_IMPR=\"0\"/>");
     db.Exec("INSERT INTO parametro_geral (dt_dia, id_emp_orba, nm_emp, sg_fil, tx_srv, ic_imp_orc) "
             "VALUES ('20240315', 1, 'BAR DO ZE', 'CENTRO', 0, '')");
     db.Exec("INSERT INTO usuario (id_pes_usu, nm_pes_cpl) VALUES (10, 'JOAO GARCOM')");
-  }
-
-  // ORBA.INI with `children` inside RO, after the element holding SR.
-  void WriteIni(const std::string& children) {
-    WriteFile(system_folder.path() / "ORBA.INI",
-              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<RO><BASE SR=\"/tmp/\"/>" + children +
-                  "</RO>\n");
   }
 
   void Sale(long long number, const std::string& time = "12:30:00", const std::string& type = "O",
@@ -92,14 +85,6 @@ class PrintingFixture : public ::testing::Test {
     return db.Scalar("SELECT count(*) FROM item_venda_direta WHERE id_prt_ite = 'N'");
   }
 
-  TestDatabase db;
-  TempFolder system_folder;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{2024, 3, 15, 12, 30, 0, 5}};
-  PollingState polling;
-  CustomerRecord customer;
-  RecordingPrinter printers{{"BAR", "CAIXA", "COZINHA", "Mecaf IT402T Pic"}, "CAIXA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 // The lines under `heading` (after the separator that follows it) up to the

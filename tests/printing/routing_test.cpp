@@ -36,13 +36,13 @@ class RoutingTest : public PrintingFixture {
 
 TEST_F(RoutingTest, PrinterTypeComesFromOrbaIniEveryTime) {
   EXPECT_EQ(ReadPrinterType(parameters.SystemFolder), "0");
-  WriteIni("<IMPRESSORA TP_IMPR=\"2\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"2\"/>");
   EXPECT_EQ(ReadPrinterType(parameters.SystemFolder), "2");
-  WriteIni("<IMPRESSORA TP_IMPR=\"\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"\"/>");
   EXPECT_EQ(ReadPrinterType(parameters.SystemFolder), "0");
-  WriteIni("<IMPRESSORA/>");
+  WriteConfiguration("<IMPRESSORA/>");
   EXPECT_EQ(ReadPrinterType(parameters.SystemFolder), "0");
-  WriteIni("<OUTRA><IMPRESSORA TP_IMPR=\"1\"/></OUTRA>");  // only a child of the document element counts
+  WriteConfiguration("<OUTRA><IMPRESSORA TP_IMPR=\"1\"/></OUTRA>");  // only a child of the document element counts
   EXPECT_EQ(ReadPrinterType(parameters.SystemFolder), "0");
   EXPECT_THROW(ReadPrinterType(parameters.SystemFolder + "nowhere/"), std::runtime_error);
 
@@ -52,13 +52,13 @@ TEST_F(RoutingTest, PrinterTypeComesFromOrbaIniEveryTime) {
 }
 
 TEST_F(RoutingTest, InstallerSettingsOfTheImpressoraElement) {
-  WriteIni("<IMPRESSORA TP_IMPR=\"0\" EMP_AVANCO=\" 12, x,781 \" DT_EXPEDIR=\"s\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"0\" EMP_AVANCO=\" 12, x,781 \" DT_EXPEDIR=\"s\"/>");
   const PrinterSettings settings = ReadPrinterSettings(parameters.SystemFolder);
   EXPECT_EQ(settings.feed_companies, (std::vector<long long>{12, 781}));
   EXPECT_TRUE(settings.FeedsPaper(781));
   EXPECT_FALSE(settings.FeedsPaper(0));
   EXPECT_TRUE(settings.dispatch_lines);
-  WriteIni("<IMPRESSORA TP_IMPR=\"0\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"0\"/>");
   const PrinterSettings plain = ReadPrinterSettings(parameters.SystemFolder);
   EXPECT_TRUE(plain.feed_companies.empty());
   EXPECT_FALSE(plain.dispatch_lines);
@@ -101,7 +101,7 @@ TEST_F(RoutingTest, DecisionTableAfterAnOrder) {
       Link(1, 1);
     }
     db.Exec("UPDATE parametro_geral SET ic_imp_orc = '" + c.pre_bill_switch + "'");
-    WriteIni("<IMPRESSORA TP_IMPR=\"" + c.type + "\"/>");
+    WriteConfiguration("<IMPRESSORA TP_IMPR=\"" + c.type + "\"/>");
     printers.documents.clear();
 
     EXPECT_TRUE(RouteOrderPrinting(context, "1,2"));
@@ -119,7 +119,7 @@ TEST_F(RoutingTest, DecisionTableAfterAnOrder) {
 }
 
 TEST_F(RoutingTest, PreBillLayoutFollowsTheTypeOfOrbaIni) {
-  WriteIni("<IMPRESSORA TP_IMPR=\"2\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"2\"/>");
   ASSERT_TRUE(PrintDocument(context, "1", "", kPrintTitle));
   const auto& lines = printers.documents.at(0).lines;
   EXPECT_NE(std::find(lines.begin(), lines.end(), "PRODUTO          QTDE VLR UN.   VALOR"), lines.end());
@@ -151,11 +151,11 @@ TEST_F(RoutingTest, UnsafeSaleListFailsBeforeAnyStatement) {
 TEST_F(RoutingTest, BrokenConfigurationFailsTheRequestWithAMessage) {
   Printer(1, "COZINHA");
   Link(1, 1);
-  WriteIni("<IMPRESSORA TP_IMPR=\"duas\"/>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"duas\"/>");
   EXPECT_FALSE(RouteOrderPrinting(context, "1"));
   ASSERT_EQ(db.op.messages.size(), 1u);
   EXPECT_EQ(db.op.messages[0].title, kErrorTitle);
-  std::filesystem::remove(system_folder.path() / "ORBA.INI");
+  std::filesystem::remove(folder.path() / "ORBA.INI");
   EXPECT_FALSE(RouteOrderPrinting(context, "1"));
   EXPECT_TRUE(printers.documents.empty());
   EXPECT_EQ(UnprintedCount(), "2");

@@ -13,24 +13,17 @@
 #include "services/position.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
-using test::FixedClock;
-using test::RecordingPrinter;
-using test::TempFolder;
-using test::TestDatabase;
 
-class CloseTest : public ::testing::Test {
+class CloseTest : public ::testing::Test, protected test::TestContext {
  protected:
-  CloseTest() {
-    parameters.SystemFolder = system.prefix();
-    parameters.AnswerFolder = system.path().string();
+  CloseTest() : TestContext({.demo = true, .now = {2026, 12, 8, 13, 0, 0, 2}}) {
     parameters.DecimalSeparator = ',';
-    parameters.sg_fil = "CENTRO";
-    test::WriteFile(system.path() / "ORBA.INI", "<RO><C SR=\"/x/\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
     db.Exec("INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu, ic_pap_fil) "
             "VALUES (80, '8', 1, 'A', 'E', 2, 'N'), (81, '81', 1, 'A', 'E', 5, 'N')");
   }
@@ -87,14 +80,6 @@ class CloseTest : public ::testing::Test {
     return lines;
   }
 
-  TestDatabase db{true};
-  TempFolder system;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{2026, 12, 8, 13, 0, 0, 2}};
-  PollingState polling;
-  CustomerRecord customer;
-  RecordingPrinter printers{{"CAIXA"}, "CAIXA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 const std::string kFailed = "Erro no fechamento\\nda mesa.";

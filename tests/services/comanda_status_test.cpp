@@ -20,6 +20,7 @@
 #include "orders/sale_fixture.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
@@ -30,9 +31,9 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
-class ComandaStatusTest : public ::testing::Test {
+class ComandaStatusTest : public ::testing::Test, protected test::TestContext {
  protected:
-  ComandaStatusTest() {
+  ComandaStatusTest() : TestContext({.demo = true}) {
     db.Exec("UPDATE COMANDA_RANGE_NUMERACAO SET NR_CMD_INI = 100, NR_CMD_FIM = 199;"
             "UPDATE consumidor SET nm_pes_cpl = 'ANA MARIA SOUZA LIMA'");
   }
@@ -61,13 +62,6 @@ class ComandaStatusTest : public ::testing::Test {
   }
   std::string Rows() { return db.Scalar("select count(*) from controle_comanda"); }
 
-  test::TestDatabase db{true};
-  GeneralParameters parameters;
-  test::FixedClock clock{LocalTime{}};
-  PollingState polling;
-  CustomerRecord customer;
-  test::RecordingPrinter printers{{}, ""};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 TEST_F(ComandaStatusTest, ComandaInsideARangeIsOpenedOnceAndAnsweredWithTheConsumersName) {
@@ -217,9 +211,7 @@ TEST_F(ComandaStatusTest, NumberOpenedElsewhereMeanwhileIsTakenAsOpen) {
 TEST_F(ComandaStatusTest, StatusAndOrdersReachEveryTableThroughAKey) {
   db.Exec("INSERT INTO COMANDA_BLOQUEADA VALUES (120, 10, '20261201', 'PERDIDA');"
           "INSERT INTO CLIENTE_BLOQUEADO VALUES (2)");
-  parameters.SystemFolder = db.folder.prefix();
-  parameters.id_etb_orba = 1;
-  test::WriteFile(db.folder.path() / "ORBA.INI", "<RO><C SR=\"\"/><IMPRESSORA TP_IMPR=\"1\"/></RO>");
+  WriteConfiguration("<IMPRESSORA TP_IMPR=\"1\"/>");
   test::StatementRecorder recorder(db.session);
   for (const char* number : {"150", "120", "250", "9001", "150"}) Stm(number);
   for (int order = 0; order < 2; ++order) {

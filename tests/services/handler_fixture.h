@@ -14,13 +14,13 @@
 #include "common/general_parameters.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
-#include "printing/spool_printer.h"
 #include "support/fixed_clock.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba::test {
 
-class HandlerFixture : public ::testing::Test {
+class HandlerFixture : public ::testing::Test, protected test::TestContext {
  protected:
   HandlerFixture() {
     db.Exec(
@@ -61,14 +61,6 @@ class HandlerFixture : public ::testing::Test {
     return text.str();
   }
 
-  TestDatabase db;
-  TempFolder spool;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{}};
-  PollingState polling;
-  CustomerRecord customer;
-  SpoolPrinterSystem printers{spool.path().string()};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 }  // namespace orba::test

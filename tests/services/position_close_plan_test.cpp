@@ -16,15 +16,16 @@
 #include "services/position.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
 TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
-  test::TestDatabase db(true);
-  test::TempFolder folder;
-  test::WriteFile(folder.path() / "ORBA.INI", "<RO><C SR=\"/x/\"/><IMPRESSORA TP_IMPR=\"0\"/></RO>");
+  test::TestContext test_context({.demo = true});
+  test::TestDatabase& db = test_context.db;
+  Context& context = test_context.context;
   db.Exec("INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu) VALUES (90, '90', 1, 'A', "
           "'E', 2);"
           "INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, id_pes_atd, vl_tot_ite, vl_tot_dsc, vl_tot_vnd) "
@@ -35,14 +36,6 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
           "INSERT INTO local_vnd (id_loc, nr_orc_loc, nr_pos_com, id_tp_cta) VALUES (90, 1, 1, 2);"
           "INSERT INTO controle_comanda VALUES (150, '', 1);"
           "INSERT INTO controle_comanda_orcamento VALUES (150, 2)");
-  GeneralParameters parameters;
-  parameters.SystemFolder = folder.prefix();
-  parameters.AnswerFolder = folder.path().string();
-  test::FixedClock clock{LocalTime{}};
-  PollingState polling;
-  CustomerRecord customer;
-  test::RecordingPrinter printers{{"CAIXA"}, "CAIXA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 
   std::vector<std::string> statements;
   db.session.SetStatementObserver([&](const std::string& text) { statements.push_back(text); });
@@ -59,7 +52,7 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   run(&HandleComandaClose, "<local mesa=\"150\" pessoas=\"\" status=\"\" mensagem=\"\"/>");
   db.session.SetStatementObserver(nullptr);
   EXPECT_TRUE(db.op.events.empty()) << db.op.events.front();
-  EXPECT_EQ(printers.documents.size(), 2u);
+  EXPECT_EQ(test_context.printers.documents.size(), 2u);
 
   // Tables of one row, or read whole on purpose.
   const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};

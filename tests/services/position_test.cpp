@@ -16,23 +16,20 @@
 #include "orders/customer.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FixedClock;
-using test::RecordingPrinter;
 using test::TempFolder;
-using test::TestDatabase;
 
 const std::string kLongName = "ESPETINHO DE CORAÇÃO COM MANDIOCA FRITA E MOL";  // 45 characters
 
-class PositionTest : public ::testing::Test {
+class PositionTest : public ::testing::Test, protected test::TestContext {
  protected:
-  PositionTest() {
-    parameters.AnswerFolder = answers.path().string();
+  PositionTest() : TestContext({.demo = true, .now = {2026, 12, 8, 9, 5, 7, 2}}) {
     parameters.DecimalSeparator = ',';
     polling.CurrentStem = "POM0001";
     db.Exec("INSERT INTO produto (id_mat_pro, cd_pro, dc_pro_nf, sg_umed, aq_ipi, id_gru_fsc) VALUES (50, '150', '" +
@@ -97,18 +94,10 @@ class PositionTest : public ::testing::Test {
   }
   std::vector<std::string> AnswerFolder() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(answers.path())) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(fs::path(parameters.AnswerFolder))) names.push_back(entry.path().filename());
     return names;
   }
 
-  TestDatabase db{true};
-  TempFolder answers;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{2026, 12, 8, 9, 5, 7, 2}};
-  PollingState polling;
-  CustomerRecord customer;
-  RecordingPrinter printers{{"CAIXA"}, "CAIXA"};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
   pugi::xml_document request;
 };
 
@@ -252,7 +241,7 @@ TEST_F(PositionTest, FailuresLeaveTheRequestAsItStandsAndNoWorkFile) {
 
   // No answer folder to write the work file into.
   db.Exec("CREATE TABLE caracteristica_produto (id_car_pro INTEGER PRIMARY KEY, dc_car_pro TEXT)");
-  parameters.AnswerFolder = (answers.path() / "missing").string();
+  parameters.AnswerFolder = (fs::path(parameters.AnswerFolder) / "missing").string();
   answer = Pom(unchanged);
   EXPECT_EQ(answer.find("<POM>"), std::string::npos);
   EXPECT_NE(db.op.events.back().find("missing"), std::string::npos) << db.op.events.back();
@@ -270,8 +259,8 @@ TEST_F(PositionTest, LeftoverWorkFilesNeverStopAPosition) {
   const fs::path target = elsewhere.path() / "precious";
   test::WriteFile(target, "keep me");
   // A work file a crash left behind, and one that is a link somewhere else.
-  test::WriteFile(answers.path() / "POM0001.prc", "<POM><item/>half a document");
-  fs::create_symlink(target, answers.path() / "POM0002.prc");
+  test::WriteFile(fs::path(parameters.AnswerFolder) / "POM0001.prc", "<POM><item/>half a document");
+  fs::create_symlink(target, fs::path(parameters.AnswerFolder) / "POM0002.prc");
 
   EXPECT_NE(Pom(Request("7")).find("<total "), std::string::npos);
   polling.CurrentStem = "POM0002";

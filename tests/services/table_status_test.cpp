@@ -8,7 +8,7 @@
 #include "common/general_parameters.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
-#include "printing/spool_printer.h"
+#include "support/test_context.h"
 #include "support/test_database.h"
 
 namespace orba {
@@ -17,9 +17,8 @@ namespace {
 using test::FixedClock;
 
 using test::TestDatabase;
-using test::TempFolder;
 
-class TableStatusTest : public ::testing::Test {
+class TableStatusTest : public ::testing::Test, protected test::TestContext {
  protected:
   void SetUp() override {
     db.Exec(
@@ -69,14 +68,6 @@ class TableStatusTest : public ::testing::Test {
     return result;
   }
 
-  TestDatabase db;
-  TempFolder spool;
-  GeneralParameters parameters;
-  FixedClock clock{LocalTime{}};
-  PollingState polling;
-  CustomerRecord customer;
-  SpoolPrinterSystem printers{spool.path().string()};
-  Context context{parameters, db.session, db.op, clock, polling, customer, printers};
 };
 
 TEST_F(TableStatusTest, UnknownTable) {
