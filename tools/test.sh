@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (the database tests twice: on SQLite
-# and, names "pg.", on a private PostgreSQL cluster that ctest starts and
-# removes), then the whole suite again on SQLite under the address and
-# undefined-behaviour sanitizers, then the short fault-injection run; fails
-# when anything fails.
+# Builds everything and runs every test - the short fault-injection run among
+# them, and the database tests twice: on SQLite and, names "pg.", on a private
+# PostgreSQL cluster that ctest starts and removes - then the whole suite again
+# on SQLite under the address and undefined-behaviour sanitizers; fails when
+# anything fails.
 #   tools/test.sh           all of it (what CI runs)
 #   tools/test.sh --quick   the plain build and its tests only
 set -euo pipefail
