@@ -70,6 +70,8 @@ std::string Request(const std::string& code, const std::string& mesa) {
          "tpconta=\"1\" produto=\"101\" preco=\"0\" qtde=\"0\"/></pedido></pda>";
 }
 
+std::string WithTrailingNuls(const std::string& text) { return text + std::string(3, '\0'); }
+
 // Documents no request may be served as.
 std::vector<std::string> MalformedBodies() {
   std::string binary;
@@ -88,7 +90,7 @@ std::vector<std::string> MalformedBodies() {
       "<local mesa=\"a<b\" status=\"\"/>",
       "<local mesa=\"a & b\" status=\"\"/>",
       "<pda><pedido mesa=\"1\" operador=\"10\"><item preco=\"1&#0;00\"/></pedido></pda>",
-      std::string("<local mesa=\"1\" status=\"\"/>\0\0\0", 32),
+      WithTrailingNuls("<local mesa=\"1\" status=\"\"/>"),
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><local mesa=\"\xE7\xE3\" status=\"\"/>",
       laughs,
       "<!DOCTYPE local SYSTEM \"file:///etc/passwd\"><local mesa=\"1\"/>",

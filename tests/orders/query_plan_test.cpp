@@ -60,6 +60,8 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
   const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
   std::set<std::string> seen;
   int queries = 0;
+  // Planning runs statements too: they are not recorded.
+  recorder.paused = true;
   for (const std::string& statement : recorder.statements) {
     if (!seen.insert(statement).second) continue;
     if (statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT" || statement == "ROLLBACK" ||
