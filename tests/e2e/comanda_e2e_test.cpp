@@ -14,7 +14,7 @@
 namespace orba::e2e {
 namespace {
 
-class ComandaEndToEnd : public ::testing::Test {
+class ComandaEndToEnd : public SharedService<ComandaEndToEnd> {
  protected:
   static void SetUpTestSuite() {
     InstallationOptions options;
@@ -22,23 +22,8 @@ class ComandaEndToEnd : public ::testing::Test {
         "UPDATE parametro_geral SET ic_tra_cmd = 'S';"
         "UPDATE COMANDA_RANGE_NUMERACAO SET NR_CMD_INI = 100, NR_CMD_FIM = 199;"
         "UPDATE consumidor SET nm_pes_cpl = 'ANA MARIA SOUZA LIMA';";
-    installation_ = std::make_unique<Installation>(options);
-    service_ = std::make_unique<ServiceProcess>();
-    ASSERT_TRUE(service_->Start(*installation_));
-    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+    StartShared(options);
   }
-  static void TearDownTestSuite() {
-    if (service_) {
-      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
-    }
-    service_.reset();
-    installation_.reset();
-  }
-  void SetUp() override {
-    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
-  }
-
-  Installation& inst() { return *installation_; }
 
   // Runs the handheld simulator and returns what it printed.
   std::string Pda(const std::string& arguments) {
@@ -62,12 +47,8 @@ class ComandaEndToEnd : public ::testing::Test {
     return test::ReadFile(inst().spool / printer / file);
   }
 
-  static std::unique_ptr<Installation> installation_;
-  static std::unique_ptr<ServiceProcess> service_;
 };
 
-std::unique_ptr<Installation> ComandaEndToEnd::installation_;
-std::unique_ptr<ServiceProcess> ComandaEndToEnd::service_;
 
 TEST_F(ComandaEndToEnd, StatusOpensAComandaInItsRangeAndACardAndRefusesTheRest) {
   auto answer = Attributes(Pda("stm 150"), "local");

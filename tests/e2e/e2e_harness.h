@@ -5,8 +5,12 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <map>
 #include <memory>
 #include <optional>
@@ -125,6 +129,36 @@ class ServiceProcess {
   fs::path stdout_path_;
   fs::path stderr_path_;
   int run_ = 0;
+};
+
+// A suite whose tests share one service on one installation: started before
+// its first test, stopped (with exit status 0) after its last. `Suite` is the
+// fixture itself, so that every fixture has a service of its own.
+template <typename Suite>
+class SharedService : public ::testing::Test {
+ protected:
+  // `prepare` runs on the installation before the service starts.
+  static void StartShared(const InstallationOptions& options = {}, std::vector<std::string> environment = {},
+                          const std::function<void(Installation&)>& prepare = {}) {
+    installation_ = std::make_unique<Installation>(options);
+    if (prepare) prepare(*installation_);
+    service_ = std::make_unique<ServiceProcess>();
+    service_->environment = std::move(environment);
+    ASSERT_TRUE(service_->Start(*installation_));
+    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+  }
+  static void TearDownTestSuite() {
+    if (service_) EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
+    service_.reset();
+    installation_.reset();
+  }
+  void SetUp() override {
+    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
+  }
+  static Installation& inst() { return *installation_; }
+
+  static inline std::unique_ptr<Installation> installation_;
+  static inline std::unique_ptr<ServiceProcess> service_;
 };
 
 // An STM request as a handheld sends it (ISO-8859-1 bytes); `mesa` in UTF-8.

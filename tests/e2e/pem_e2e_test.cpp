@@ -104,31 +104,15 @@ std::string DecimalCommaLocale() {
 
 // One installation and one running service per suite; every case works on
 // tables of its own, so the cases do not depend on each other.
-class PemFixture : public ::testing::Test {
+class PemFixture : public SharedService<PemFixture> {
  protected:
   static void StartService(const std::string& sql, const std::vector<std::string>& environment = {}) {
     InstallationOptions options;
     options.printers = {"BAR", "CAIXA", "COZINHA", "Mecaf IT402T Pic"};
     options.sql = sql;
-    installation_ = std::make_unique<Installation>(options);
-    test::WriteFile(installation_->spool / "default", "CAIXA\n");
-    service_ = std::make_unique<ServiceProcess>();
-    service_->environment = environment;
-    ASSERT_TRUE(service_->Start(*installation_));
-    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+    StartShared(options, environment,
+                [](Installation& installation) { test::WriteFile(installation.spool / "default", "CAIXA\n"); });
   }
-  static void TearDownTestSuite() {
-    if (service_) {
-      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
-    }
-    service_.reset();
-    installation_.reset();
-  }
-  void SetUp() override {
-    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
-  }
-
-  Installation& inst() { return *installation_; }
 
   static void AddTable(int id, const std::string& name, const std::string& pap = "N", const std::string& people = "0",
                        const std::string& state = "L", int environment = 1) {
@@ -216,14 +200,10 @@ class PemFixture : public ::testing::Test {
     return {lines.begin() + static_cast<long>(separators[3]) + 1, lines.begin() + static_cast<long>(separators[4])};
   }
 
-  static std::unique_ptr<Installation> installation_;
-  static std::unique_ptr<ServiceProcess> service_;
   static int sent_;
   static int stamps_;
 };
 
-std::unique_ptr<Installation> PemFixture::installation_;
-std::unique_ptr<ServiceProcess> PemFixture::service_;
 int PemFixture::sent_ = 0;
 int PemFixture::stamps_ = 0;
 

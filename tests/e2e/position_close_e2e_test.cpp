@@ -68,31 +68,17 @@ const std::string kTablesSql =
     SaleSql(5022, "10", "0", "10") + LineSql(5022, 1, 2, "1", "10") + LinkSql(502, 5022, 2) +
     SaleSql(5023, "10", "0", "10") + LineSql(5023, 1, 4, "1", "10") + LinkSql(502, 5023, 3);
 
-class PositionCloseEndToEnd : public ::testing::Test {
+class PositionCloseEndToEnd : public SharedService<PositionCloseEndToEnd> {
  protected:
   static void SetUpTestSuite() {
     InstallationOptions options;
     options.printers = {"BAR", "CAIXA", "COZINHA"};
     options.sql = kTablesSql;
-    installation_ = std::make_unique<Installation>(options);
-    test::WriteFile(installation_->spool / "default", "CAIXA\n");
-    service_ = std::make_unique<ServiceProcess>();
-    if (LocaleInstalled("pt_BR.UTF-8")) service_->environment = {"LC_ALL=pt_BR.UTF-8"};
-    ASSERT_TRUE(service_->Start(*installation_));
-    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+    std::vector<std::string> environment;
+    if (LocaleInstalled("pt_BR.UTF-8")) environment = {"LC_ALL=pt_BR.UTF-8"};
+    StartShared(options, environment,
+                [](Installation& installation) { test::WriteFile(installation.spool / "default", "CAIXA\n"); });
   }
-  static void TearDownTestSuite() {
-    if (service_) {
-      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
-    }
-    service_.reset();
-    installation_.reset();
-  }
-  void SetUp() override {
-    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
-  }
-
-  Installation& inst() { return *installation_; }
   std::string Send(const std::string& name, const std::string& request) {
     inst().DropRequest(name, request);
     const auto answer = inst().WaitForAnswer(name);
@@ -109,12 +95,8 @@ class PositionCloseEndToEnd : public ::testing::Test {
     return places;
   }
 
-  static std::unique_ptr<Installation> installation_;
-  static std::unique_ptr<ServiceProcess> service_;
 };
 
-std::unique_ptr<Installation> PositionCloseEndToEnd::installation_;
-std::unique_ptr<ServiceProcess> PositionCloseEndToEnd::service_;
 
 TEST_F(PositionCloseEndToEnd, PositionOfTwoSalesWithTheRegionalDecimalComma) {
   if (service_->environment.empty()) GTEST_SKIP() << "pt_BR.UTF-8 is not installed (tools/install-deps.sh)";

@@ -14,28 +14,13 @@
 namespace orba::e2e {
 namespace {
 
-class StmEndToEnd : public ::testing::Test {
+class StmEndToEnd : public SharedService<StmEndToEnd> {
  protected:
   static void SetUpTestSuite() {
-    installation_ = std::make_unique<Installation>();
-    installation_->Exec(
-        "INSERT INTO ambiente_local (id_amb, nm_amb, id_amb_ass, ic_ocu_chk_in) VALUES (3, 'HOTEL', NULL, 'S');");
-    service_ = std::make_unique<ServiceProcess>();
-    ASSERT_TRUE(service_->Start(*installation_));
-    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+    InstallationOptions options;
+    options.sql = "INSERT INTO ambiente_local (id_amb, nm_amb, id_amb_ass, ic_ocu_chk_in) VALUES (3, 'HOTEL', NULL, 'S');";
+    StartShared(options);
   }
-  static void TearDownTestSuite() {
-    if (service_) {
-      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
-    }
-    service_.reset();
-    installation_.reset();
-  }
-  void SetUp() override {
-    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
-  }
-
-  Installation& inst() { return *installation_; }
 
   static void AddTable(int id, const std::string& name, const std::string& state, const std::string& people,
                        int environment = 1, const std::string& pap = "N", const std::string& active = "A") {
@@ -62,12 +47,8 @@ class StmEndToEnd : public ::testing::Test {
     return answer ? LocalAttributes(*answer) : std::map<std::string, std::string>{};
   }
 
-  static std::unique_ptr<Installation> installation_;
-  static std::unique_ptr<ServiceProcess> service_;
 };
 
-std::unique_ptr<Installation> StmEndToEnd::installation_;
-std::unique_ptr<ServiceProcess> StmEndToEnd::service_;
 
 TEST_F(StmEndToEnd, LowerCaseRequestIsAnsweredUnderItsNameAndLeavesNothingBehind) {
   const auto answer = Ask("stm0001.xml", "1");

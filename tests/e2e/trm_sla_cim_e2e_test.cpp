@@ -46,28 +46,13 @@ std::map<std::string, std::string> TrmAttributes(const std::string& answer) {
 }
 
 // One installation and one running service per suite.
-class ServiceFixture : public ::testing::Test {
+class ServiceFixture : public SharedService<ServiceFixture> {
  protected:
   static void StartService(const std::string& sql) {
     InstallationOptions options;
     options.sql = sql;
-    installation_ = std::make_unique<Installation>(options);
-    service_ = std::make_unique<ServiceProcess>();
-    ASSERT_TRUE(service_->Start(*installation_));
-    ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+    StartShared(options);
   }
-  static void TearDownTestSuite() {
-    if (service_) {
-      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
-    }
-    service_.reset();
-    installation_.reset();
-  }
-  void SetUp() override {
-    if (!service_ || !service_->Running()) FAIL() << "the service is not running";
-  }
-
-  Installation& inst() { return *installation_; }
 
   static void AddPlace(int id, const std::string& name, const std::string& state, int people, int environment = 1,
                        const std::string& active = "A") {
@@ -120,13 +105,9 @@ class ServiceFixture : public ::testing::Test {
     return inst().Scalar("select ic_stt_loc || qt_loc_ocu from local where id_loc = " + std::to_string(place));
   }
 
-  static std::unique_ptr<Installation> installation_;
-  static std::unique_ptr<ServiceProcess> service_;
   static int sent_;
 };
 
-std::unique_ptr<Installation> ServiceFixture::installation_;
-std::unique_ptr<ServiceProcess> ServiceFixture::service_;
 int ServiceFixture::sent_ = 0;
 
 // ------------------------------------------------------------ table mode
