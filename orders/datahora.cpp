@@ -1,13 +1,11 @@
 #include "orders/datahora.h"
 
 
-#include <pugixml.hpp>
 
 #include "common/general_parameters.h"
 #include "common/operator.h"
 #include "common/safe_file.h"
 #include "common/text.h"
-#include "common/xml_config.h"
 
 namespace orba {
 
@@ -84,16 +82,6 @@ bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::s
   }
   op.ShowMessage(kWriteFailed, kWriteFailedTitle, MessageIcon::Information);
   return false;
-}
-
-std::optional<std::string> ReadDataHoraStamp(const GeneralParameters& parameters,
-                                              std::string_view table) {
-  pugi::xml_document document;
-  std::string error;
-  if (!LoadXmlFile(DataHoraFilePath(parameters, table), document, error)) return std::nullopt;
-  const pugi::xml_attribute stamp = document.child("Data_Hora").child("Header").attribute("datahora");
-  if (!stamp) return std::nullopt;
-  return std::string(stamp.value());
 }
 
 }  // namespace orba

@@ -3,7 +3,6 @@
 // stamp (datahora) of the last order accepted for the table, so that a resent
 // order is not applied twice.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,10 +26,5 @@ std::string DataHoraFilePath(const GeneralParameters& parameters, std::string_vi
 // nothing is left behind, the operator is told, and false is returned.
 bool WriteDataHoraFile(const GeneralParameters& parameters, Operator& op, std::string_view table,
                        std::string_view stamp);
-
-// The stamp recorded for the table: attribute datahora of Data_Hora/Header.
-// Nothing when the file is missing, cannot be read, or has no such attribute.
-std::optional<std::string> ReadDataHoraStamp(const GeneralParameters& parameters,
-                                             std::string_view table);
 
 }  // namespace orba

@@ -1,4 +1,5 @@
 #include "orders/datahora.h"
+#include "support/datahora_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 
 namespace orba {
 namespace {
+
+using test::ReadDataHoraStamp;
 
 namespace fs = std::filesystem;
 using test::ReadFile;

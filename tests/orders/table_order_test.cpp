@@ -14,6 +14,7 @@
 #include "support/fixed_clock.h"
 #include "common/general_parameters.h"
 #include "orders/datahora.h"
+#include "support/datahora_reader.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "support/recording_printer.h"
@@ -22,6 +23,8 @@
 
 namespace orba {
 namespace {
+
+using test::ReadDataHoraStamp;
 
 
 class TableOrderTest : public ::testing::Test, protected test::TestContext {
