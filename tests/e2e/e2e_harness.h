@@ -148,7 +148,9 @@ class SharedService : public ::testing::Test {
     ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
   }
   static void TearDownTestSuite() {
-    if (service_) EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
+    if (service_) {
+      EXPECT_EQ(service_->Terminate(), 0) << service_->Stderr();
+    }
     service_.reset();
     installation_.reset();
   }
