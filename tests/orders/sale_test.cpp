@@ -117,7 +117,9 @@ TEST_F(InsertSaleTest, OnlyRequiredInputsWriteTheDefaults) {
   }
   // SQLite keeps what it is given: amounts must go in as numbers (a server's
   // columns have their types).
-  if (!db.OnServer()) EXPECT_EQ(db.Scalar("SELECT typeof(vl_tot_ite) || typeof(dt_ent) FROM venda_direta"), "realtext");
+  if (!db.OnServer()) {
+    EXPECT_EQ(db.Scalar("SELECT typeof(vl_tot_ite) || typeof(dt_ent) FROM venda_direta"), "realtext");
+  }
 }
 
 TEST_F(InsertSaleTest, OptionalInputsAreWrittenInTheirForms) {
@@ -300,7 +302,9 @@ TEST_F(InsertSaleItemTest, FailedSalespersonRowIsRemovedByTheCallersRollback) {
   ASSERT_TRUE(db.session.BeginTransaction());
   EXPECT_FALSE(InsertSaleItem(db.session, parameters, clock, Line(4, 1, 10, 1)));
   // A server's transaction takes no statement after a failed one.
-  if (!db.OnServer()) EXPECT_EQ(Count("item_venda_direta"), "1");
+  if (!db.OnServer()) {
+    EXPECT_EQ(Count("item_venda_direta"), "1");
+  }
   db.session.RollbackTransaction();
   EXPECT_EQ(Count("item_venda_direta"), "0");
 }

@@ -26,11 +26,6 @@
 namespace orba {
 namespace {
 
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 class ComandaStatusTest : public ::testing::Test, protected test::TestContext {
  protected:
   ComandaStatusTest() : TestContext({.demo = true}) {
