@@ -15,6 +15,7 @@
 #include "orders/customer.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
+#include "support/handler_run.h"
 #include "support/test_context.h"
 #include "support/test_database.h"
 
@@ -30,26 +31,12 @@ class ComandaOrderTest : public ::testing::Test, protected test::TestContext {
   }
 
   std::string Order(const std::string& xml) {
-    pugi::xml_document request;
-    EXPECT_TRUE(request.load_string(xml.c_str()));
-    HandleComandaOrder(context, request);
+    const std::string answer = test::AnswerOf(&HandleComandaOrder, context, xml);
     EXPECT_FALSE(db.session.InTransaction());
-    std::ostringstream answer;
-    request.save(answer, "", pugi::format_raw | pugi::format_no_declaration);
-    return answer.str();
+    return answer;
   }
-  static std::string Unchanged(const std::string& xml) {
-    pugi::xml_document document;
-    document.load_string(xml.c_str());
-    std::ostringstream text;
-    document.save(text, "", pugi::format_raw | pugi::format_no_declaration);
-    return text.str();
-  }
-  static std::string Message(const std::string& answer) {
-    pugi::xml_document document;
-    document.load_string(answer.c_str());
-    return document.select_node("//pedido").node().attribute("mensagem").value();
-  }
+  static std::string Unchanged(const std::string& xml) { return test::Unchanged(xml); }
+  static std::string Message(const std::string& answer) { return test::PedidoMessage(answer); }
   // A request as the handhelds send it; `stamp` empty: no header at all.
   static std::string Pedido(const std::string& items, const std::string& comanda = "150",
                             const std::string& stamp = "") {

@@ -18,6 +18,7 @@
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
 #include "support/recording_printer.h"
+#include "support/handler_run.h"
 #include "support/test_context.h"
 #include "support/test_database.h"
 
@@ -31,28 +32,9 @@ class TableOrderTest : public ::testing::Test, protected test::TestContext {
  protected:
   TableOrderTest() : TestContext({.demo = true, .printers = {"BAR", "COZINHA"}, .default_printer = "COZINHA"}) {}
 
-  // Runs the handler on `xml` and returns the answer as text.
-  std::string Order(const std::string& xml) {
-    pugi::xml_document request;
-    EXPECT_TRUE(request.load_string(xml.c_str()));
-    HandleTableOrder(context, request);
-    std::ostringstream answer;
-    request.save(answer, "", pugi::format_raw | pugi::format_no_declaration);
-    return answer.str();
-  }
-  // The request as the handler's answer writes it when nothing was changed.
-  static std::string Unchanged(const std::string& xml) {
-    pugi::xml_document document;
-    document.load_string(xml.c_str());
-    std::ostringstream text;
-    document.save(text, "", pugi::format_raw | pugi::format_no_declaration);
-    return text.str();
-  }
-  std::string Message(const std::string& answer) {
-    pugi::xml_document document;
-    document.load_string(answer.c_str());
-    return document.select_node("//pedido").node().attribute("mensagem").value();
-  }
+  std::string Order(const std::string& xml) { return test::AnswerOf(&HandleTableOrder, context, xml); }
+  static std::string Unchanged(const std::string& xml) { return test::Unchanged(xml); }
+  static std::string Message(const std::string& answer) { return test::PedidoMessage(answer); }
   std::string Count(const std::string& table) { return db.Scalar("select count(*) from " + table); }
 
   static std::string Pedido(const std::string& items, const std::string& mesa = "1",
