@@ -458,6 +458,7 @@ void PrintUsage(std::FILE* to) {
              "                     ou /etc/orba/)\n"
              "  --timeout SEGUNDOS espera pela resposta (padrão 10)\n"
              "  --xml              mostra a resposta como veio, em vez do resultado em uma linha\n"
+             "  -h, --help         mostra este texto\n"
              "\n"
              "Saída: 0 feito, 1 recusado ou falhou, 2 uso errado, 3 sem resposta.\n"
              "\n"
