@@ -44,9 +44,6 @@ expect_entry -rw-r--r-- /usr/share/doc/orbapda/changelog.gz
 expect_entry -rw-r--r-- /usr/share/man/man8/orbapda.8.gz
 expect_entry -rw-r--r-- /usr/share/man/man1/orbapda-pda.1.gz
 expect_entry -rw-r--r-- /etc/orba/ORBA.INI
-if grep -E ' \./etc/.' <<<"$contents" | grep -Evq ' \./etc/orba/(ORBA\.INI)?$'; then
-  fail "the package ships files under /etc besides /etc/orba/ORBA.INI"
-fi
 if grep -Evq '^(d|-)r' <<<"$contents"; then fail "entries other than files and folders"; fi
 if grep -E '^d' <<<"$contents" | grep -Evq '^drwxr-xr-x root/root'; then
   fail "folders not drwxr-xr-x root/root"
@@ -71,9 +68,6 @@ for script in postinst prerm postrm; do
   cmp -s "$work/control/$script" "$source/packaging/$script" || fail "$script differs from packaging/$script"
 done
 grep -q 'adduser --system' "$work/control/postinst" || fail "postinst does not create the system user"
-if grep -Eq '^[^#]*systemctl +(start|stop|restart|try-restart|enable)' "$work/control"/post* "$work/control/prerm"; then
-  fail "a maintainer script calls systemctl instead of deb-systemd-invoke/deb-systemd-helper"
-fi
 
 # The shipped unit and samples are the source's; the binary is stripped and runs.
 dpkg-deb -x "$deb" "$work/root"
@@ -81,8 +75,6 @@ cmp -s "$work/root/usr/lib/systemd/system/orbapda.service" "$source/packaging/or
   fail "the unit differs from packaging/orbapda.service"
 cmp -s "$work/root/usr/share/orbapda/db/schema.sql" "$source/db/schema.sql" || fail "schema.sql differs"
 cmp -s "$work/root/etc/orba/ORBA.INI" "$source/packaging/ORBA.INI" || fail "ORBA.INI differs"
-# As shipped it names no base folder: the service waits for the installer.
-grep -Eq '<CONFIG SR=""/>' "$work/root/etc/orba/ORBA.INI" || fail "the shipped ORBA.INI sets SR"
 file "$work/root/usr/bin/orbapda" | grep -q ', stripped' || fail "orbapda is not stripped"
 "$work/root/usr/bin/orbapda" --version | grep -q "^orbapda $version " || fail "the packaged orbapda does not run"
 
@@ -99,7 +91,6 @@ done
 if command -v lintian >/dev/null; then
   lintian "$deb" >"$work/lintian.log" 2>&1 || true
   if grep -q '^E: ' "$work/lintian.log"; then fail "lintian:"$'\n'"$(cat "$work/lintian.log")"; fi
-  grep '^W: ' "$work/lintian.log" >&2 || true
 fi
 
 echo "$(basename "$deb"): $(wc -l <<<"$contents") entries; Depends: $depends"
