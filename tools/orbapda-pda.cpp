@@ -117,7 +117,7 @@ std::string_view StatusMeaning(std::string_view status) {
   return "desconhecido";
 }
 
-// The verdict in words: "STM recusado - status N (não encontrada ou não
+// The verdict in words: "STM RECUSADO - status N (não encontrada ou não
 // aberta)", then the message, its "\n" shown as line breaks.
 void PrintVerdict(std::string_view code, const Verdict& verdict) {
   std::string line = std::string(code) + (verdict.done ? " OK" : " RECUSADO");
