@@ -16,7 +16,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <regex>
 
+#include "common/general_parameters.h"
 #include "common/operator.h"
 #include "exchange/polling_state.h"
 #include "host/app_icon.h"
@@ -46,6 +48,23 @@ void ShowFiles(QListWidget* list, const std::vector<std::string>& files, std::ve
 
 }  // namespace
 
+std::string StatusText(const PollingState& polling) {
+  if (polling.Busy && !polling.CurrentFile.empty()) return "Processando " + polling.CurrentFile;
+  return "Aguardando";
+}
+
+std::string InstallationLine(Service& service) {
+  const GeneralParameters& parameters = service.parameters();
+  const DatabaseSetting& database = service.database_setting();
+  // A password written into the connection string stays off the screen.
+  const std::string server = std::regex_replace(database.connection, std::regex(R"(password\s*=\s*\S+)"),
+                                                "password=***");
+  return "Pasta base: " + parameters.BaseFolder +
+         "   Banco: " + (database.server ? "PostgreSQL " + server : std::string(kDatabaseFile) + " (SQLite)") +
+         "   Dia de movimento: " + parameters.BusinessDay +
+         "   Modo: " + (parameters.IsComandaMode() ? "comanda" : "mesa");
+}
+
 QFont ReachabilityFont() {
   QFont font;
   if (QFontDatabase::families().contains(QStringLiteral("Lucida Console"))) {
@@ -64,8 +83,11 @@ FrmPDA::FrmPDA(Service& service, QtReachability& reachability, bool tray_availab
   setWindowTitle(QStringLiteral("OrbaPDA"));
   setWindowIcon(MakeAppIcon());
 
-  lblStt = Named(new QLabel(QStringLiteral("Parado"), this), "lblStt");
+  lblStt = Named(new QLabel(Text(StatusText(service.polling())), this), "lblStt");
   lblVersao = Named(new QLabel(Text(service.VersionLabel()), this), "lblVersao");
+  lblInstalacao = Named(new QLabel(Text(InstallationLine(service)), this), "lblInstalacao");
+  lblInstalacao->setWordWrap(true);
+  lblInstalacao->setTextInteractionFlags(Qt::TextSelectableByMouse);
   listImp = Named(new QListWidget(this), "listImp");
   listImp->setFont(ReachabilityFont());
   filePda = Named(new QListWidget(this), "filePda");
@@ -99,6 +121,7 @@ FrmPDA::FrmPDA(Service& service, QtReachability& reachability, bool tray_availab
   buttons->addWidget(cmdEsconder);
   buttons->addWidget(cmdParar);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(lblInstalacao);
   layout->addLayout(grid);
   layout->addLayout(files);
   layout->addLayout(buttons);
@@ -145,6 +168,7 @@ void FrmPDA::FinishStartUp() {
   }
   Timer1->start();
   Timer2->start();
+  reachability_.Refresh();
   const int arrivals = service_.intake().EventDescriptor();
   if (arrivals >= 0) {
     arrivals_ = new QSocketNotifier(arrivals, QSocketNotifier::Read, this);
@@ -159,7 +183,7 @@ void FrmPDA::OnTimer1() {
 
 void FrmPDA::ShowPollingState() {
   const PollingState& polling = service_.polling();
-  lblStt->setText(Text(polling.Status));
+  lblStt->setText(Text(StatusText(polling)));
   ShowFiles(filePda, polling.AnswerFiles, shown_answer_files_);
   ShowFiles(fileOrba, polling.RequestFiles, shown_request_files_);
 }

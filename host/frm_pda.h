@@ -20,6 +20,7 @@ namespace orba {
 
 class QtReachability;
 class Service;
+struct PollingState;
 
 class FrmPDA : public QWidget {
  public:
@@ -30,7 +31,8 @@ class FrmPDA : public QWidget {
   // The end of start-up: the icon goes to the notification area and the
   // window hides; without a notification area the window stays shown, and
   // the event log says why, once. Starts Timer1 and Timer2, and the wake-up
-  // on a request's arrival.
+  // on a request's arrival, and lists the handhelds at once rather than
+  // after Timer2's first minute.
   void FinishStartUp();
 
   // Timer1 and a request's arrival: a polling cycle unless one is running (a
@@ -67,6 +69,7 @@ class FrmPDA : public QWidget {
 
   QLabel* lblStt;
   QLabel* lblVersao;
+  QLabel* lblInstalacao;  // base folder, database, business day, service mode
   QListWidget* listImp;
   QListWidget* filePda;
   QListWidget* fileOrba;
@@ -79,6 +82,13 @@ class FrmPDA : public QWidget {
   QSocketNotifier* arrivals_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
 };
+
+// What lblStt says: "Aguardando" while no request is in work, "Processando
+// NAME" while one is.
+std::string StatusText(const PollingState& polling);
+// The installation the service works on, in one line: base folder, database,
+// business day and service mode.
+std::string InstallationLine(Service& service);
 
 // "Lucida Console" 10 bold where installed, else the system's fixed-pitch
 // font, 10 and bold: the padded addresses form a column.

@@ -47,6 +47,8 @@ else
   sqlite3 "$root/loja/ORBA.MDB" < db/schema.sql
   sqlite3 "$root/loja/ORBA.MDB" < db/demo.sql
   [[ $comanda == yes ]] && sqlite3 "$root/loja/ORBA.MDB" "UPDATE parametro_geral SET ic_tra_cmd = 'S'"
+  # The back office and the synchronisation layer share it through the group.
+  chmod 0660 "$root/loja/ORBA.MDB"
 fi
 cat > "$root/etc/ORBA.INI" <<INI
 <?xml version="1.0" encoding="ISO-8859-1"?>
@@ -74,7 +76,11 @@ else
   echo "orbapda is running (pid $service) on $root/loja"
 fi
 
-pda() { echo; echo "\$ orbapda-pda $*"; build/orbapda-pda --system-dir "$root/etc" "$@"; }
+# A refusal (exit status 1, a table awaiting payment) is part of the show.
+pda() {
+  echo; echo "\$ orbapda-pda $*"
+  build/orbapda-pda --system-dir "$root/etc" "$@" || echo "(exit status $?)"
+}
 if [[ $comanda == yes ]]; then
   pda stm 150
   pda pem 150 --operador 10 --item 1:101:2:25.00 --item 2:201:1:6.50

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libsqlite3-dev sqlite3 libpugixml-dev libcups2-dev cups-daemon locales
           libpq-dev postgresql postgresql-client  # the server engine; its tests run a private cluster
           qt6-base-dev libgtest-dev libgmock-dev googletest
-          dpkg-dev file systemd)  # the Debian package: shlibdeps, its test, systemd-analyze verify
+          dpkg-dev file systemd lintian)  # the Debian package: shlibdeps, its test, systemd-analyze verify
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,9 +1,12 @@
 // orbapda-pda: a handheld on the command line. It writes one request into the
 // request folder the way the handhelds' synchronisation layer does (a whole
 // ISO-8859-1 file appearing under its final name), waits for the answer in
-// the answer folder, prints it in UTF-8 and removes it.
+// the answer folder, removes it and says in one line whether the service
+// stored or refused the request (--xml: the answer as it came, in UTF-8).
 //
-//   orbapda-pda [--base DIR | --system-dir DIR] [--timeout SECONDS] COMMAND ARGS...
+//   orbapda-pda [--base DIR | --system-dir DIR] [--timeout SECONDS] [--xml] COMMAND ARGS...
+//
+// Exit status: 0 done, 1 refused or failed, 2 usage, 3 no answer.
 //
 // A new transaction is one more entry of kCommands.
 
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include <pugixml.hpp>
+#include <sqlite3.h>
 
 #include "common/text.h"
 #include "common/xml_config.h"
@@ -34,6 +38,15 @@ namespace fs = std::filesystem;
 // A command whose arguments are options takes any number of them.
 constexpr std::size_t kOptions = static_cast<std::size_t>(-1);
 
+enum ExitStatus { kDone = 0, kRefused = 1, kUsage = 2, kNoAnswer = 3 };
+
+// The element of an answer that carries its status and message, and whether
+// the service did what was asked.
+struct Verdict {
+  pugi::xml_node element;
+  bool done = false;
+};
+
 struct Command {
   std::string_view name;      // as typed on the command line
   std::string_view code;      // transaction code that begins the file name
@@ -42,9 +55,90 @@ struct Command {
   // Fills the request document (declaration already there) from the
   // arguments; false with `error` set when they do not make a request.
   bool (*build)(pugi::xml_document& request, const std::vector<std::string>& arguments, std::string& error);
-  // Shows the answer (UTF-8) to a person; nullptr prints it as it came.
-  void (*show)(const std::string& answer, const std::vector<std::string>& arguments) = nullptr;
+  // Reads the answer: which element tells the outcome, and whether it is a success.
+  Verdict (*judge)(const pugi::xml_document& answer);
+  // Shows a position answer as a table instead of the one-line verdict;
+  // false when the answer holds no position.
+  bool (*show)(const pugi::xml_document& answer) = nullptr;
 };
+
+pugi::xml_node FirstElement(const pugi::xml_document& answer, const char* name) {
+  return answer.select_node((std::string("//") + name).c_str()).node();
+}
+
+// A table (or comanda) that can take orders: free or being served.
+Verdict JudgeTableStatus(const pugi::xml_document& answer) {
+  const pugi::xml_node local = FirstElement(answer, "local");
+  const std::string status = local.attribute("status").value();
+  return {local, local && (status.empty() || status == "L" || status == "E")};
+}
+
+// Stored: no message and the items removed. Answered unchanged (items still
+// there): a resend of an order already stored, or one the service could not read.
+Verdict JudgeOrder(const pugi::xml_document& answer) {
+  const pugi::xml_node pedido = FirstElement(answer, "pedido");
+  return {pedido, pedido && std::string_view(pedido.attribute("mensagem").value()).empty() && !pedido.child("item")};
+}
+
+Verdict JudgeTransfer(const pugi::xml_document& answer) {
+  const pugi::xml_node trm = answer.child("TRM");
+  return {trm, trm && std::string_view(trm.attribute("status").value()).empty()};
+}
+
+Verdict JudgePlaceLookup(const pugi::xml_document& answer) {
+  const pugi::xml_node local = FirstElement(answer, "local");
+  return {local, local && std::string_view(local.attribute("status").value()) != "X" &&
+                     !std::string_view(local.attribute("id_loc").value()).empty()};
+}
+
+// CIM is answered with the request as it came.
+Verdict JudgeEcho(const pugi::xml_document& answer) { return {answer.document_element(), true}; }
+
+Verdict JudgeClose(const pugi::xml_document& answer) {
+  const pugi::xml_node local = FirstElement(answer, "local");
+  return {local, local && std::string_view(local.attribute("status").value()) != "X"};
+}
+
+Verdict JudgePosition(const pugi::xml_document& answer) {
+  const pugi::xml_node pom = answer.child("POM");
+  return {pom.child("local"), static_cast<bool>(pom)};
+}
+
+// What a status letter of an answer means.
+std::string_view StatusMeaning(std::string_view status) {
+  static constexpr std::pair<std::string_view, std::string_view> kMeanings[] = {
+      {"L", "livre"},           {"E", "em atendimento"},   {"P", "aguardando pagamento"},
+      {"A", "mesa agrupada"},   {"R", "mesa reservada"},   {"V", "pedido finalizado"},
+      {"B", "pedido bloqueado"}, {"N", "não encontrada ou não aberta"}, {"I", "mesa inativa"},
+      {"X", "o serviço não conseguiu atender"}, {"1", "transferência recusada"}};
+  for (const auto& [letter, meaning] : kMeanings) {
+    if (letter == status) return meaning;
+  }
+  return "desconhecido";
+}
+
+// The verdict in words: "STM RECUSADO - status N (não encontrada ou não
+// aberta)", then the message, its "\n" shown as line breaks.
+void PrintVerdict(std::string_view code, const Verdict& verdict) {
+  std::string line = std::string(code) + (verdict.done ? " OK" : " RECUSADO");
+  const std::string status = verdict.element.attribute("status").value();
+  if (!status.empty()) line += " - status " + status + " (" + std::string(StatusMeaning(status)) + ")";
+  std::puts(line.c_str());
+  std::string message = verdict.element.attribute("mensagem").value();
+  if (message.empty()) message = verdict.element.attribute("retornoOK").value();
+  if (!message.empty()) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = message.find("\\n", start)) != std::string::npos; start = end + 2) {
+      std::printf("  %s\n", message.substr(start, end - start).c_str());
+    }
+    std::printf("  %s\n", message.substr(start).c_str());
+  } else if (!verdict.done && verdict.element.child("item")) {
+    std::puts("  resposta igual ao pedido: reenvio de um pedido já gravado, ou pedido não gravado;\n"
+              "  o registro do serviço diz qual (journalctl -u orbapda)");
+  } else if (!verdict.done) {
+    std::puts("  sem mensagem: o motivo está no registro do serviço (journalctl -u orbapda)");
+  }
+}
 
 // A table (or, by comanda, a comanda or card number). The answer attributes
 // of both modes go along: each mode fills its own.
@@ -240,7 +334,6 @@ bool ReadMesaAndOptions(const std::vector<std::string>& arguments, const std::ve
       mesa = argument;
       continue;
     }
-    if (argument == "--xml") continue;  // how the answer is shown
     std::size_t which = 0;
     while (which < names.size() && names[which] != argument) ++which;
     if (which == names.size()) {
@@ -299,17 +392,10 @@ std::string Column(const std::string& text, std::size_t width, bool right = fals
 }
 
 // The position as a table: one line per item, its options and accompaniments
-// under it, then the totals; with --xml the answer as it came.
-void ShowPosition(const std::string& answer, const std::vector<std::string>& arguments) {
-  const bool raw = std::find(arguments.begin(), arguments.end(), "--xml") != arguments.end();
-  pugi::xml_document document;
-  const pugi::xml_node pom = document.load_string(answer.c_str()) ? document.child("POM") : pugi::xml_node();
-  if (raw || !pom) {
-    std::fputs(answer.c_str(), stdout);
-    if (answer.empty() || answer.back() != '\n') std::fputc('\n', stdout);
-    if (!raw) std::fputs("(sem posição: a resposta é o próprio pedido)\n", stdout);
-    return;
-  }
+// under it, then the totals.
+bool ShowPosition(const pugi::xml_document& document) {
+  const pugi::xml_node pom = document.child("POM");
+  if (!pom) return false;
   const pugi::xml_node local = pom.child("local");
   const pugi::xml_node pedido = pom.child("pedido");
   std::printf("MESA %s  situação %s  pessoas %s  %s\n", local.attribute("mesa").value(),
@@ -346,30 +432,35 @@ void ShowPosition(const std::string& answer, const std::vector<std::string>& arg
                 total.attribute("descontos").value(), total.attribute("valortotal").value(),
                 total.attribute("totalpercapta").value());
   }
+  return true;
 }
 
 constexpr Command kCommands[] = {
-    {"stm", "STM", "MESA", 1, &BuildTableStatus},
+    {"stm", "STM", "MESA", 1, &BuildTableStatus, &JudgeTableStatus},
     {"pem", "PEM",
      "MESA --operador N [--pessoas N] [--datahora STAMP | --sem-header]\n"
      "      --item POS:PRODUTO:QTDE:PRECO[:IDLOCALASS[:TPCONTA]] [--caract COD]... [--acomp PRODUTO:QTDE:PRECO]...\n"
      "      [--item ...]...",
-     kOptions, &BuildTableOrder},
-    {"trm", "TRM", "ORIGEM DESTINO", 2, &BuildTransfer},
-    {"sla", "SLA", "MESA AMBIENTE", 2, &BuildPlaceLookup},
-    {"cim", "CIM", "TIPO MESA OPERADOR", 3, &BuildCim},
-    {"pom", "POM", "MESA [--operador N] [--tipo T] [--ic-tip-tra X] [--xml]", kOptions, &BuildPosition,
+     kOptions, &BuildTableOrder, &JudgeOrder},
+    {"trm", "TRM", "ORIGEM DESTINO", 2, &BuildTransfer, &JudgeTransfer},
+    {"sla", "SLA", "MESA AMBIENTE", 2, &BuildPlaceLookup, &JudgePlaceLookup},
+    {"cim", "CIM", "TIPO MESA OPERADOR", 3, &BuildCim, &JudgeEcho},
+    {"pom", "POM", "MESA [--operador N] [--tipo T] [--ic-tip-tra X]", kOptions, &BuildPosition, &JudgePosition,
      &ShowPosition},
-    {"fem", "FEM", "MESA [--pessoas N] [--tipo-conta N]", kOptions, &BuildClose},
+    {"fem", "FEM", "MESA [--pessoas N] [--tipo-conta N]", kOptions, &BuildClose, &JudgeClose},
 };
 
 void PrintUsage(std::FILE* to) {
-  std::fputs("Uso: orbapda-pda [--base DIR | --system-dir DIR] [--timeout SEGUNDOS] COMANDO ARGS...\n"
+  std::fputs("Uso: orbapda-pda [--base DIR | --system-dir DIR] [--timeout SEGUNDOS] [--xml] COMANDO ARGS...\n"
              "\n"
              "  --base DIR         pasta base da instalação (a que contém xml/Enviar e xml/Receber)\n"
              "  --system-dir DIR   pasta do ORBA.INI, de onde vem a pasta base (padrão: ORBA_SYSTEM_DIR\n"
              "                     ou /etc/orba/)\n"
              "  --timeout SEGUNDOS espera pela resposta (padrão 10)\n"
+             "  --xml              mostra a resposta como veio, em vez do resultado em uma linha\n"
+             "  -h, --help         mostra este texto\n"
+             "\n"
+             "Saída: 0 feito, 1 recusado ou falhou, 2 uso errado, 3 sem resposta.\n"
              "\n"
              "Comandos:\n",
              to);
@@ -395,19 +486,21 @@ void PrintUsage(std::FILE* to) {
              "trm: transfere tudo o que está aberto na mesa ORIGEM para a mesa DESTINO, que deve estar\n"
              "  livre: <TRM mesaOrigem=\"..\" mesaDestino=\"..\" status=\"\" mensagem=\"\">(quebra de linha)</TRM>.\n"
              "sla: consulta o local ocupado MESA do ambiente AMBIENTE (id_amb) e o nome do cliente\n"
-             "  (só no modo mesa).\n"
+             "  (só no modo mesa; no modo comanda o serviço não responde, e o simulador o diz logo\n"
+             "  quando lê o modo no ORBA.MDB).\n"
              "cim: pedido CIM <CIM><Pedido tipo=\"..\" mesa=\"..\" operador=\"..\"/></CIM>; a resposta é o\n"
              "  próprio pedido.\n"
              "pom: posição da mesa (ou comanda) MESA: os itens de cada venda com quantidade e preço e os\n"
-             "  totais, em tabela; --xml mostra a resposta como veio.\n"
+             "  totais, em tabela.\n"
              "fem: fecha a mesa MESA e pede a conta (pré-conta impressa). --pessoas padrão: vazio (não muda\n"
              "  as pessoas da mesa); --tipo-conta padrão 0 (o tipo de conta que a mesa já tem; 2 = uma\n"
              "  pré-conta por posição).\n",
              to);
 }
 
-// The base folder named by ORBA.INI (attribute SR of the first child of RO).
-bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, std::string& error) {
+// The base folder named by ORBA.INI (attribute SR of the first child of RO);
+// `server` tells whether BANCO names a PostgreSQL server instead of ORBA.MDB.
+bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, bool& server, std::string& error) {
   std::string folder = system_dir;
   if (folder.empty()) {
     const char* env = std::getenv("ORBA_SYSTEM_DIR");
@@ -425,7 +518,28 @@ bool BaseFromSystemDirectory(const std::string& system_dir, std::string& base, s
     return false;
   }
   base = orba::ReadXmlAttribute(root, 0, "SR", "");
+  server = orba::UpperCase(orba::TrimSpaces(root.child("BANCO").attribute("TIPO").value())) == "POSTGRESQL";
   return true;
+}
+
+// Whether the establishment works by comanda, as parametro_geral of ORBA.MDB
+// says, read without writing anything; false when it cannot be read (the
+// service then tells by not answering an SLA).
+bool ComandaModeInDatabase(const std::string& base) {
+  sqlite3* db = nullptr;
+  bool comanda = false;
+  if (sqlite3_open_v2((base + "ORBA.MDB").c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "select ic_tra_cmd = 'S' or ic_tra_cmd_sem_ctrl_es = 'S' from parametro_geral", -1,
+                           &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      comanda = sqlite3_column_int(statement, 0) != 0;
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return comanda;
 }
 
 std::string ReadWholeFile(const fs::path& path) {
@@ -453,6 +567,7 @@ int main(int argc, char** argv) {
   std::string system_dir;
   bool base_given = false;
   bool system_given = false;
+  bool raw = false;
   double timeout_seconds = 10;
   std::vector<std::string> words;
 
@@ -461,13 +576,15 @@ int main(int argc, char** argv) {
     auto next = [&](std::string& target) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "orbapda-pda: %s precisa de um valor\n", argv[i]);
-        std::exit(2);
+        std::exit(kUsage);
       }
       target = argv[++i];
     };
     if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
-      return 0;
+      return kDone;
+    } else if (arg == "--xml") {  // anywhere on the line: how the answer is shown
+      raw = true;
     } else if (arg == "--base") {
       next(base);
       base_given = true;
@@ -480,24 +597,24 @@ int main(int argc, char** argv) {
       const auto parsed = orba::ParseDecimal(value);
       if (!parsed || *parsed <= 0) {
         std::fprintf(stderr, "orbapda-pda: tempo de espera inválido: %s\n", value.c_str());
-        return 2;
+        return kUsage;
       }
       timeout_seconds = *parsed;
     } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
       std::fprintf(stderr, "orbapda-pda: opção desconhecida: %s\n", argv[i]);
       PrintUsage(stderr);
-      return 2;
+      return kUsage;
     } else {
       words.emplace_back(arg);
     }
   }
   if (base_given && system_given) {
     std::fputs("orbapda-pda: use --base ou --system-dir, não os dois\n", stderr);
-    return 2;
+    return kUsage;
   }
   if (words.empty()) {
     PrintUsage(stderr);
-    return 2;
+    return kUsage;
   }
 
   const Command* command = nullptr;
@@ -507,14 +624,14 @@ int main(int argc, char** argv) {
   if (command == nullptr) {
     std::fprintf(stderr, "orbapda-pda: comando desconhecido: %s\n", words[0].c_str());
     PrintUsage(stderr);
-    return 2;
+    return kUsage;
   }
   const std::vector<std::string> arguments(words.begin() + 1, words.end());
   if (command->argument_count != kOptions && arguments.size() != command->argument_count) {
     std::fprintf(stderr, "orbapda-pda: uso: %.*s %.*s\n", static_cast<int>(command->name.size()),
                  command->name.data(), static_cast<int>(command->arguments.size()),
                  command->arguments.data());
-    return 2;
+    return kUsage;
   }
 
   pugi::xml_document request;
@@ -527,16 +644,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orbapda-pda: uso: %.*s %.*s\n", static_cast<int>(command->name.size()),
                  command->name.data(), static_cast<int>(command->arguments.size()),
                  command->arguments.data());
-    return 2;
+    return kUsage;
   }
 
+  bool server = false;
   if (base_given) {
     if (!base.empty() && base.back() != '/') base += '/';
   } else {
     std::string error;
-    if (!BaseFromSystemDirectory(system_dir, base, error)) {
+    if (!BaseFromSystemDirectory(system_dir, base, server, error)) {
       std::fprintf(stderr, "orbapda-pda: %s\n", error.c_str());
-      return 1;
+      return kRefused;
     }
   }
   const fs::path request_folder = base + "xml/Enviar";
@@ -544,7 +662,14 @@ int main(int argc, char** argv) {
   std::error_code ec;
   if (!fs::is_directory(request_folder, ec) || !fs::is_directory(answer_folder, ec)) {
     std::fprintf(stderr, "orbapda-pda: pastas de troca não encontradas em %sxml/\n", base.c_str());
-    return 1;
+    return kRefused;
+  }
+  // By comanda the service never answers a place lookup: say so instead of waiting.
+  if (command->code == "SLA" && !server && ComandaModeInDatabase(base)) {
+    std::fputs("orbapda-pda: sla (consulta de local) só existe no modo mesa; este estabelecimento trabalha\n"
+               "  por comanda (parametro_geral.ic_tra_cmd ou ic_tra_cmd_sem_ctrl_es = 'S' no ORBA.MDB)\n",
+               stderr);
+    return kRefused;
   }
 
   // A name of our own: the code, the process and a counter.
@@ -558,13 +683,13 @@ int main(int argc, char** argv) {
   if (!request.save_file(partial.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
                          pugi::encoding_latin1)) {
     std::fprintf(stderr, "orbapda-pda: não foi possível gravar %s\n", partial.c_str());
-    return 1;
+    return kRefused;
   }
   fs::rename(partial, waiting, ec);
   if (ec) {
     fs::remove(partial, ec);
     std::fprintf(stderr, "orbapda-pda: não foi possível gravar %s\n", waiting.c_str());
-    return 1;
+    return kRefused;
   }
 
   const auto deadline = std::chrono::steady_clock::now() +
@@ -574,20 +699,31 @@ int main(int argc, char** argv) {
     if (std::chrono::steady_clock::now() >= deadline) {
       // Nobody took the request: do not leave it for a later start.
       fs::remove(waiting, ec);
-      std::fprintf(stderr, "orbapda-pda: sem resposta para %s em %g s (o orbapda está rodando?)\n",
-                   name.c_str(), timeout_seconds);
-      return 1;
+      std::fprintf(stderr, "orbapda-pda: sem resposta para %s em %g s (o orbapda está rodando?%s)\n",
+                   name.c_str(), timeout_seconds,
+                   command->code == "SLA" ? " sla só é respondido no modo mesa" : "");
+      return kNoAnswer;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   const std::string content = ReadWholeFile(answer);
   fs::remove(answer, ec);
   const std::string shown = AnswerAsUtf8(content);
-  if (command->show != nullptr) {
-    command->show(shown, arguments);
-    return 0;
+  pugi::xml_document document;
+  const bool readable = document.load_string(shown.c_str());
+  if (raw) {
+    std::fputs(shown.c_str(), stdout);
+    if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
   }
-  std::fputs(shown.c_str(), stdout);
-  if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
-  return 0;
+  if (!readable || !document.document_element()) {
+    if (!raw) {
+      std::printf("%.*s RECUSADO\n  resposta vazia ou ilegível: o serviço não leu o pedido "
+                  "(journalctl -u orbapda diz por quê)\n",
+                  static_cast<int>(command->code.size()), command->code.data());
+    }
+    return kRefused;
+  }
+  const Verdict verdict = command->judge(document);
+  if (!raw && !(command->show != nullptr && command->show(document))) PrintVerdict(command->code, verdict);
+  return verdict.done ? kDone : kRefused;
 }

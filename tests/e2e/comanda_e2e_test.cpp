@@ -3,6 +3,7 @@
 // LIMA, card 9001 of JOAO DA SILVA.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <memory>
 
@@ -25,13 +26,16 @@ class ComandaEndToEnd : public SharedService<ComandaEndToEnd> {
     StartShared(options);
   }
 
-  // Runs the handheld simulator and returns what it printed.
-  std::string Pda(const std::string& arguments) {
+  // Runs the handheld simulator and returns what it printed: the raw answer,
+  // or with `xml` false its readable verdict; `status` is the exit status
+  // expected (0 done, 1 refused).
+  std::string Pda(const std::string& arguments, int status = 0, bool xml = true) {
     const fs::path tool = fs::path(ORBA_BINARY).parent_path() / "orbapda-pda";
     const std::string output_file = (inst().root / "pda.out").string();
     const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() + "' --timeout 5 " +
-                                arguments + " > '" + output_file + "' 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << test::ReadFile(output_file);
+                                (xml ? "--xml " : "") + arguments + " > '" + output_file + "' 2>&1";
+    const int result = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == status) << arguments << "\n" << test::ReadFile(output_file);
     return test::ReadFile(output_file);
   }
   static std::map<std::string, std::string> Attributes(const std::string& answer, const char* element) {
@@ -60,13 +64,13 @@ TEST_F(ComandaEndToEnd, StatusOpensAComandaInItsRangeAndACardAndRefusesTheRest) 
   EXPECT_EQ(inst().Scalar("select NR_CMD || ':' || IC_TIP_CMD || ':' || ID_PES_CLI from controle_comanda"),
             "150::1");
 
-  answer = Attributes(Pda("stm 9001"), "local");
-  EXPECT_EQ(answer["retornoOK"], "CARTAO\\nJOAO DA SILVA\\nABERTO");
+  // In words: retornoOK's "\\n" as line breaks.
+  EXPECT_EQ(Pda("stm 9001", 0, false), "STM OK - status L (livre)\n  CARTAO\n  JOAO DA SILVA\n  ABERTO\n");
 
-  answer = Attributes(Pda("stm 250"), "local");
+  answer = Attributes(Pda("stm 250", 1), "local");
   EXPECT_EQ(answer["status"], "N");
   EXPECT_EQ(answer["mensagem"], "O número digitado não está entre o range de comandas. ");
-  answer = Attributes(Pda("stm 15O"), "local");
+  answer = Attributes(Pda("stm 15O", 1), "local");
   EXPECT_EQ(answer["status"], "X");
   EXPECT_EQ(answer["mensagem"], "Erro na leitura");
   EXPECT_EQ(inst().Scalar("select count(*) from controle_comanda"), "2");
@@ -75,6 +79,10 @@ TEST_F(ComandaEndToEnd, StatusOpensAComandaInItsRangeAndACardAndRefusesTheRest) 
   inst().DropRequest("SLA0001.Xml", StmRequest("1"));
   EXPECT_TRUE(inst().WaitForPath(inst().requests / "SLA0001.Tmp"));
   EXPECT_FALSE(inst().WaitForAnswer("SLA0001.Xml", std::chrono::milliseconds(300)).has_value());
+  // The simulator reads the mode from ORBA.MDB and says so at once.
+  if (!inst().OnServer()) {
+    EXPECT_NE(Pda("sla 1 1", 1, false).find("sla (consulta de local) só existe no modo mesa"), std::string::npos);
+  }
 }
 
 TEST_F(ComandaEndToEnd, OrderGivesEachPositionOfAFreshComandaASaleAndAResendIsWrittenOnce) {
@@ -100,13 +108,13 @@ TEST_F(ComandaEndToEnd, OrderGivesEachPositionOfAFreshComandaASaleAndAResendIsWr
             std::string::npos);
   EXPECT_EQ(Installation::FilesOf(inst().spool / "BAR"), std::vector<std::string>{"000001.txt"});
 
-  // Sent again after a timeout: answered, not cooked twice.
-  Pda(order);
+  // Sent again after a timeout: answered unchanged, not cooked twice.
+  EXPECT_NE(Pda(order, 1, false).find("reenvio de um pedido já gravado"), std::string::npos);
   EXPECT_EQ(inst().Scalar("select count(*) from item_venda_direta"), "3");
   EXPECT_EQ(Installation::FilesOf(inst().spool / "COZINHA").size(), 2u);
 
   // A comanda never opened is refused by name.
-  answer = Attributes(Pda("pem 152 --operador 10 --item 1:101:1:50"), "pedido");
+  answer = Attributes(Pda("pem 152 --operador 10 --item 1:101:1:50", 1), "pedido");
   EXPECT_EQ(answer["mensagem"], "Erro no Pedido.\\nComanda não aberta.");
 }
 

@@ -606,7 +606,7 @@ TEST_F(PemEndToEnd, HandheldSimulatorSendsAnOrder) {
   const fs::path tool = fs::path(ORBA_BINARY).parent_path() / "orbapda-pda";
   const std::string output_file = (inst().root / "pda-pem.out").string();
   const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() +
-                              "' --timeout 5 pem M216 --operador 10 --pessoas 2 --item 1:101:1:50,00 --caract 1 "
+                              "' --timeout 5 --xml pem M216 --operador 10 --pessoas 2 --item 1:101:1:50,00 --caract 1 "
                               "--acomp 103:1:8.5 --item 2:201:2:9.90:0:2 > '" + output_file + "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << test::ReadFile(output_file);
   const std::string output = test::ReadFile(output_file);

@@ -192,12 +192,20 @@ TEST_F(StmEndToEnd, HandheldSimulatorAsksAndPrintsTheAnswer) {
   ASSERT_TRUE(fs::exists(tool));
   const std::size_t answers_before = Installation::FilesOf(inst().answers).size();
   const std::string output_file = (inst().root / "pda.out").string();
-  const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() +
-                              "' --timeout 5 stm 99 > '" + output_file + "' 2>&1";
-  EXPECT_EQ(std::system(command.c_str()), 0);
+  const auto run = [&](const std::string& arguments) {
+    const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() + "' --timeout 5 " +
+                                arguments + " > '" + output_file + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  // An inactive table is a refusal: exit status 1, in words or as it came.
+  EXPECT_EQ(run("stm 99"), 1);
+  EXPECT_EQ(test::ReadFile(output_file), "STM RECUSADO - status I (mesa inativa)\n  MESA INATIVA.\n");
+  EXPECT_EQ(run("--xml stm 99"), 1);
   const std::string output = test::ReadFile(output_file);
   EXPECT_NE(output.find("status=\"I\""), std::string::npos) << output;
   EXPECT_NE(output.find("mensagem=\"MESA INATIVA.\""), std::string::npos) << output;
+  EXPECT_EQ(run("stm"), 2);
   // The simulator collected its own answer.
   EXPECT_EQ(Installation::FilesOf(inst().answers).size(), answers_before);
 }
@@ -212,7 +220,7 @@ TEST(HandheldSimulator, GivesUpWhenNobodyAnswers) {
                               output_file + "' 2>&1";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(WEXITSTATUS(status), 3);
   EXPECT_NE(test::ReadFile(output_file).find("sem resposta"), std::string::npos) << test::ReadFile(output_file);
   EXPECT_TRUE(Installation::FilesOf(idle.requests).empty());
 }

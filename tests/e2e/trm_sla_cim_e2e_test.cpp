@@ -260,8 +260,8 @@ TEST_F(TableModeEndToEnd, HandheldSimulatorTransfersLooksUpAndSendsCim) {
   const fs::path tool = fs::path(ORBA_BINARY).parent_path() / "orbapda-pda";
   auto run = [&](const std::string& arguments) {
     const std::string output_file = (inst().root / "pda.out").string();
-    const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() + "' --timeout 5 " +
-                                arguments + " > '" + output_file + "' 2>&1";
+    const std::string command = tool.string() + " --system-dir '" + inst().system_dir.string() +
+                                "' --timeout 5 --xml " + arguments + " > '" + output_file + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << arguments;
     return test::ReadFile(output_file);
   };

@@ -76,8 +76,12 @@ class Window {
 TEST(FrmPDA, ShowsEveryElementWithItsCaption) {
   Window w(true);
   EXPECT_EQ(w.frm->windowTitle(), "OrbaPDA");
-  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Parado");
+  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Aguardando");
   EXPECT_EQ(w.Element<QLabel>("lblVersao")->text(), "20/08/2008 - Release 9");
+  EXPECT_EQ(w.Element<QLabel>("lblInstalacao")->text().toStdString(),
+            "Pasta base: " + w.base() + "   Banco: ORBA.MDB (SQLite)   Dia de movimento: " +
+                w.service->parameters().BusinessDay + "   Modo: mesa");
+  EXPECT_FALSE(w.service->parameters().BusinessDay.empty());
   EXPECT_EQ(w.Element<QPushButton>("cmdPing")->text(), "Procurar PDA's");
   EXPECT_EQ(w.Element<QPushButton>("cmdParar")->text(), "Parar o OrbaPDA");
   EXPECT_EQ(w.Element<QPushButton>("cmdEsconder")->text(), "Esconder");
@@ -139,21 +143,21 @@ TEST(FrmPDA, FileListsAndStatusFollowThePollingState) {
   w.frm->OnTimer1();
   EXPECT_EQ(Window::Items(w.Element<QListWidget>("fileOrba")), Lines{"XYZ1.Tmp"});
   EXPECT_EQ(Window::Items(w.Element<QListWidget>("filePda")), Lines{"keep.dat"});
-  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Parado");
+  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Aguardando");
 
   // A message box of a running cycle lets the timer through: the window shows
   // the cycle at work and starts no second one.
   PollingState& polling = w.service->polling();
   polling.Busy = true;
-  polling.Status = "Executando...";
+  polling.CurrentFile = "PEM0001.Xml";
   test::WriteFile(w.base() + "xml/Enviar/XYZ2.Xml", "<x/>");
   w.frm->OnTimer1();
-  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Executando...");
+  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Processando PEM0001.Xml");
   EXPECT_TRUE(fs::exists(w.base() + "xml/Enviar/XYZ2.Xml"));
 
   polling.Busy = false;
   w.frm->OnTimer1();
-  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Parado");
+  EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Aguardando");
   const Lines expected = {"XYZ1.Tmp", "XYZ2.Tmp"};
   Lines shown = Window::Items(w.Element<QListWidget>("fileOrba"));
   std::sort(shown.begin(), shown.end());
@@ -198,6 +202,14 @@ TEST(FrmPDA, PingButtonListsTheHandheldsInTextOrderInABoldFixedFont) {
   const bool lucida = QFontDatabase::families().contains("Lucida Console");
   EXPECT_EQ(font.family(), lucida ? QString("Lucida Console")
                                   : QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+}
+
+TEST(FrmPDA, TheHandheldListIsFilledAtStartUp) {
+  Window w(true, {"10.0.0.9"});
+  w.frm->FinishStartUp();
+  auto* list = w.Element<QListWidget>("listImp");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, 10000)) << list->count();
+  EXPECT_EQ(Window::Items(list), Lines{"10.0.0.9        ==> conectado"});
 }
 
 }  // namespace
