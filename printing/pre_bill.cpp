@@ -107,7 +107,9 @@ void PreBillWriter::Gather() {
       }
     }
   }
-  {
+  if (context_.parameters.IsComandaMode()) {
+    place_ = ComandaPlaceText(db_, sale_list_);
+  } else {
     Recordset rs;
     db_.SqlClear();
     db_.SqlAppend("Select l.nm_loc, l.qt_loc_ocu, la.nm_loc as nm_loc_ass, lv.nr_pos_com, lv.id_tp_cta");

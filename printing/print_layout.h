@@ -94,6 +94,11 @@ std::string TypeLine(std::string_view operation_type, std::string_view title);
 // "DATA      :dd/mm/yyyy        hh:mm:ss".
 std::string DateLine(std::string_view sale_date, std::string_view start_time);
 
+// The place text of a comanda's documents, where a table's name would stand:
+// "COMANDA: 150", or "CARTAO: 9001" for a customer card; empty when no
+// comanda holds the sales.
+std::string ComandaPlaceText(DatabaseSession& db, const std::string& sale_list);
+
 // Number of a field, 0 for Null.
 double NumberOrZero(const Value& value);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "common/context.h"
@@ -22,5 +23,16 @@ namespace orba {
 bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
                             int printer_type, const PrinterSettings& settings,
                             PrintAmounts* amounts = nullptr);
+
+
+// Which unprinted lines of the sales a ticket covers: all of them (after an
+// order), or only those an order of this service left to print (the retry of
+// pending items, which never prints lines the back office wrote).
+enum class TicketLines { Unprinted, LeftByOrders };
+
+// PrintProductionTickets without telling the operator: the description of
+// what failed, empty when every ticket went out.
+std::string PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
+                         const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which);
 
 }  // namespace orba
