@@ -249,6 +249,7 @@ PrintedDocument PreBillWriter::Document(std::string_view printer) {
   const std::string place = Cut(TrimSpaces(place_), 17);
   const std::string right = several_ ? "MULT." : sale_list_;
   const std::size_t used = CharacterCount(place) + CharacterCount(right);
+  document.place_line = out.size();
   out.push_back(place + std::string(used < kLineWidth ? kLineWidth - used : 0, ' ') + right);
   out.emplace_back(kSeparator);
 

@@ -159,7 +159,13 @@ void StartDocument(PrintedDocument& document, std::string_view printer) {
 
 void SendDocument(PrinterSystem& printers, const PrintedDocument& document) {
   printers.SetFont(document.font_name, document.font_size);
-  for (const std::string& line : document.lines) printers.PrintLine(line);
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    if (i == document.place_line) {
+      printers.PrintPlaceLine(document.lines[i]);
+    } else {
+      printers.PrintLine(document.lines[i]);
+    }
+  }
   printers.EndDocument();
 }
 

@@ -52,6 +52,7 @@ struct PrintedDocument {
   std::string font_name;
   std::optional<double> font_size;
   std::vector<std::string> lines;
+  std::size_t place_line = static_cast<std::size_t>(-1);  // index of the line naming the place, if any
 };
 
 // The sale numbers of a sale list ("12,13"): every comma-separated piece must

@@ -180,6 +180,7 @@ PrintedDocument TicketWriter::Ticket(const std::vector<TicketItem>& items, std::
   } else {
     number = LastCharacters("00000" + sale_list_, 5);
   }
+  document.place_line = out.size();
   out.push_back(LeftAligned(Cut(TrimSpaces(header_.place), 17), 32) + number);
   out.emplace_back(kSeparator);
   out.push_back(DateLine(header_.sale_date, header_.start_time));
