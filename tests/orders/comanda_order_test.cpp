@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
+#include "printing/pending_prints.h"
 #include "printing/print_layout.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
@@ -113,6 +114,7 @@ TEST_F(ComandaOrderTest, LaterOrderAddsEveryLineToTheFirstLinkedSale) {
 
 TEST_F(ComandaOrderTest, NewSaleIsForTheComandasPersonOrTheFirstEstablishmentWithoutOne) {
   EXPECT_EQ(Message(Order(Pedido(Item(1, "101"), "9001"))), "");
+  EXPECT_EQ(printers.documents.at(0).lines.at(3).substr(0, 12), "CARTAO: 9001");
   EXPECT_EQ(Message(Order(Pedido(Item(1, "101"), "160"))), "");
   EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || ':' || nm_pes_cli || ':' || id_etb_cli || ':' || "
                       "id_end_geo_fat, ' ') from (select * from venda_direta order by nr_orc_loc)"),
@@ -184,6 +186,12 @@ TEST_F(ComandaOrderTest, PrintingFailureKeepsTheOrderAndStopsAtTheFirstSale) {
   EXPECT_EQ(Links(), "150>1 150>2");
   EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "2");
   EXPECT_EQ(printers.failed_documents.size(), 1u);
+
+  // The printer back: both sales' items print without another order.
+  printers.fail_all = false;
+  EXPECT_EQ(PrintPendingItems(context).Describe(), "Itens pendentes impressos (vendas 1, 2).");
+  EXPECT_EQ(PrintedSales(), "COZINHA:00001 COZINHA:00002");
+  EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "0");
 }
 
 }  // namespace
