@@ -17,7 +17,8 @@ namespace orba {
 // delivered, all unprinted items of the sales are marked; when a printer
 // fails, the other printers still get their tickets, only the items whose
 // every ticket went out are marked, and the rest stay "N" for the next
-// request. Failures are reported through ReportError and give false; the
+// request or the retry of pending items. Lines marked printed leave
+// item_a_imprimir_pda. Failures are reported through ReportError and give false; the
 // starting printer is current again when the routine completes.
 // `amounts` only goes on to the pre-bill. Never throws.
 bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
