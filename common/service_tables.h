@@ -1,5 +1,5 @@
 #pragma once
-// The two tables of the back-office database that belong to this service
+// The tables of the back-office database that belong to this service
 // alone. The back office neither reads nor writes them; the service creates
 // them at start-up when they are missing.
 //
@@ -10,6 +10,9 @@
 //                         that follows it
 //   item_impressora_pda   which production printer has printed which sale
 //                         line, so that each printer prints each line once
+//   item_a_imprimir_pda   the lines an order of this service has yet to see
+//                         printed, so that a printer that failed, or a crash
+//                         after the commit, never leaves an item unprinted
 
 namespace orba {
 

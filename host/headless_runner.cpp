@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "host/pinger.h"
+#include "host/print_retry_timer.h"
 #include "host/qt_reachability.h"
 #include "host/service.h"
 #include "host/stop_signals.h"
@@ -34,6 +35,10 @@ int RunHeadless(Service& service, const RunnerOptions& options) {
     arrivals = std::make_unique<QSocketNotifier>(service.intake().EventDescriptor(), QSocketNotifier::Read);
     QObject::connect(arrivals.get(), &QSocketNotifier::activated, [&service]() { service.Poll(); });
   }
+
+  // What an earlier run or a printer left unprinted goes out now and
+  // whenever its printer takes jobs again.
+  PrintRetryTimer print_retry(service);
 
   QTimer timer2;
   timer2.setInterval(options.refresh_interval);

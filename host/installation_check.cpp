@@ -214,7 +214,8 @@ void CheckPrinters(PrinterSystem& printers, const DatabaseSetting* database, con
     return;
   }
   if (installed.empty()) {
-    report.Error("impressoras: nenhuma impressora instalada");
+    const std::string why = printers.Unreachable();
+    report.Error("impressoras: " + (why.empty() ? std::string("nenhuma impressora instalada") : why));
   } else {
     std::string names;
     for (const std::string& name : installed) names += (names.empty() ? "" : ", ") + name;
@@ -238,7 +239,7 @@ void CheckPrinters(PrinterSystem& printers, const DatabaseSetting* database, con
     const std::string label =
         "impressora de produção " + device + " (id_imp " + rs.Field("id_imp").Text() + ")";
     if (std::find(installed.begin(), installed.end(), device) != installed.end()) {
-      report.Ok(label);
+      report.Ok(label + ", " + printers.JobKind(device));
     } else {
       report.Error(label + ": não está instalada");
     }

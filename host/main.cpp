@@ -29,13 +29,13 @@ char TakeDecimalSeparator() {
   return decimal_separator;
 }
 
-int Run(const orba::CommandLine& line, orba::Operator& op, bool windowed) {
+int Run(const orba::CommandLine& line, orba::Operator& op, orba::QtOperator* window_operator) {
   const char decimal_separator = TakeDecimalSeparator();
   orba::SystemClock clock;
   orba::Service service(op, orba::MakePrinterSystem(line.printer_spool, {line.cups_format, line.cups_code_page}),
                         clock);
   service.parameters().DecimalSeparator = decimal_separator;
-  if (windowed) return orba::RunWindowed(service, line.system_dir);
+  if (window_operator != nullptr) return orba::RunWindowed(service, *window_operator, line.system_dir);
   if (!service.Start(line.system_dir)) return 1;
   return orba::RunHeadless(service);
 }
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   if (!line.headless && orba::DisplayAvailable()) {
     QApplication app(argc, argv);
     orba::QtOperator op;
-    return Run(line, op, true);
+    return Run(line, op, &op);
   }
   if (!line.headless) {
     std::fputs("orbapda: sem tela disponível (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM): roda sem janela.\n",
@@ -78,5 +78,5 @@ int main(int argc, char** argv) {
   }
   QCoreApplication app(argc, argv);
   orba::HeadlessOperator op;
-  return Run(line, op, false);
+  return Run(line, op, nullptr);
 }

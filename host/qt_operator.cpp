@@ -26,6 +26,10 @@ std::unique_ptr<QMessageBox> QtOperator::MakeMessageBox(std::string_view text, s
 
 void QtOperator::ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   log_.ShowMessage(text, title, icon);
+  if (notifier_) {
+    notifier_(text, title, icon);
+    return;
+  }
   MakeMessageBox(text, title, icon)->exec();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QSystemTrayIcon>
+#include <QVBoxLayout>
 
 #include <unistd.h>
 
@@ -9,15 +10,19 @@
 #include <memory>
 
 #include "host/app_icon.h"
+#include "host/failure_notices.h"
 #include "host/frm_pda.h"
 #include "host/pinger.h"
+#include "host/print_retry_timer.h"
+#include "host/qt_operator.h"
 #include "host/qt_reachability.h"
 #include "host/service.h"
 #include "host/stop_signals.h"
 
 namespace orba {
 
-int RunWindowed(Service& service, const std::string& system_dir_option, const RunnerOptions& options) {
+int RunWindowed(Service& service, QtOperator& op, const std::string& system_dir_option,
+                const RunnerOptions& options) {
   // The window hides behind its icon and message boxes come and go: neither
   // is a reason to end.
   QApplication::setQuitOnLastWindowClosed(false);
@@ -41,7 +46,16 @@ int RunWindowed(Service& service, const std::string& system_dir_option, const Ru
   FrmPDA frm(service, reachability, QSystemTrayIcon::isSystemTrayAvailable());
   window = &frm;
   frm.FinishStartUp();
+  // Serving: a failure is listed and notified, never a box that stops the
+  // exchange until someone clicks it.
+  auto* notices = new FailureNotices(frm.findChild<QSystemTrayIcon*>(), &frm);
+  if (auto* layout = qobject_cast<QVBoxLayout*>(frm.layout())) layout->insertWidget(layout->count() - 1, notices);
+  op.NotifyInstead([notices](std::string_view text, std::string_view title, MessageIcon icon) {
+    notices->Add(text, title, icon);
+  });
+  PrintRetryTimer print_retry(service);
   const int status = QApplication::exec();
+  op.NotifyInstead(nullptr);
   window = nullptr;
   return status;
 }

@@ -10,11 +10,13 @@
 #include "common/audit_log.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
+#include "common/operator.h"
 #include "common/sql_text.h"
 #include "common/transaction.h"
 #include "exchange/failure_path.h"
 #include "orders/sale.h"
 #include "orders/tax_rule.h"
+#include "printing/pending_prints.h"
 
 namespace orba {
 
@@ -64,6 +66,7 @@ class OrderWriter {
   void WriteItems();
   void CloseSales();
   const std::vector<OrderGroup>& groups() const { return groups_; }
+  const std::vector<OrderLine>& lines() const { return lines_; }
 
  private:
   std::int32_t StartGroup(const OrderItem& item);
@@ -83,6 +86,7 @@ class OrderWriter {
   const OrderRequest& order_;
 
   std::vector<OrderGroup> groups_;
+  std::vector<OrderLine> lines_;  // every line written, to be printed
   std::map<std::int32_t, CustomerRecord> customers_;
   std::map<std::int32_t, std::int16_t> last_lines_;
   std::map<std::string, Product> products_;
@@ -110,7 +114,10 @@ void OrderWriter::WriteItems() {
         WriteLine(sale, Line{item.code, covered ? 0.0 : item.price, item.quantity, item.price, std::nullopt, covered});
     WriteOptions(sale, item_line, item.options);
     for (const OrderSide& side : item.sides) {
-      WriteLine(sale, Line{side.code, covered ? 0.0 : side.price, side.quantity, item.price, item_line, covered});
+      // By table an accompaniment is listed at its item's price; by comanda
+      // at its own, as it is sold.
+      const double list_price = mode_.Attributes() == OrderAttributes::Comanda ? side.price : item.price;
+      WriteLine(sale, Line{side.code, covered ? 0.0 : side.price, side.quantity, list_price, item_line, covered});
     }
   }
 }
@@ -283,6 +290,7 @@ std::int16_t OrderWriter::WriteLine(std::int32_t sale, const Line& line) {
   if (!InsertSaleItem(db_, c_.parameters, c_.clock, input, &failure)) {
     RefuseAfterFailure(LineNotWritten(line.code), failure);
   }
+  lines_.emplace_back(sale, sequence);
   return sequence;
 }
 
@@ -341,6 +349,7 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
   pugi::xml_node pedido = request.select_node("//pedido").node();
   if (!pedido) return;
   bool committed = false;
+  bool resent = false;
   RunHandler(
       context, "pedido",
       [&]() {
@@ -356,12 +365,16 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
           }
           // The last order accepted for the place or comanda, sent again: it
           // is answered as it came and applied once.
-          if (!order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp)) return;
+          if (!order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp)) {
+            resent = true;
+            return;
+          }
           OrderWriter writer(context, mode, order);
           writer.WriteItems();
           writer.CloseSales();
           groups = writer.groups();
           mode.Finish(order, groups);
+          RecordPrintIntent(context.db, context.parameters.BusinessDay, writer.lines());
           if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
           transaction.Commit();
         }
@@ -386,6 +399,12 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
           RemoveItems(request);
         }
       });
+  // The first copy may have been cut short between its commit and its
+  // tickets: what it left unprinted goes out now.
+  if (resent) {
+    const PendingPrintOutcome outcome = PrintPendingItems(context);
+    if (outcome.Attempted()) context.op.LogEvent(outcome.Describe());
+  }
 }
 
 }  // namespace orba

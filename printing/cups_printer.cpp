@@ -5,36 +5,25 @@
 #include <stdexcept>
 
 #include "common/text.h"
+#include "printing/escpos.h"
 
 namespace orba {
 
 namespace {
 
-// CP860 (Portuguese DOS) codes of the Latin-1 letters that Portuguese uses;
-// other characters outside ASCII print as '?'.
-char ToCp860(char32_t c) {
-  switch (c) {
-    case U'Ç': return '\x80'; case U'ü': return '\x81'; case U'é': return '\x82';
-    case U'â': return '\x83'; case U'ã': return '\x84'; case U'à': return '\x85';
-    case U'Á': return '\x86'; case U'ç': return '\x87'; case U'ê': return '\x88';
-    case U'Ê': return '\x89'; case U'è': return '\x8A'; case U'Í': return '\x8B';
-    case U'Ô': return '\x8C'; case U'ì': return '\x8D'; case U'Ã': return '\x8E';
-    case U'Â': return '\x8F'; case U'É': return '\x90'; case U'À': return '\x91';
-    case U'È': return '\x92'; case U'ô': return '\x93'; case U'õ': return '\x94';
-    case U'ò': return '\x95'; case U'Ú': return '\x96'; case U'ù': return '\x97';
-    case U'Ì': return '\x98'; case U'Õ': return '\x99'; case U'Ü': return '\x9A';
-    case U'Ù': return '\x9D'; case U'Ó': return '\x9F'; case U'á': return '\xA0';
-    case U'í': return '\xA1'; case U'ó': return '\xA2'; case U'ú': return '\xA3';
-    case U'ñ': return '\xA4'; case U'Ñ': return '\xA5'; case U'ª': return '\xA6';
-    case U'º': return '\xA7'; case U'Ò': return '\xA9';
-    default: return c < 0x80 ? static_cast<char>(c) : '?';
-  }
+// A raw queue: CUPS passes the bytes on untouched to a receipt printer.
+bool IsRawQueue(const cups_dest_t& dest) {
+  const char* model = cupsGetOption("printer-make-and-model", dest.num_options, dest.options);
+  if (model != nullptr && std::string_view(model) == "Local Raw Printer") return true;
+  const char* device = cupsGetOption("device-uri", dest.num_options, dest.options);
+  const bool driver = model != nullptr && *model != '\0';
+  return !driver && device != nullptr && std::string_view(device).rfind("socket://", 0) == 0;
 }
 
 }  // namespace
 
 CupsPrinterSystem::CupsPrinterSystem(CupsSettings settings)
-    : format_(settings.format.empty() ? std::string(CUPS_FORMAT_TEXT) : std::move(settings.format)),
+    : format_(std::move(settings.format)),
       code_page_(settings.code_page.empty() ? std::string("UTF-8") : UpperCase(settings.code_page)) {}
 
 std::vector<std::string> CupsPrinterSystem::InstalledPrinters() {
@@ -73,34 +62,59 @@ void CupsPrinterSystem::SetFont(std::string_view, std::optional<double>) {
 
 void CupsPrinterSystem::PrintLine(std::string_view line) { lines_.emplace_back(line); }
 
+void CupsPrinterSystem::PrintPlaceLine(std::string_view line) {
+  place_line_ = lines_.size();
+  lines_.emplace_back(line);
+}
+
+bool CupsPrinterSystem::SpeaksEscPos(const std::string& device_name) {
+  if (!format_.empty()) return false;
+  cups_dest_t* dests = nullptr;
+  const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  const cups_dest_t* dest = cupsGetDest(device_name.c_str(), nullptr, count, dests);
+  const bool raw = dest != nullptr && IsRawQueue(*dest);
+  cupsFreeDests(count, dests);
+  return raw;
+}
+
+std::string CupsPrinterSystem::JobKind(std::string_view device_name) {
+  return SpeaksEscPos(std::string(device_name)) ? "ESC/POS" : "texto";
+}
+
+std::string CupsPrinterSystem::Unreachable() {
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000, nullptr);
+  if (http == nullptr) return std::string("o CUPS não está rodando (") + cupsServer() + ")";
+  httpClose(http);
+  return {};
+}
+
 std::string CupsPrinterSystem::Encode(const std::vector<std::string>& lines, std::string_view code_page) {
   std::string text;
   for (const auto& line : lines) text += line + "\n";
   if (code_page == "ISO-8859-1" || code_page == "LATIN1" || code_page == "CP1252") {
     return Utf8ToLatin1(text);  // CP1252 agrees with Latin-1 on every accented letter
   }
-  if (code_page == "CP860") {
-    std::string out;
-    const std::string latin1 = Utf8ToLatin1(text);
-    for (unsigned char c : latin1) out += ToCp860(c);
-    return out;
-  }
+  if (code_page == "CP860") return Utf8ToCp860(text);
   return text;
 }
 
 void CupsPrinterSystem::EndDocument() {
   std::vector<std::string> lines;
   lines.swap(lines_);
+  const std::size_t place_line = place_line_;
+  place_line_ = kNoPlaceLine;
   const std::string printer = CurrentPrinter();
   if (printer.empty()) throw std::runtime_error("Nenhuma impressora CUPS disponível");
-  const std::string data = Encode(lines, code_page_);
+  const bool escpos = SpeaksEscPos(printer);
+  const std::string data = escpos ? EncodeEscPos(lines, place_line) : Encode(lines, code_page_);
+  const std::string format = escpos ? CUPS_FORMAT_RAW : format_.empty() ? CUPS_FORMAT_TEXT : format_;
 
   const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), "OrbaPDA", 0, nullptr);
   if (job == 0) throw std::runtime_error(std::string("CUPS: ") + cupsLastErrorString());
   // Once the document is started, cupsFinishDocument must run to read the
   // server's answer, whatever happened while writing.
   bool sent = false;
-  if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, "OrbaPDA", format_.c_str(), 1) ==
+  if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, "OrbaPDA", format.c_str(), 1) ==
       HTTP_STATUS_CONTINUE) {
     const bool written =
         cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;

@@ -107,7 +107,9 @@ void PreBillWriter::Gather() {
       }
     }
   }
-  {
+  if (context_.parameters.IsComandaMode()) {
+    place_ = ComandaPlaceText(db_, sale_list_);
+  } else {
     Recordset rs;
     db_.SqlClear();
     db_.SqlAppend("Select l.nm_loc, l.qt_loc_ocu, la.nm_loc as nm_loc_ass, lv.nr_pos_com, lv.id_tp_cta");
@@ -247,6 +249,7 @@ PrintedDocument PreBillWriter::Document(std::string_view printer) {
   const std::string place = Cut(TrimSpaces(place_), 17);
   const std::string right = several_ ? "MULT." : sale_list_;
   const std::size_t used = CharacterCount(place) + CharacterCount(right);
+  document.place_line = out.size();
   out.push_back(place + std::string(used < kLineWidth ? kLineWidth - used : 0, ' ') + right);
   out.emplace_back(kSeparator);
 

@@ -159,7 +159,13 @@ void StartDocument(PrintedDocument& document, std::string_view printer) {
 
 void SendDocument(PrinterSystem& printers, const PrintedDocument& document) {
   printers.SetFont(document.font_name, document.font_size);
-  for (const std::string& line : document.lines) printers.PrintLine(line);
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    if (i == document.place_line) {
+      printers.PrintPlaceLine(document.lines[i]);
+    } else {
+      printers.PrintLine(document.lines[i]);
+    }
+  }
   printers.EndDocument();
 }
 
@@ -175,5 +181,17 @@ std::string DateLine(std::string_view sale_date, std::string_view start_time) {
 }
 
 double NumberOrZero(const Value& value) { return value.IsNull() ? 0 : value.Real(); }
+
+std::string ComandaPlaceText(DatabaseSession& db, const std::string& sale_list) {
+  Recordset rs = db.Query(
+      "Select cco.NR_CMD, cc.IC_TIP_CMD\r"
+      "from   controle_comanda_orcamento cco\r"
+      "       left join controle_comanda cc on cc.NR_CMD = cco.NR_CMD\r"
+      "Where  cco.NR_ORC_LOC in (" + sale_list + ")\r"
+      "Order by cco.NR_CMD");
+  if (rs.Eof()) return {};
+  const char* kind = rs.Field("IC_TIP_CMD").Text() == "CRT" ? "CARTAO: " : "COMANDA: ";
+  return kind + std::to_string(rs.Field("NR_CMD").Int());
+}
 
 }  // namespace orba

@@ -52,6 +52,7 @@ struct PrintedDocument {
   std::string font_name;
   std::optional<double> font_size;
   std::vector<std::string> lines;
+  std::size_t place_line = static_cast<std::size_t>(-1);  // index of the line naming the place, if any
 };
 
 // The sale numbers of a sale list ("12,13"): every comma-separated piece must
@@ -93,6 +94,11 @@ void SendDocument(PrinterSystem& printers, const PrintedDocument& document);
 std::string TypeLine(std::string_view operation_type, std::string_view title);
 // "DATA      :dd/mm/yyyy        hh:mm:ss".
 std::string DateLine(std::string_view sale_date, std::string_view start_time);
+
+// The place text of a comanda's documents, where a table's name would stand:
+// "COMANDA: 150", or "CARTAO: 9001" for a customer card; empty when no
+// comanda holds the sales.
+std::string ComandaPlaceText(DatabaseSession& db, const std::string& sale_list);
 
 // Number of a field, 0 for Null.
 double NumberOrZero(const Value& value);

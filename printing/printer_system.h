@@ -22,10 +22,20 @@ class PrinterSystem {
   // size it has.
   virtual void SetFont(std::string_view name, std::optional<double> size) = 0;
   virtual void PrintLine(std::string_view line) = 0;
+  // The line that names the place of a ticket or pre-bill: taller where the
+  // printer can print it so.
+  virtual void PrintPlaceLine(std::string_view line) { PrintLine(line); }
   // Sends the lines printed since the last end as one document to the current
   // printer. Throws std::runtime_error when the document cannot be handed over;
   // the lines of that document are dropped either way.
   virtual void EndDocument() = 0;
+
+  // How documents reach `device_name`, for the installation check: "ESC/POS"
+  // or "texto".
+  virtual std::string JobKind(std::string_view) { return "texto"; }
+  // Why no printer can be reached at all (the printing service is not
+  // running); empty when it answers.
+  virtual std::string Unreachable() { return {}; }
 };
 
 }  // namespace orba

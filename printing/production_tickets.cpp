@@ -61,14 +61,15 @@ TicketItem ReadTicketItem(const Recordset& rs) {
 class TicketWriter {
  public:
   TicketWriter(Context& context, std::string sale_list, bool several, int printer_type,
-               std::string_view title, const PrinterSettings& settings)
+               std::string_view title, const PrinterSettings& settings, std::string line_filter)
       : context_(context),
         db_(context.db),
         sale_list_(std::move(sale_list)),
         several_(several),
         compact_(printer_type == 2),
         title_(title),
-        settings_(settings) {}
+        settings_(settings),
+        line_filter_(std::move(line_filter)) {}
 
   void ReadHeader();
   // The characteristics and the unprinted accompaniments of every line of the
@@ -95,6 +96,7 @@ class TicketWriter {
   bool compact_;
   std::string title_;
   const PrinterSettings& settings_;
+  std::string line_filter_;  // statement line that keeps only the lines due (may be empty)
   TicketHeader header_;
   std::map<LineKey, std::vector<std::string>> characteristics_;  // by the line they belong to
   std::map<LineKey, std::vector<Accompaniment>> accompaniments_;  // by their main line
@@ -112,7 +114,9 @@ std::string Description(const Value& special, const Value& description) {
 }
 
 void TicketWriter::ReadHeader() {
-  {
+  if (context_.parameters.IsComandaMode()) {
+    header_.place = ComandaPlaceText(db_, sale_list_);
+  } else {
     Recordset rs;
     db_.SqlClear();
     db_.SqlAppend("Select l.nm_loc, lv.nr_pos_com");
@@ -176,6 +180,7 @@ PrintedDocument TicketWriter::Ticket(const std::vector<TicketItem>& items, std::
   } else {
     number = LastCharacters("00000" + sale_list_, 5);
   }
+  document.place_line = out.size();
   out.push_back(LeftAligned(Cut(TrimSpaces(header_.place), 17), 32) + number);
   out.emplace_back(kSeparator);
   out.push_back(DateLine(header_.sale_date, header_.start_time));
@@ -251,7 +256,7 @@ void TicketWriter::ReadDetails() {
       "Where  ivd.nr_orc_loc in (" + sale_list_ + ")\r"
       "And    ivd.id_seq_pro_prn is not null\r"
       "And    ivd.id_mat_pro = p.id_mat_pro\r"
-      "And    ivd.id_prt_ite = 'N'\r"
+      "And    ivd.id_prt_ite = 'N'\r" + line_filter_ +
       "Order by ivd.nr_orc_loc, ivd.id_seq");
   for (; !sides.Eof(); sides.MoveNext()) {
     accompaniments_[{sides.Field("nr_orc_loc").Int(), sides.Field("id_seq_pro_prn").Int()}].push_back(
@@ -386,13 +391,18 @@ void MarkFinishedLines(DatabaseSession& db, const std::string& sale_list) {
                 ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")\rAnd    id_prt_ite = 'N'");
   db.ExecuteSql("Delete from item_impressora_pda\rWhere  nr_orc_loc in (" + sale_list +
                 ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")");
+  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc in (" + sale_list +
+                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")");
   transaction.Commit();
 }
 
 // Marks every unprinted line of the sales printed (after a pre-bill of them).
 void MarkAllPrinted(DatabaseSession& db, const std::string& sale_list) {
+  TransactionGuard transaction(db);
   db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  nr_orc_loc in (" + sale_list +
                 ")\rAnd    id_prt_ite = 'N'");
+  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc in (" + sale_list + ")");
+  transaction.Commit();
 }
 
 // The printer that was current when printing began is current again on
@@ -415,33 +425,43 @@ class CurrentPrinterKeeper {
   std::string starting_;
 };
 
+// The lines an order of this service left to print: a statement line for
+// item_venda_direta ivd.
+constexpr const char* kLeftByOrders =
+    "And    exists (Select 1 from item_a_imprimir_pda w Where w.nr_orc_loc = ivd.nr_orc_loc "
+    "And w.id_seq = ivd.id_seq)\r";
+
 }  // namespace
 
-bool PrintProductionTickets(Context& context, std::string_view sale_list_text, std::string_view title,
-                            int printer_type, const PrinterSettings& settings, PrintAmounts* amounts) {
+std::string PrintTickets(Context& context, std::string_view sale_list_text, std::string_view title,
+                         int printer_type, const PrinterSettings& settings, PrintAmounts* amounts,
+                         TicketLines which) {
   DatabaseSession& db = context.db;
   PrinterSystem& printers = context.printers;
   std::vector<std::string> failures;
+  const std::string line_filter = which == TicketLines::LeftByOrders ? kLeftByOrders : "";
   try {
     const std::string sale_list = RequireSaleList(sale_list_text);
     std::vector<std::pair<Value, Value>> production_printers;  // id_imp, nm_end_imp
     for (Recordset rs = db.Query("Select id_imp, nm_end_imp from impressora"); !rs.Eof(); rs.MoveNext()) {
       production_printers.emplace_back(rs.Field("id_imp"), rs.Field("nm_end_imp"));
     }
-    if (production_printers.empty()) return true;
+    if (production_printers.empty()) return {};
     CurrentPrinterKeeper keeper(printers);
     const bool several = sale_list.find(',') != std::string::npos;
 
-    TicketWriter writer(context, sale_list, several, printer_type, title, settings);
+    TicketWriter writer(context, sale_list, several, printer_type, title, settings, line_filter);
     writer.ReadHeader();
 
     // A production printer without a device name turns the request into
     // one pre-bill on the current printer.
     for (const auto& [unused, device] : production_printers) {
       if (device.IsNull() || device.Text().find_first_not_of(' ') == std::string::npos) {
-        if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) return false;
+        if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) {
+          return std::string(kPreBillFailure);
+        }
         MarkAllPrinted(db, sale_list);
-        return true;
+        return {};
       }
     }
     writer.ReadDetails();
@@ -474,6 +494,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
     db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
     db.SqlAppend("And    ivd.id_prt_ite = 'N'");
     db.SqlAppend("And    ivd.id_seq_pro_prn is null");
+    db.SqlAppend(line_filter);
     db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
     db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
     db.SqlAppend("                   And r.id_imp = ip.id_imp)");
@@ -502,6 +523,7 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
     db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
     db.SqlAppend("And    ivd.id_prt_ite = 'N'");
     db.SqlAppend("And    ivd.id_seq_pro_prn is null");
+    db.SqlAppend(line_filter);
     db.SqlAppend("And    not exists (Select 1 from impressora_produto ip, impressora i");
     db.SqlAppend("                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)");
     db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
@@ -516,13 +538,20 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list_text, s
   } catch (const std::exception& e) {
     failures.push_back(e.what());
   }
-  if (failures.empty()) return true;
   std::string description;
   for (const std::string& failure : failures) {
     if (!description.empty()) description += "\r\n";
     description += failure;
   }
-  ReportError(context.op, &db, description, kTicketsFailure);
+  return description;
+}
+
+bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
+                            int printer_type, const PrinterSettings& settings, PrintAmounts* amounts) {
+  const std::string failure =
+      PrintTickets(context, sale_list, title, printer_type, settings, amounts, TicketLines::Unprinted);
+  if (failure.empty()) return true;
+  ReportError(context.op, &context.db, failure, kTicketsFailure);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "common/context.h"
@@ -16,11 +17,23 @@ namespace orba {
 // delivered, all unprinted items of the sales are marked; when a printer
 // fails, the other printers still get their tickets, only the items whose
 // every ticket went out are marked, and the rest stay "N" for the next
-// request. Failures are reported through ReportError and give false; the
+// request or the retry of pending items. Lines marked printed leave
+// item_a_imprimir_pda. Failures are reported through ReportError and give false; the
 // starting printer is current again when the routine completes.
 // `amounts` only goes on to the pre-bill. Never throws.
 bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
                             int printer_type, const PrinterSettings& settings,
                             PrintAmounts* amounts = nullptr);
+
+
+// Which unprinted lines of the sales a ticket covers: all of them (after an
+// order), or only those an order of this service left to print (the retry of
+// pending items, which never prints lines the back office wrote).
+enum class TicketLines { Unprinted, LeftByOrders };
+
+// PrintProductionTickets without telling the operator: the description of
+// what failed, empty when every ticket went out.
+std::string PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
+                         const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which);
 
 }  // namespace orba

@@ -42,7 +42,8 @@ bool PrintDocument(Context& context, std::string_view sale_list, std::string_vie
 // Returns true when everything due was printed (or nothing was due). False
 // when something failed: it has been reported to the operator, and items
 // that did not reach their printer stay unprinted and go out with the next
-// order of their sales. Never throws.
+// order of their sales or the retry of pending items (pending_prints.h),
+// whichever comes first. Never throws.
 bool RouteOrderPrinting(Context& context, std::string_view sale_list);
 
 }  // namespace orba

@@ -236,8 +236,9 @@ TEST(ComandaPositionEndToEnd, PositionWithEveryItemAtOneAndAPreBillPerSale) {
   EXPECT_EQ(*answer, request);
   const auto files = Installation::FilesOf(inst.spool / "CAIXA");
   ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(Lines(test::ReadFile(inst.spool / "CAIXA" / files[0])).at(5), std::string(33, ' ') + "7201");
-  EXPECT_EQ(Lines(test::ReadFile(inst.spool / "CAIXA" / files[1])).at(5), std::string(33, ' ') + "7202");
+  // The comanda stands where a table's name would.
+  EXPECT_EQ(Lines(test::ReadFile(inst.spool / "CAIXA" / files[0])).at(5), "COMANDA: 120" + std::string(21, ' ') + "7201");
+  EXPECT_EQ(Lines(test::ReadFile(inst.spool / "CAIXA" / files[1])).at(5), "COMANDA: 120" + std::string(21, ' ') + "7202");
   EXPECT_EQ(service.Terminate(), 0) << service.Stderr();
 }
 

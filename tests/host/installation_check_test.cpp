@@ -85,7 +85,7 @@ TEST(InstallationCheck, GoodInstallationPassesBesideARunningServiceAndTouchesNot
         "OK pasta de respostas: " + base + "xml/Receber", "OK banco de dados: " + base + "ORBA.MDB",
         std::string("OK dia de movimento aberto: 08/12/2026"),
         std::string("OK impressoras instaladas: BAR, COZINHA (padrão: BAR)"),
-        std::string("OK impressora de produção COZINHA (id_imp 1)")}) {
+        std::string("OK impressora de produção COZINHA (id_imp 1), texto")}) {
     EXPECT_NE(outcome.lines.find(line + "\n"), std::string::npos) << line << "\n" << outcome.lines;
   }
   EXPECT_TRUE(fs::exists(inst.base() / "xml/Enviar/STM1.Xml"));

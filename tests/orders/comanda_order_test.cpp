@@ -13,6 +13,8 @@
 #include "common/text.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
+#include "printing/pending_prints.h"
+#include "printing/print_layout.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
 #include "support/handler_run.h"
@@ -64,7 +66,7 @@ class ComandaOrderTest : public ::testing::Test, protected test::TestContext {
     for (const auto& document : printers.documents) {
       const auto separator = std::find_if(document.lines.begin(), document.lines.end(),
                                           [](const std::string& line) { return line.rfind("=====", 0) == 0; });
-      const std::string number = separator + 1 < document.lines.end() ? TrimSpaces(*(separator + 1)) : "?";
+      const std::string number = separator + 1 < document.lines.end() ? LastCharacters(*(separator + 1), 5) : "?";
       sales += (sales.empty() ? "" : " ") + document.printer + ":" + number;
     }
     return sales;
@@ -85,7 +87,7 @@ TEST_F(ComandaOrderTest, FirstOrderOfAFreshComandaGivesEachPositionASaleLinkedAn
   EXPECT_EQ(Lines(), "1.1:1 1.2:3 1.3:5 2.1:4");
   EXPECT_EQ(db.Scalar("select id_seq_pro_prn || ':' || vl_pr_un_ori || ':' || pr_un_it_atd from item_venda_direta "
                       "where nr_orc_loc = 1 and id_seq = 2"),
-            "1:10.0:8.5");
+            "1:8.5:8.5");
   EXPECT_EQ(db.Scalar("select nr_orc_loc || ':' || id_seq || ':' || id_car_pro from ivd_caracteristica_produto"),
             "1:1:2");
   EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where ic_inc_pac is not null"), "0");
@@ -95,8 +97,10 @@ TEST_F(ComandaOrderTest, FirstOrderOfAFreshComandaGivesEachPositionASaleLinkedAn
   EXPECT_EQ(db.Scalar("select group_concat(dc_cpl_cmd, ',') from LOG_DONE"), "1,2");
   EXPECT_EQ(Count("local_vnd"), "0");
   EXPECT_EQ(db.Scalar("select group_concat(ic_stt_loc, '') from local"), "LLLLLLLLLLL");
-  // Each sale printed by itself: sale 1 on the kitchen and the bar, then sale 2.
+  // Each sale printed by itself: sale 1 on the kitchen and the bar, then sale 2,
+  // each naming the comanda where a table's name would stand.
   EXPECT_EQ(PrintedSales(), "COZINHA:00001 BAR:00001 BAR:00002");
+  EXPECT_EQ(printers.documents.at(2).lines.at(3), "COMANDA: 150                    00002");
 }
 
 TEST_F(ComandaOrderTest, LaterOrderAddsEveryLineToTheFirstLinkedSale) {
@@ -110,6 +114,7 @@ TEST_F(ComandaOrderTest, LaterOrderAddsEveryLineToTheFirstLinkedSale) {
 
 TEST_F(ComandaOrderTest, NewSaleIsForTheComandasPersonOrTheFirstEstablishmentWithoutOne) {
   EXPECT_EQ(Message(Order(Pedido(Item(1, "101"), "9001"))), "");
+  EXPECT_EQ(printers.documents.at(0).lines.at(3).substr(0, 12), "CARTAO: 9001");
   EXPECT_EQ(Message(Order(Pedido(Item(1, "101"), "160"))), "");
   EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc || ':' || nm_pes_cli || ':' || id_etb_cli || ':' || "
                       "id_end_geo_fat, ' ') from (select * from venda_direta order by nr_orc_loc)"),
@@ -181,6 +186,12 @@ TEST_F(ComandaOrderTest, PrintingFailureKeepsTheOrderAndStopsAtTheFirstSale) {
   EXPECT_EQ(Links(), "150>1 150>2");
   EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "2");
   EXPECT_EQ(printers.failed_documents.size(), 1u);
+
+  // The printer back: both sales' items print without another order.
+  printers.fail_all = false;
+  EXPECT_EQ(PrintPendingItems(context).Describe(), "Itens pendentes impressos (vendas 1, 2).");
+  EXPECT_EQ(PrintedSales(), "COZINHA:00001 COZINHA:00002");
+  EXPECT_EQ(db.Scalar("select count(*) from item_venda_direta where id_prt_ite = 'N'"), "0");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -154,6 +156,10 @@ class CupsPrinterTest : public ::testing::Test {
                   "Shared No\n"
                   "</" + tag + ">\n";
     }
+    // TERMICA: a receipt printer at socket://127.0.0.1:PORT, where the test
+    // listens, on a queue without a driver.
+    printers += "<Printer TERMICA>\nDeviceURI socket://127.0.0.1:" + std::to_string(listener_.port) +
+                "\nState Idle\nAccepting Yes\nShared No\n</Printer>\n";
     WriteFile(root / "printers.conf", printers);
   }
 
@@ -250,6 +256,39 @@ class CupsPrinterTest : public ::testing::Test {
     return ReadFile(folder_.path() / "spool" / name);
   }
 
+  // A TCP port on 127.0.0.1 that takes one connection and keeps its bytes.
+  struct Listener {
+    int fd = -1;
+    int port = 0;
+    Listener() {
+      fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t size = sizeof(address);
+      if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, 1) == 0 &&
+          getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+      }
+    }
+    ~Listener() {
+      if (fd >= 0) close(fd);
+    }
+    // What one connection sent; nothing when none came within `wait`.
+    std::optional<std::string> Receive(std::chrono::milliseconds wait) const {
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, static_cast<int>(wait.count())) != 1) return std::nullopt;
+      const int connection = accept(fd, nullptr, nullptr);
+      if (connection < 0) return std::nullopt;
+      std::string bytes;
+      char buffer[4096];
+      for (ssize_t n; (n = read(connection, buffer, sizeof(buffer))) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
+      close(connection);
+      return bytes;
+    }
+  };
+
+  Listener listener_;
   TempFolder folder_;
   std::string socket_;
   pid_t pid_ = -1;
@@ -260,14 +299,18 @@ class CupsPrinterTest : public ::testing::Test {
 
 TEST_F(CupsPrinterTest, QueuesAreTheDestinationsAndTheDaemonsDefaultIsCurrent) {
   CupsPrinterSystem printers;
-  EXPECT_EQ(printers.InstalledPrinters(), (std::vector<std::string>{"BAR", "COZINHA", "FECHADA", "PARADA"}));
+  EXPECT_EQ(printers.InstalledPrinters(),
+            (std::vector<std::string>{"BAR", "COZINHA", "FECHADA", "PARADA", "TERMICA"}));
   EXPECT_EQ(printers.CurrentPrinter(), "COZINHA");
   printers.MakeCurrent("BAR");
   EXPECT_EQ(printers.CurrentPrinter(), "BAR");
 }
 
+// The queues of these tests are raw ones: text jobs are asked for.
+const CupsSettings kText{"text/plain"};
+
 TEST_F(CupsPrinterTest, EachDocumentIsOneTextJobHoldingItsLinesInUtf8) {
-  CupsPrinterSystem printers;
+  CupsPrinterSystem printers(kText);
   printers.SetFont("Lucida Console", 12);
   printers.PrintLine("AÇÃO 1");
   printers.PrintLine("");
@@ -298,7 +341,7 @@ TEST_F(CupsPrinterTest, CodePageSettingGivesThePrintersBytes) {
       {"cp860", "COZINHA", "A\x80\x8EO \x82\n?\n"},
   };
   for (const auto& c : cases) {
-    CupsPrinterSystem printers(CupsSettings{"", c.code_page});
+    CupsPrinterSystem printers(CupsSettings{"text/plain", c.code_page});
     printers.MakeCurrent(c.printer);
     printers.PrintLine("AÇÃO é");
     printers.PrintLine("€");
@@ -307,8 +350,37 @@ TEST_F(CupsPrinterTest, CodePageSettingGivesThePrintersBytes) {
   }
 }
 
-TEST_F(CupsPrinterTest, MissingOrRejectingQueueThrowsAndItsLinesAreNotCarriedOver) {
+TEST_F(CupsPrinterTest, RawQueueOfAReceiptPrinterGetsEscPosWithCodePageTallPlaceAndCut) {
   CupsPrinterSystem printers;
+  EXPECT_EQ(printers.JobKind("TERMICA"), "ESC/POS");
+  EXPECT_EQ(CupsPrinterSystem(kText).JobKind("TERMICA"), "texto");  // a format given is kept
+  printers.MakeCurrent("TERMICA");
+  printers.PrintLine("=====");
+  printers.PrintPlaceLine("COMANDA: 150");
+  printers.PrintLine("PÃO DE QUEIJO À MODA");
+  printers.PrintLine("AÇAÍ €");
+  printers.EndDocument();
+  const JobInfo job = OnlyJob("TERMICA");
+  EXPECT_EQ(job.format, "application/vnd.cups-raw");
+
+  // The bytes as the printer gets them: from the listener when this CUPS has
+  // its socket backend (Debian package cups), else as the daemon stored them.
+  const bool backend = access("/usr/lib/cups/backend/socket", X_OK) == 0;
+  const std::optional<std::string> received = backend ? listener_.Receive(10s) : std::nullopt;
+  const std::string bytes = received ? *received : SpoolBytes(job.id);
+  const std::string init = "\x1B@";
+  const std::string code_page = "\x1Bt\x03";  // CP860
+  const std::string tall = std::string("\x1B!\x10", 3), normal = std::string("\x1B!\x00", 3);
+  const std::string cut = "\x1B" "d\x04\x1D" "V\x01";
+  EXPECT_EQ(bytes, init + code_page + "=====\n" + tall + "COMANDA: 150\n" + normal +
+                       "P\x8EO DE QUEIJO \x91 MODA\n" "A\x80" "A\x8B ?\n" + cut);
+  if (backend) {
+    EXPECT_TRUE(received.has_value()) << "nothing arrived on 127.0.0.1:" << listener_.port;
+  }
+}
+
+TEST_F(CupsPrinterTest, MissingOrRejectingQueueThrowsAndItsLinesAreNotCarriedOver) {
+  CupsPrinterSystem printers(kText);
   for (const char* queue : {"NAO_EXISTE", "FECHADA"}) {
     printers.MakeCurrent(queue);
     printers.PrintLine("perdida");
@@ -323,7 +395,7 @@ TEST_F(CupsPrinterTest, MissingOrRejectingQueueThrowsAndItsLinesAreNotCarriedOve
 }
 
 TEST_F(CupsPrinterTest, StoppedQueueKeepsTheJobQueued) {
-  CupsPrinterSystem printers;
+  CupsPrinterSystem printers(kText);
   printers.MakeCurrent("PARADA");
   printers.PrintLine("pedido 12");
   EXPECT_NO_THROW(printers.EndDocument());
@@ -341,8 +413,10 @@ TEST_F(CupsPrinterTest, StoppedQueueKeepsTheJobQueued) {
 TEST_F(CupsPrinterTest, DaemonGoneIsAFailureNotASilentLoss) {
   CupsPrinterSystem printers;
   ASSERT_EQ(printers.CurrentPrinter(), "COZINHA");
+  EXPECT_EQ(printers.Unreachable(), "");
   StopDaemon();
   EXPECT_TRUE(printers.InstalledPrinters().empty());
+  EXPECT_EQ(printers.Unreachable().rfind("o CUPS não está rodando (", 0), 0u) << printers.Unreachable();
   printers.MakeCurrent("COZINHA");
   printers.PrintLine("x");
   EXPECT_THROW(printers.EndDocument(), std::runtime_error);

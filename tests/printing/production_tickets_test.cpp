@@ -7,6 +7,7 @@
 #include "common/text.h"
 
 #include "common/error_report.h"
+#include "printing/pending_prints.h"
 #include "printing/print_layout.h"
 #include "printing_fixture.h"
 
@@ -325,6 +326,36 @@ TEST_F(ProductionTicketsTest, EachPrinterPrintsEachLineOnceWhateverTheOtherDid) 
   EXPECT_EQ(printers.documents[0].printer, "COZINHA");
   EXPECT_EQ(PrintedFlag(1, 1), "S");
   EXPECT_EQ(db.Scalar("select count(*) from item_impressora_pda"), "0");
+}
+
+TEST_F(ProductionTicketsTest, PendingItemsOfTodaysOrdersPrintByThemselvesEachPrinterOnce) {
+  parameters.BusinessDay = "15/03/2024";
+  Sale(1);
+  Item(1, 1, 1, 1);  // kitchen, left by an order
+  Item(1, 2, 3, 1);  // bar, left by an order, already printed there
+  Item(1, 3, 1, 1);  // written by the back office: never printed by the retry
+  Sale(2);
+  Item(2, 1, 1, 1);  // left by an order of another business day
+  RecordPrintIntent(db.session, "15/03/2024", {{1, 1}, {1, 2}});
+  RecordPrintIntent(db.session, "14/03/2024", {{2, 1}});
+  db.Exec("INSERT INTO item_impressora_pda VALUES (1, 2, 2)");
+
+  printers.failing_printers = {"COZINHA"};
+  const PendingPrintOutcome failed = PrintPendingItems(context);
+  EXPECT_TRUE(failed.printed.empty());
+  EXPECT_EQ(failed.Describe().rfind("Itens pendentes não impressos: venda 1: COZINHA: ", 0), 0u) << failed.Describe();
+  EXPECT_TRUE(db.op.messages.empty());  // a log line of the host, no message box
+  EXPECT_TRUE(printers.documents.empty());
+
+  printers.failing_printers.clear();
+  const PendingPrintOutcome printed = PrintPendingItems(context);
+  EXPECT_EQ(printed.Describe(), "Itens pendentes impressos (venda 1).");
+  ASSERT_EQ(printers.documents.size(), 1u);
+  EXPECT_EQ(printers.documents[0].printer, "COZINHA");
+  EXPECT_EQ(std::count(printers.documents[0].lines.begin(), printers.documents[0].lines.end(), "FILE COM FRITAS"), 1);
+  EXPECT_EQ(PrintedFlag(1, 1) + PrintedFlag(1, 2) + PrintedFlag(1, 3) + PrintedFlag(2, 1), "SSNN");
+  EXPECT_EQ(db.Scalar("select group_concat(nr_orc_loc) from item_a_imprimir_pda"), "2");
+  EXPECT_FALSE(PrintPendingItems(context).Attempted());
 }
 
 TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPrinter) {

@@ -1,5 +1,7 @@
 #include "host/qt_operator.h"
 
+#include "host/failure_notices.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTimer>
@@ -36,6 +38,24 @@ TEST(QtOperator, MessageIsAModalBoxWithTitleTextIconAndOneOkButton) {
                                        MessageIcon::Information)
                 ->icon(),
             QMessageBox::Information);
+}
+
+TEST(QtOperator, WhileServingAMessageIsListedWithoutWaitingForAnyone) {
+  QtOperator op;
+  FailureNotices notices(nullptr, nullptr);
+  op.NotifyInstead([&notices](std::string_view text, std::string_view title, MessageIcon icon) {
+    notices.Add(text, title, icon);
+  });
+  // No box answers it: a modal box would never return.
+  op.ShowMessage("Impressão dos tickets de produção     \r\nBAR: desligada    ", "Erro no ORBAPDA     ",
+                 MessageIcon::Critical);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  ASSERT_EQ(notices.count(), 1);
+  EXPECT_TRUE(notices.item(0)->text().endsWith(
+      QString::fromUtf8("Erro no ORBAPDA: Impressão dos tickets de produção      | BAR: desligada")))
+      << notices.item(0)->text().toStdString();
+  for (int i = 0; i < FailureNotices::kKept + 5; ++i) notices.Add("x", "y", MessageIcon::Information);
+  EXPECT_EQ(notices.count(), FailureNotices::kKept);
 }
 
 }  // namespace
