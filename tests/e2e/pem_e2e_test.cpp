@@ -65,6 +65,34 @@ std::string Canonical(const std::string& bytes) {
   return text.str();
 }
 
+// The answer to an order stored now or earlier: the request without items.
+std::string Stored(const std::string& request) {
+  pugi::xml_document document;
+  document.load_buffer(request.data(), request.size());
+  for (const pugi::xpath_node& item : document.select_nodes("//item")) item.parent().remove_child(item.node());
+  std::ostringstream text;
+  document.save(text, "", pugi::format_raw | pugi::format_no_declaration);
+  return text.str();
+}
+
+// An answer that says nothing was stored, with its message emptied: then it
+// is the request as sent, items included.
+std::string AsNotRecorded(const std::string& answer) {
+  pugi::xml_document document;
+  if (!document.load_buffer(answer.data(), answer.size())) return "<not well-formed>";
+  pugi::xml_attribute message = document.select_node("//pedido").node().attribute("mensagem");
+  const std::string text = message.value();
+  const std::string end = "\\nEnvie novamente.";
+  if (text.rfind("Pedido NÃO gravado:\\n", 0) != 0 || text.size() < end.size() ||
+      text.compare(text.size() - end.size(), end.size(), end) != 0) {
+    return "<not a not-recorded answer: " + text + ">";
+  }
+  message.set_value("");
+  std::ostringstream out;
+  document.save(out, "", pugi::format_raw | pugi::format_no_declaration);
+  return out.str();
+}
+
 std::string Message(const std::string& answer) {
   pugi::xml_document document;
   document.load_buffer(answer.data(), answer.size());
@@ -296,7 +324,7 @@ TEST_F(PemEndToEnd, TwoPositionsGiveTwoSalesLinkedToTheTableLoggedAndPrinted) {
   EXPECT_TRUE(Contains(Body(tickets[1]), "01   201" + std::string(23, ' ') + "     2"));
 }
 
-TEST_F(PemEndToEnd, ResentRequestIsAnsweredUnchangedAndWritesNothing) {
+TEST_F(PemEndToEnd, ResentRequestIsAnsweredAsStoredAndWritesNothing) {
   AddTable(202, "M202");
   const std::string request =
       Pedido("M202", Item("1", "101", "1", "50", Caract("1") + Acomp("103", "1", "8.5")), Stamp());
@@ -305,7 +333,7 @@ TEST_F(PemEndToEnd, ResentRequestIsAnsweredUnchangedAndWritesNothing) {
 
   const std::string before = Snapshot();
   const std::size_t mark = PrintMark();
-  EXPECT_EQ(Canonical(Send(request)), Canonical(request));
+  EXPECT_EQ(Canonical(Send(request)), Stored(request));
   EXPECT_EQ(Snapshot(), before);
   EXPECT_TRUE(TicketsSince(mark).empty());
 }
@@ -367,6 +395,21 @@ TEST_F(PemEndToEnd, ProductWithoutTaxRuleRollsBackTheWholeOrderAndGivesTheSaleNu
   EXPECT_EQ(SaleOf(206, 1), std::to_string(std::stoi(last_number) + 1));
 }
 
+TEST_F(PemEndToEnd, ResendAfterAnotherHandheldsOrderAndARestartIsStoredOnce) {
+  AddTable(216, "M216");
+  const std::string a = Pedido("M216", Item("1", "101", "1", "50"), Stamp());
+  ASSERT_EQ(Message(Send(a)), "");
+  ASSERT_EQ(Message(Send(Pedido("M216", Item("2", "201", "1", "9"), Stamp()))), "");
+  // Handheld A never saw its answer; meanwhile the service was restarted.
+  ASSERT_EQ(service_->Terminate(), 0);
+  ASSERT_TRUE(service_->Start(inst()));
+  ASSERT_TRUE(service_->WaitUntilServing()) << service_->Stderr();
+  EXPECT_EQ(Canonical(Send(a)), Stored(a));
+  EXPECT_EQ(inst().Scalar("select count(*) from item_venda_direta where nr_orc_loc in (select nr_orc_loc from "
+                          "local_vnd where id_loc = 216)"),
+            "2");
+}
+
 TEST_F(PemEndToEnd, OrderWithoutItemsOpensTheTableAndPrintsNothing) {
   AddTable(207, "M207");
   const std::string sales_before = inst().Scalar("select count(*) from venda_direta");
@@ -397,7 +440,7 @@ TEST_F(PemEndToEnd, PeopleCountIsTheLeadingNumberAndZeroOrNoneKeepsTheTablesOwn)
   // Beyond what the table can hold: nothing changes.
   const std::string before = Snapshot();
   const std::string request = Pedido("M208", Item("1", "201", "1", "9"), Stamp(), "40000");
-  EXPECT_EQ(Canonical(Send(request)), Canonical(request));
+  EXPECT_EQ(AsNotRecorded(Send(request)), Canonical(request));
   EXPECT_EQ(Snapshot(), before);
 }
 
@@ -435,7 +478,7 @@ TEST_F(PemEndToEnd, GuestPackageMakesTheFirstUnitFreeWithItsAccompanimentAndNotT
   EXPECT_EQ(inst().Scalar("select vl_tot_ite from venda_direta where nr_orc_loc = " + sale), "58");
 }
 
-TEST_F(PemEndToEnd, MissingAttributesLeaveTheRequestUnchangedAndWriteNothing) {
+TEST_F(PemEndToEnd, MissingAttributesAreAnsweredAsNotRecordedAndWriteNothing) {
   AddTable(211, "M211");
   const std::string good = Item("1", "101", "1", "50");
   const std::string header = "<header datahora=\"" + Stamp() + "\"/>";
@@ -463,7 +506,7 @@ TEST_F(PemEndToEnd, MissingAttributesLeaveTheRequestUnchangedAndWriteNothing) {
   const std::string before = Snapshot();
   const std::size_t mark = PrintMark();
   const std::vector<std::string> answers = SendAll(requests);
-  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(Canonical(answers[i]), Canonical(requests[i]));
+  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(AsNotRecorded(answers[i]), Canonical(requests[i]));
   EXPECT_EQ(Snapshot(), before);
   EXPECT_TRUE(TicketsSince(mark).empty());
   EXPECT_FALSE(fs::exists(DataHoraFile("M211")));
@@ -514,7 +557,7 @@ TEST_F(PemEndToEnd, ImpossibleQuantitiesPricesPositionsAndProductsAreRefusedByNa
   const std::size_t mark = PrintMark();
   std::vector<std::string> requests;
   for (const Case& c : cases) requests.push_back(Pedido("M213", c.items, Stamp()));
-  // Texts that are no numbers at all end the request unchanged.
+  // Texts that are no numbers at all are answered as not recorded.
   const std::vector<std::string> not_numbers = {
       good + Item("1", "201", "um", "9"),  good + Item("1", "201", "1", "9,99,9"),
       good + Item("1", "201", "1e3", "9"), good + Item("1.5", "201", "1", "9"),
@@ -526,7 +569,7 @@ TEST_F(PemEndToEnd, ImpossibleQuantitiesPricesPositionsAndProductsAreRefusedByNa
     EXPECT_EQ(answers[i].find("<item"), std::string::npos) << cases[i].items;
   }
   for (std::size_t i = cases.size(); i < requests.size(); ++i) {
-    EXPECT_EQ(Canonical(answers[i]), Canonical(requests[i])) << requests[i];
+    EXPECT_EQ(AsNotRecorded(answers[i]), Canonical(requests[i])) << requests[i];
   }
   EXPECT_EQ(Snapshot(), before);
   EXPECT_TRUE(TicketsSince(mark).empty());
@@ -564,7 +607,7 @@ TEST_F(PemEndToEnd, TextWhereAWholeNumberIsReadChangesNothing) {
   };
   const std::string before = Snapshot();
   const std::vector<std::string> answers = SendAll(requests);
-  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(Canonical(answers[i]), Canonical(requests[i]));
+  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(AsNotRecorded(answers[i]), Canonical(requests[i]));
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(inst().Scalar("select count(*) from local where id_loc = 214"), "1");
 }

@@ -13,6 +13,7 @@
 
 #include "support/fixed_clock.h"
 #include "common/general_parameters.h"
+#include "common/service_tables.h"
 #include "orders/datahora.h"
 #include "support/datahora_reader.h"
 #include "exchange/polling_state.h"
@@ -34,6 +35,10 @@ class TableOrderTest : public ::testing::Test, protected test::TestContext {
 
   std::string Order(const std::string& xml) { return test::AnswerOf(&HandleTableOrder, context, xml); }
   static std::string Unchanged(const std::string& xml) { return test::Unchanged(xml); }
+  static std::string Stored(const std::string& xml) { return test::Stored(xml); }
+  static std::string NotRecorded(const std::string& xml, const std::string& cause) {
+    return test::NotRecorded(xml, cause);
+  }
   static std::string Message(const std::string& answer) { return test::PedidoMessage(answer); }
   std::string Count(const std::string& table) { return db.Scalar("select count(*) from " + table); }
 
@@ -170,14 +175,14 @@ TEST_F(TableOrderTest, UnknownTableIsRefusedBeforeItsStampIsRead) {
   EXPECT_EQ(answer.find("<item"), std::string::npos);
 }
 
-TEST_F(TableOrderTest, TotalsOverflowEndsTheRequestUnchanged) {
+TEST_F(TableOrderTest, TotalsOverflowIsAnsweredAsNotRecorded) {
   if (db.OnServer()) GTEST_SKIP() << "a server's fixed-point columns never hold such a price";
   db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (5, 'O');"
           "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 5, 1);"
           "insert into item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd, pr_un_it_atd, vl_dsc) "
           "values (5, 1, 1, 10, 1e308, 0)");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Order(request), NotRecorded(request, "falha no banco de dados."));
   EXPECT_EQ(Count("item_venda_direta"), "1");
   EXPECT_EQ(Count("LOG_DONE"), "0");
   EXPECT_FALSE(db.session.InTransaction());
@@ -188,8 +193,13 @@ TEST_F(TableOrderTest, TextWhereANumberIsReadChangesNothing) {
        {Pedido(Item(1, "101", "1", "50")).replace(Pedido("").find("operador=\"10\""), 13, "operador=\"1 or 1=1\""),
         Pedido(Item(1, "101", "1", "50", "<caract cod=\"2);delete from local;--\"/>")),
         Pedido(Item(1, "101", "um", "50")), Pedido("<item posicao=\"1\" produto=\"101\"/>")}) {
-    EXPECT_EQ(Order(request), Unchanged(request));
+    const std::string answer = Order(request);
+    EXPECT_EQ(Message(answer).rfind("Pedido NÃO gravado:\\n", 0), 0u) << answer;
+    EXPECT_NE(answer.find("<item"), std::string::npos);
   }
+  const std::string crowd = Pedido(Item(1, "101", "1", "50")).replace(Pedido("").find("pessoas=\"3\""), 11,
+                                                                     "pessoas=\"70000\"");
+  EXPECT_EQ(Order(crowd), NotRecorded(crowd, "pessoas fora do limite: 70000"));
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_EQ(Count("local"), "11");
   EXPECT_FALSE(db.session.InTransaction());
@@ -213,7 +223,8 @@ TEST_F(TableOrderTest, PrintingFailureKeepsTheOrderAndItsItemsUnprinted) {
 TEST_F(TableOrderTest, StampGuardsAgainstResentOrdersButOnlyWhenThereIsOne) {
   const std::string request = Pedido(Item(1, "101", "1", "50"));
   Order(request);
-  EXPECT_EQ(Order(request), Unchanged(request));
+  // Stored earlier: answered as stored.
+  EXPECT_EQ(Order(request), Stored(request));
   EXPECT_EQ(Count("item_venda_direta"), "1");
 
   // Orders without a stamp cannot be told apart: each one is applied.
@@ -291,7 +302,7 @@ TEST_F(TableOrderTest, DatabaseFailureIsLoggedWithTheRequestAndTheProvidersText)
   polling.CurrentFile = "PEM0042.Xml";
   db.Exec("DROP TABLE LOG_TO_UP");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Order(request), NotRecorded(request, "falha no banco de dados."));
   ASSERT_EQ(db.op.events.size(), 1u);
   EXPECT_NE(db.op.events[0].find("PEM0042.Xml"), std::string::npos) << db.op.events[0];
   std::string event = db.op.events[0];
@@ -319,7 +330,7 @@ TEST_F(TableOrderTest, ResendIsRecognisedWithoutTheStampFileAndWhateverBlanksThe
   std::filesystem::remove(DataHoraFilePath(parameters, "1"));
   for (const std::string mesa : {"1", " 1 ", "1 "}) {
     const std::string resend = Pedido(Item(1, "101", "1", "50"), mesa);
-    EXPECT_EQ(Order(resend), Unchanged(resend)) << '"' << mesa << '"';
+    EXPECT_EQ(Order(resend), Stored(resend)) << '"' << mesa << '"';
   }
   EXPECT_EQ(Count("item_venda_direta"), "1");
 }
@@ -341,12 +352,47 @@ TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecord
   ASSERT_TRUE(back_office.BeginTransaction());
   back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
   db.session.SetLockWait(std::chrono::milliseconds(50));
-  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  const std::string answer = Order(request);
   back_office.RollbackTransaction();
-  EXPECT_EQ(Message(answer), "Pedido NÃO gravado:\\nbanco de dados ocupado.\\nEnvie novamente.");
-  EXPECT_EQ(answer.find("<item"), std::string::npos);
+  EXPECT_EQ(answer, NotRecorded(request, "banco de dados ocupado."));
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_EQ(db.op.events.size(), 1u);
+}
+
+}  // namespace
+}  // namespace orba
+
+namespace orba {
+namespace {
+
+// The resend guard remembers every order of the business day per place, also
+// on a database whose stamp table an earlier version created.
+TEST_F(TableOrderTest, EveryStampOfTheBusinessDayIsRecognisedWhateverCameBetween) {
+  db.Exec("DROP TABLE controle_pedido_pda;"
+          "CREATE TABLE controle_pedido_pda (ic_tip_loc CHAR(1) NOT NULL, id_loc BIGINT NOT NULL, "
+          "dc_dth_ped VARCHAR(64) NOT NULL, dth_grv VARCHAR(17), PRIMARY KEY (ic_tip_loc, id_loc));"
+          "INSERT INTO controle_pedido_pda VALUES ('L', 1, 'OLD', NULL)");
+  EnsureServiceTables(db.session);
+  const std::string old = Pedido(Item(1, "101", "1", "50"), "1", "OLD");
+  EXPECT_EQ(Order(old), Stored(old));
+
+  // Handheld A, then B on the same table, then A's resend: A is stored once.
+  const std::string a = Pedido(Item(1, "101", "1", "50"), "1", "A");
+  EXPECT_EQ(Order(a), Stored(a));
+  EXPECT_EQ(Order(Pedido(Item(2, "201", "1", "9"), "1", "B")), Stored(Pedido(Item(2, "201", "1", "9"), "1", "B")));
+  EXPECT_EQ(Order(a), Stored(a));
+  EXPECT_EQ(Count("item_venda_direta"), "2");
+  // The same stamp on another table is another order.
+  Order(Pedido(Item(1, "101", "1", "50"), "2", "A"));
+  EXPECT_EQ(Count("item_venda_direta"), "3");
+
+  // A new business day forgets the stamps of the last one at start-up.
+  db.Exec("UPDATE parametro_geral SET dt_dia = '20261209'");
+  EnsureServiceTables(db.session);
+  EXPECT_EQ(Count("controle_pedido_pda"), "0");
+  Order(a);
+  EXPECT_EQ(Count("item_venda_direta"), "4");
 }
 
 }  // namespace

@@ -34,6 +34,25 @@ inline std::string Unchanged(const std::string& xml) {
   return DocumentText(document);
 }
 
+// The answer to an order stored now or recognised as stored earlier: the
+// request without its items, `mensagem` as sent.
+inline std::string Stored(const std::string& xml) {
+  pugi::xml_document document;
+  document.load_string(xml.c_str());
+  for (const pugi::xpath_node& item : document.select_nodes("//item")) item.parent().remove_child(item.node());
+  return DocumentText(document);
+}
+
+// The answer to an order that failed before its commit: the request with its
+// items and the message that nothing was stored, and why.
+inline std::string NotRecorded(const std::string& xml, const std::string& cause) {
+  pugi::xml_document document;
+  document.load_string(xml.c_str());
+  const std::string message = "Pedido NÃO gravado:\\n" + cause + "\\nEnvie novamente.";
+  document.select_node("//pedido").node().attribute("mensagem").set_value(message.c_str());
+  return DocumentText(document);
+}
+
 // `mensagem` of the answer's first `pedido`.
 inline std::string PedidoMessage(const std::string& answer) {
   pugi::xml_document document;
