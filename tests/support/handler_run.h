@@ -34,8 +34,7 @@ inline std::string Unchanged(const std::string& xml) {
   return DocumentText(document);
 }
 
-// The answer to an order stored now or recognised as stored earlier: the
-// request without its items, `mensagem` as sent.
+// An order's answer when stored now or earlier: the request without items.
 inline std::string Stored(const std::string& xml) {
   pugi::xml_document document;
   document.load_string(xml.c_str());
@@ -43,8 +42,16 @@ inline std::string Stored(const std::string& xml) {
   return DocumentText(document);
 }
 
-// The answer to an order that failed before its commit: the request with its
-// items and the message that nothing was stored, and why.
+// Whether an order's answer says that nothing was stored: items kept, the
+// message of a failure.
+inline bool IsNotRecorded(const std::string& answer) {
+  pugi::xml_document document;
+  document.load_buffer(answer.data(), answer.size());  // the encoding its declaration names
+  const std::string message = document.select_node("//pedido").node().attribute("mensagem").value();
+  return document.select_node("//item") && message.rfind("Pedido NÃO gravado:\\n", 0) == 0;
+}
+
+// An order's answer when nothing was stored: items kept, and why.
 inline std::string NotRecorded(const std::string& xml, const std::string& cause) {
   pugi::xml_document document;
   document.load_string(xml.c_str());
