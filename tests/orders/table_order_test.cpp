@@ -35,10 +35,6 @@ class TableOrderTest : public ::testing::Test, protected test::TestContext {
 
   std::string Order(const std::string& xml) { return test::AnswerOf(&HandleTableOrder, context, xml); }
   static std::string Unchanged(const std::string& xml) { return test::Unchanged(xml); }
-  static std::string Stored(const std::string& xml) { return test::Stored(xml); }
-  static std::string NotRecorded(const std::string& xml, const std::string& cause) {
-    return test::NotRecorded(xml, cause);
-  }
   static std::string Message(const std::string& answer) { return test::PedidoMessage(answer); }
   std::string Count(const std::string& table) { return db.Scalar("select count(*) from " + table); }
 
@@ -182,7 +178,7 @@ TEST_F(TableOrderTest, TotalsOverflowIsAnsweredAsNotRecorded) {
           "insert into item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd, pr_un_it_atd, vl_dsc) "
           "values (5, 1, 1, 10, 1e308, 0)");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), NotRecorded(request, "falha no banco de dados."));
+  EXPECT_EQ(Order(request), test::NotRecorded(request, "falha no banco de dados."));
   EXPECT_EQ(Count("item_venda_direta"), "1");
   EXPECT_EQ(Count("LOG_DONE"), "0");
   EXPECT_FALSE(db.session.InTransaction());
@@ -218,8 +214,7 @@ TEST_F(TableOrderTest, PrintingFailureKeepsTheOrderAndItsItemsUnprinted) {
 TEST_F(TableOrderTest, StampGuardsAgainstResentOrdersButOnlyWhenThereIsOne) {
   const std::string request = Pedido(Item(1, "101", "1", "50"));
   Order(request);
-  // Stored earlier: answered as stored.
-  EXPECT_EQ(Order(request), Stored(request));
+  EXPECT_EQ(Order(request), test::Stored(request));
   EXPECT_EQ(Count("item_venda_direta"), "1");
 
   // Orders without a stamp cannot be told apart: each one is applied.
@@ -297,7 +292,7 @@ TEST_F(TableOrderTest, DatabaseFailureIsLoggedWithTheRequestAndTheProvidersText)
   polling.CurrentFile = "PEM0042.Xml";
   db.Exec("DROP TABLE LOG_TO_UP");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), NotRecorded(request, "falha no banco de dados."));
+  EXPECT_EQ(Order(request), test::NotRecorded(request, "falha no banco de dados."));
   ASSERT_EQ(db.op.events.size(), 1u);
   EXPECT_NE(db.op.events[0].find("PEM0042.Xml"), std::string::npos) << db.op.events[0];
   std::string event = db.op.events[0];
@@ -325,7 +320,7 @@ TEST_F(TableOrderTest, ResendIsRecognisedWithoutTheStampFileAndWhateverBlanksThe
   std::filesystem::remove(DataHoraFilePath(parameters, "1"));
   for (const std::string mesa : {"1", " 1 ", "1 "}) {
     const std::string resend = Pedido(Item(1, "101", "1", "50"), mesa);
-    EXPECT_EQ(Order(resend), Stored(resend)) << '"' << mesa << '"';
+    EXPECT_EQ(Order(resend), test::Stored(resend)) << '"' << mesa << '"';
   }
   EXPECT_EQ(Count("item_venda_direta"), "1");
 }
@@ -350,7 +345,7 @@ TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecord
   const std::string request = Pedido(Item(1, "101", "1", "50"));
   const std::string answer = Order(request);
   back_office.RollbackTransaction();
-  EXPECT_EQ(answer, NotRecorded(request, "banco de dados ocupado."));
+  EXPECT_EQ(answer, test::NotRecorded(request, "banco de dados ocupado."));
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_EQ(db.op.events.size(), 1u);
 }
@@ -364,7 +359,7 @@ TEST_F(TableOrderTest, EveryStampOfTheBusinessDayIsRecognisedWhateverCameBetween
   EnsureServiceTables(db.session);
   const std::string a = Pedido(Item(1, "101", "1", "50"), "1", "A");
   for (const std::string& order : {a, Pedido(Item(2, "201", "1", "9"), "1", "B"), a}) {
-    EXPECT_EQ(Order(order), Stored(order));
+    EXPECT_EQ(Order(order), test::Stored(order));
   }
   EXPECT_EQ(Count("item_venda_direta"), "1");
   db.Exec("UPDATE parametro_geral SET dt_dia = '20261209'");
