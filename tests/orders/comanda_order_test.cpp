@@ -35,7 +35,6 @@ class ComandaOrderTest : public ::testing::Test, protected test::TestContext {
     EXPECT_FALSE(db.session.InTransaction());
     return answer;
   }
-  static std::string Unchanged(const std::string& xml) { return test::Unchanged(xml); }
   static std::string Message(const std::string& answer) { return test::PedidoMessage(answer); }
   // A request as the handhelds send it; `stamp` empty: no header at all.
   static std::string Pedido(const std::string& items, const std::string& comanda = "150",
