@@ -116,6 +116,12 @@ class DatabaseSession {
   // through SqlEscape; the condition keeps to the column's index.
   std::string NameMatches(std::string_view column, std::string_view name) const;
 
+  // The clause that ends a select reading rows whose check decides a write
+  // of the same transaction: " for update" on PostgreSQL, where a plain read
+  // holds nothing and another connection could change the rows before the
+  // write; empty on SQLite, whose BEGIN IMMEDIATE holds every writer off.
+  const char* ForUpdate() const { return engine_ == DatabaseEngine::Postgresql ? " for update" : ""; }
+
   void SqlClear();
   void SqlAppend(std::string_view line);
   // Every line of the buffer, the first (empty) one included, each followed

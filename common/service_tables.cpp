@@ -1,19 +1,57 @@
 #include "common/service_tables.h"
 
+#include <string>
+
 #include "common/database.h"
+#include "common/transaction.h"
 
 namespace orba {
 
-void EnsureServiceTables(DatabaseSession& db) {
-  // Plain SQL that every database the service runs on accepts.
+namespace {
+
+// Plain SQL that every database the service runs on accepts.
+std::string AcceptedRequestsTable(const std::string& name) {
+  return "CREATE TABLE IF NOT EXISTS " + name +
+         " (\r"
+         "    ic_tip_loc  CHAR(1)      NOT NULL,\r"  // 'L' place, 'C' comanda, 'T' transfer from a place
+         "    id_loc      BIGINT       NOT NULL,\r"  // local.id_loc or NR_CMD
+         "    dc_dth_ped  VARCHAR(64)  NOT NULL,\r"  // the order's datahora stamp; the destination's id_loc
+         "    dt_dia      VARCHAR(8)   NOT NULL,\r"  // business day it was accepted in
+         "    dth_grv     VARCHAR(17),\r"            // when it was accepted, 'yyyymmdd hh:mm:ss'
+         "    PRIMARY KEY (ic_tip_loc, id_loc, dc_dth_ped)\r"
+         ")";
+}
+
+bool HasBusinessDayColumn(DatabaseSession& db) {
+  try {
+    db.Query("select dt_dia from controle_pedido_pda where 1 = 0");
+    return true;
+  } catch (const DatabaseError&) {
+    return false;
+  }
+}
+
+// An earlier version kept one stamp per place (key ic_tip_loc, id_loc) and no
+// business day: its rows move to a table of the current form, as stamps of
+// the open day, in one transaction.
+void MigrateAcceptedRequests(DatabaseSession& db) {
+  TransactionGuard transaction(db);
+  db.ExecuteSql(AcceptedRequestsTable("controle_pedido_pda_nova"));
   db.ExecuteSql(
-      "CREATE TABLE IF NOT EXISTS controle_pedido_pda (\r"
-      "    ic_tip_loc  CHAR(1)      NOT NULL,\r"  // 'L' place (local.id_loc), 'C' comanda (NR_CMD)
-      "    id_loc      BIGINT       NOT NULL,\r"
-      "    dc_dth_ped  VARCHAR(64)  NOT NULL,\r"  // the order's datahora stamp
-      "    dth_grv     VARCHAR(17),\r"            // when it was accepted, 'yyyymmdd hh:mm:ss'
-      "    PRIMARY KEY (ic_tip_loc, id_loc)\r"
-      ")");
+      "insert into controle_pedido_pda_nova (ic_tip_loc, id_loc, dc_dth_ped, dt_dia, dth_grv)\r"
+      "select ic_tip_loc, id_loc, dc_dth_ped, " +
+      std::string(kCurrentBusinessDay) + ", dth_grv from controle_pedido_pda");
+  db.ExecuteSql("drop table controle_pedido_pda");
+  db.ExecuteSql("alter table controle_pedido_pda_nova rename to controle_pedido_pda");
+  transaction.Commit();
+}
+
+}  // namespace
+
+void EnsureServiceTables(DatabaseSession& db) {
+  db.ExecuteSql(AcceptedRequestsTable("controle_pedido_pda"));
+  if (!HasBusinessDayColumn(db)) MigrateAcceptedRequests(db);
+  db.ExecuteSql("delete from controle_pedido_pda where dt_dia <> " + std::string(kCurrentBusinessDay));
   db.ExecuteSql(
       "CREATE TABLE IF NOT EXISTS item_impressora_pda (\r"
       "    nr_orc_loc  INTEGER  NOT NULL,\r"

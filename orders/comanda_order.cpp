@@ -67,7 +67,8 @@ void ComandaOrderMode::FindTarget(const OrderRequest& order) {
   db_.SqlAppend("   CC.ID_PES_CLI");
   db_.SqlAppend("From ");
   db_.SqlAppend("   CONTROLE_COMANDA            CC");
-  db_.SqlAppend("Where CC.NR_CMD      = " + Number(number_));
+  // Held until the order ends, like a table's row.
+  db_.SqlAppend("Where CC.NR_CMD      = " + Number(number_) + db_.ForUpdate());
   Recordset rs = db_.Query(db_.SqlText());
   if (rs.Eof()) throw Refusal(kComandaNotOpen);
   person_ = InputValue::FromField(rs.Field("ID_PES_CLI"));

@@ -12,6 +12,7 @@
 #include "common/general_parameters.h"
 #include "common/operator.h"
 #include "common/sql_text.h"
+#include "common/text.h"
 #include "common/transaction.h"
 #include "exchange/failure_path.h"
 #include "orders/sale.h"
@@ -94,6 +95,9 @@ class OrderWriter {
 };
 
 void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
+  // The database itself failed (a server gone, a disk full): a failure of the
+  // request, answered as not recorded with the items kept.
+  if (!db_.ProviderError().empty()) throw DatabaseError(cause, db_.LastFailureWasBusy());
   // The waiter reads the refusal; the operator learns why.
   LogRequestFailure(c_, "pedido", cause);
   throw Refusal(message);
@@ -330,6 +334,21 @@ void RemoveItems(pugi::xml_document& request) {
   }
 }
 
+// "Pedido NÃO gravado:\n<cause>\nEnvie novamente." for a failure before the
+// commit: a database held by the back office, a database that failed, or
+// the request's own fault as logged (cut to what a handheld shows).
+std::string NotRecorded(const std::exception& failure) {
+  constexpr std::size_t kShownCause = 60;
+  std::string cause = "erro interno.";
+  if (const auto* database = dynamic_cast<const DatabaseError*>(&failure)) {
+    if (database->Busy()) return kNotRecordedBusy;
+    cause = "falha no banco de dados.";
+  } else if (dynamic_cast<const RequestFailure*>(&failure) != nullptr) {
+    cause = FirstCharacters(failure.what(), kShownCause);
+  }
+  return "Pedido NÃO gravado:\\n" + cause + "\\nEnvie novamente.";
+}
+
 void SetMessage(pugi::xml_node pedido, const std::string& message) {
   if (pugi::xml_attribute attribute = pedido.attribute("mensagem")) attribute.set_value(message.c_str());
 }
@@ -363,20 +382,25 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
           if (order.header_without_stamp && mode.Attributes() == OrderAttributes::Table) {
             throw RequestFailure("atributo ausente: header/datahora");
           }
-          // The last order accepted for the place or comanda, sent again: it
-          // is answered as it came and applied once.
-          if (!order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp)) {
-            resent = true;
-            return;
+          // An order accepted for the place or comanda earlier in the day,
+          // sent again: it is stored, so it is answered as stored, and applied
+          // once.
+          resent = !order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp);
+          if (!resent) {
+            OrderWriter writer(context, mode, order);
+            writer.WriteItems();
+            writer.CloseSales();
+            groups = writer.groups();
+            mode.Finish(order, groups);
+            RecordPrintIntent(context.db, context.parameters.BusinessDay, writer.lines());
+            if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
+            transaction.Commit();
           }
-          OrderWriter writer(context, mode, order);
-          writer.WriteItems();
-          writer.CloseSales();
-          groups = writer.groups();
-          mode.Finish(order, groups);
-          RecordPrintIntent(context.db, context.parameters.BusinessDay, writer.lines());
-          if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
-          transaction.Commit();
+        }
+        if (resent) {
+          committed = true;
+          RemoveItems(request);
+          return;
         }
         // Committed: from here on the order is stored whatever happens.
         committed = true;
@@ -389,15 +413,15 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
         RemoveItems(request);
       },
       [&](const std::exception& failure) {
-        if (committed) return;
-        // Nothing was stored. A handheld that sees its order come back as
-        // sent cannot tell that from a recognised resend: when the back
-        // office held the database too long, the waiter is told to send again.
-        const auto* database = dynamic_cast<const DatabaseError*>(&failure);
-        if (database != nullptr && database->Busy()) {
-          SetMessage(pedido, kNotRecordedBusy);
+        if (committed) {
+          // Stored; only what follows the commit (printing) failed.
           RemoveItems(request);
+          SetMessage(pedido, kNotPrinted);
+          return;
         }
+        // Nothing was stored: the items stay and the waiter reads so, with
+        // the cause where it helps.
+        SetMessage(pedido, NotRecorded(failure));
       });
   // The first copy may have been cut short between its commit and its
   // tickets: what it left unprinted goes out now.

@@ -25,7 +25,8 @@ inline constexpr const char* kSaleNotWritten = "Erro ao inserir\\num orçamento.
 inline constexpr const char* kTotalsNotWritten = "Erro ao totalizar\\no último orçamento.";
 inline constexpr const char* kNotPrinted = "Erro ao finalizar\\no último orçamento.";
 inline constexpr const char* kCustomerNotFound = "Erro ao selecionar os dados do cliente.";
-// The back office held the database longer than a handheld can wait.
+// A failure before the commit: nothing was stored, sending again is safe.
+// Here the back office held the database longer than a handheld can wait.
 inline constexpr const char* kNotRecordedBusy =
     "Pedido NÃO gravado:\\nbanco de dados ocupado.\\nEnvie novamente.";
 
@@ -71,9 +72,10 @@ class OrderMode {
 
 // Runs the order in `request` (its first `pedido`) through `mode` and turns
 // the document into the answer: items removed and `mensagem` as sent on
-// success; the refusal's message on a refusal; unchanged after a failure (a
-// database held by the back office answers that nothing was recorded); a
-// resend of the last accepted order is answered unchanged.
+// success, and on a resend of an order accepted earlier in the business day
+// (it is stored); items removed and the refusal's message on a refusal; items
+// kept and "Pedido NÃO gravado:\n<cause>\nEnvie novamente." after any
+// failure before the commit.
 void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode);
 
 // The sale list handed to printing: the sale numbers joined by ",".

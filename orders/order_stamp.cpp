@@ -4,15 +4,13 @@
 
 #include "common/clock.h"
 #include "common/database.h"
+#include "common/service_tables.h"
 #include "common/sql_text.h"
 
 namespace orba {
 
 namespace {
 
-std::string OwnerCondition(const StampOwner& owner) {
-  return "where ic_tip_loc = '" + std::string(1, owner.kind) + "' and id_loc = " + SqlNumber(owner.id);
-}
 
 // The stamp is the handheld's text: it goes in as quoted text, unchanged but
 // for the quote characters (a stamp is digits in practice).
@@ -21,11 +19,12 @@ std::string QuotedStamp(std::string_view stamp) { return "'" + ReplaceQuotes(sta
 }  // namespace
 
 bool IsAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp) {
+  // One lookup of the whole key.
   db.SqlClear();
-  db.SqlAppend("select dc_dth_ped from controle_pedido_pda");
-  db.SqlAppend(OwnerCondition(owner));
-  Recordset rs = db.Query(db.SqlText());
-  return !rs.Eof() && rs.Field("dc_dth_ped").Text() == ReplaceQuotes(stamp);
+  db.SqlAppend("select 1 from controle_pedido_pda");
+  db.SqlAppend("where ic_tip_loc = '" + std::string(1, owner.kind) + "' and id_loc = " + SqlNumber(owner.id));
+  db.SqlAppend("  and dc_dth_ped = " + QuotedStamp(stamp));
+  return !db.Query(db.SqlText()).Eof();
 }
 
 void RecordAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp,
@@ -35,11 +34,12 @@ void RecordAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::stri
   std::snprintf(when, sizeof when, "%04d%02d%02d %02d:%02d:%02d", now.year % 10000, now.month % 100,
                 now.day % 100, now.hour % 100, now.minute % 100, now.second % 100);
   db.SqlClear();
-  db.SqlAppend("insert into controle_pedido_pda (ic_tip_loc, id_loc, dc_dth_ped, dth_grv)");
+  db.SqlAppend("insert into controle_pedido_pda (ic_tip_loc, id_loc, dc_dth_ped, dt_dia, dth_grv)");
   db.SqlAppend("values ('" + std::string(1, owner.kind) + "', " + SqlNumber(owner.id) + ", " +
-               QuotedStamp(stamp) + ", '" + when + "')");
-  db.SqlAppend("on conflict (ic_tip_loc, id_loc) do update");
-  db.SqlAppend("set dc_dth_ped = excluded.dc_dth_ped, dth_grv = excluded.dth_grv");
+               QuotedStamp(stamp) + ", " + kCurrentBusinessDay + ", '" + when + "')");
+  // A row of an earlier day not yet forgotten becomes today's.
+  db.SqlAppend("on conflict (ic_tip_loc, id_loc, dc_dth_ped) do update");
+  db.SqlAppend("set dt_dia = excluded.dt_dia, dth_grv = excluded.dth_grv");
   db.ExecuteSql(db.SqlText());
 }
 

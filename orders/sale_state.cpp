@@ -16,6 +16,10 @@ std::optional<BlockedSale> FirstBlocked(Recordset& sales) {
   return std::nullopt;
 }
 
+// Inside an order the sales checked are the sales written to: the back office
+// cannot finalize or lock one between the check and the new lines.
+const char* LockInsideTransaction(const DatabaseSession& db) { return db.InTransaction() ? db.ForUpdate() : ""; }
+
 }  // namespace
 
 std::optional<BlockedSale> FirstBlockedSaleOfPlace(DatabaseSession& db, std::int32_t place) {
@@ -24,7 +28,7 @@ std::optional<BlockedSale> FirstBlockedSaleOfPlace(DatabaseSession& db, std::int
   db.SqlAppend("from local_vnd lv");
   db.SqlAppend("  inner join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc");
   db.SqlAppend("where lv.id_loc = " + SqlNumber(static_cast<long long>(place)));
-  db.SqlAppend("order by lv.nr_orc_loc");
+  db.SqlAppend(std::string("order by lv.nr_orc_loc") + LockInsideTransaction(db));
   Recordset sales = db.Query(db.SqlText());
   return FirstBlocked(sales);
 }
@@ -35,7 +39,7 @@ std::optional<BlockedSale> FirstBlockedSaleOfComanda(DatabaseSession& db, long l
   db.SqlAppend("from CONTROLE_COMANDA_ORCAMENTO cco");
   db.SqlAppend("  inner join VENDA_DIRETA vd on vd.nr_orc_loc = cco.NR_ORC_LOC");
   db.SqlAppend("where cco.NR_CMD = " + SqlNumber(comanda));
-  db.SqlAppend("order by cco.NR_ORC_LOC");
+  db.SqlAppend(std::string("order by cco.NR_ORC_LOC") + LockInsideTransaction(db));
   Recordset sales = db.Query(db.SqlText());
   return FirstBlocked(sales);
 }

@@ -82,7 +82,9 @@ void TableOrderMode::FindTarget(const OrderRequest& order) {
   db_.SqlAppend(",  l.id_amb");
   db_.SqlAppend("from ");
   db_.SqlAppend("   local       l");
-  db_.SqlAppend("where " + db_.NameMatches("l.nm_loc", order.mesa));
+  // Held until the order ends: the back office's change of the table (its
+  // state, its people, a transfer) waits for the order or comes first.
+  db_.SqlAppend("where " + db_.NameMatches("l.nm_loc", order.mesa) + db_.ForUpdate());
   Recordset rs = db_.Query(db_.SqlText());
   if (rs.Eof()) throw Refusal(kPlaceNotFound);
   id_loc_ = rs.Field("id_loc").Int32();

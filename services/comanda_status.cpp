@@ -30,6 +30,7 @@ constexpr std::size_t kShownName = 15;
 
 std::string Number(long long value) { return SqlNumber(value); }
 
+// Inside the opening's transaction the row, once there, is held until it ends.
 bool IsOpen(DatabaseSession& db, long long number) {
   db.SqlClear();
   db.SqlAppend("Select ");
@@ -37,7 +38,7 @@ bool IsOpen(DatabaseSession& db, long long number) {
   db.SqlAppend(",  CC.IC_TIP_CMD  as IC_TIP_CMD");
   db.SqlAppend(",  CC.ID_PES_CLI  as ID_PES_CLI");
   db.SqlAppend("From CONTROLE_COMANDA CC");
-  db.SqlAppend("Where CC.NR_CMD = " + Number(number));
+  db.SqlAppend("Where CC.NR_CMD = " + Number(number) + (db.InTransaction() ? db.ForUpdate() : ""));
   return !db.Query(db.SqlText()).Eof();
 }
 

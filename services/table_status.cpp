@@ -99,9 +99,10 @@ void ReadTablePositions(DatabaseSession& session, std::string_view table, std::s
   std::string types = first_type.IsNull() ? std::string("1") : first_type.Text();
   std::string list;
   for (; !rs.Eof(); rs.MoveNext()) {
-    const Value& associated = rs.Field("id_loc_ass");
-    if (associated.IsNull()) continue;
-    list += rs.Field("nr_pos_com").Text() + "," + associated.Text() + ",";
+    // Orders write 0 for a position without an associated place: none.
+    const std::string associated = rs.Field("id_loc_ass").Text();
+    if (associated.empty() || associated == "0") continue;
+    list += rs.Field("nr_pos_com").Text() + "," + associated + ",";
   }
   if (!list.empty()) list.pop_back();
   positions = std::move(list);

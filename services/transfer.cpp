@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "common/transaction.h"
 #include "exchange/failure_path.h"
+#include "orders/order_stamp.h"
 #include "services/answer_attributes.h"
 #include "services/table_status.h"
 
@@ -29,7 +30,8 @@ std::optional<Place> FindActivePlace(DatabaseSession& db, std::string_view name)
   db.SqlAppend("select l.id_loc, l.ic_stt_loc, l.qt_loc_ocu");
   db.SqlAppend("from local l");
   db.SqlAppend("where " + db.NameMatches("l.nm_loc", name));
-  db.SqlAppend("  and l.ic_atv_ina = 'A'");
+  // Held until the transfer ends: what was checked is what gets moved.
+  db.SqlAppend(std::string("  and l.ic_atv_ina = 'A'") + db.ForUpdate());
   Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) return std::nullopt;
   Place place;
@@ -92,6 +94,19 @@ void MovePlace(DatabaseSession& db, const Place& origin, std::string_view origin
   db.ExecuteSql(db.SqlText());
 }
 
+// The same transfer done earlier in the business day (its answer lost, the
+// request sent again): the origin is free now, the transfer is recorded, and
+// the destination holds sales.
+bool AlreadyMoved(DatabaseSession& db, const Place& origin, const std::optional<Place>& destination) {
+  if (!destination || !IsAcceptedStamp(db, StampOwner::TransferFrom(origin.id), SqlNumber(destination->id))) {
+    return false;
+  }
+  db.SqlClear();
+  db.SqlAppend("select lv.nr_orc_loc from local_vnd lv");
+  db.SqlAppend("where lv.id_loc = " + SqlNumber(destination->id));
+  return !db.Query(db.SqlText()).Eof();
+}
+
 void WriteRefusal(pugi::xml_node trm, std::string_view message) {
   if (pugi::xml_attribute status = trm.attribute("status")) status.set_value("1");
   if (pugi::xml_attribute text = trm.attribute("mensagem")) text.set_value(std::string(message).c_str());
@@ -120,16 +135,18 @@ void HandleTableTransfer(Context& context, pugi::xml_document& request) {
         TransactionGuard transaction(context.db);
         const std::optional<Place> origin = FindActivePlace(context.db, origin_name);
         if (!origin) throw Refusal(std::string(kOriginNotFound));
+        const std::optional<Place> destination = FindActivePlace(context.db, destination_name);
         std::string_view origin_state;
         if (origin->state == kPlaceServed) {
           origin_state = kPlaceServed;
         } else if (origin->state == kPlaceAwaitingPayment) {
           origin_state = kPlaceAwaitingPayment;
+        } else if (AlreadyMoved(context.db, *origin, destination)) {
+          return;  // done: answered as done, nothing moves twice
         } else {
           throw Refusal(std::string(kOriginNotInService));
         }
 
-        const std::optional<Place> destination = FindActivePlace(context.db, destination_name);
         if (!destination) throw Refusal(std::string(kDestinationNotFound));
         // A table moved onto itself (by the same or another spelling of its
         // name) is told so, not that it is being served.
@@ -138,6 +155,8 @@ void HandleTableTransfer(Context& context, pugi::xml_document& request) {
         if (!refusal.empty()) throw Refusal(refusal);
 
         MovePlace(context.db, *origin, origin_state, *destination);
+        RecordAcceptedStamp(context.db, StampOwner::TransferFrom(origin->id), SqlNumber(destination->id),
+                            context.clock);
         transaction.Commit();
       },
       [&](const std::string& message) { WriteRefusal(trm, message); },

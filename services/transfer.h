@@ -29,8 +29,11 @@ inline constexpr std::string_view kTransferFailed =
 // came; a refusal or failure writes status "1" and the message.
 //
 // The stamps of the orders accepted for the origin (controle_pedido_pda) stay
-// with the origin: a resend of the origin's last order is still recognised
+// with the origin: a resend of one of the origin's orders is still recognised
 // after the move and answered without being applied to the now free table.
+// The transfer itself is recorded there too (under the origin, with the
+// destination): sent again once done (the origin free, the destination
+// holding sales), it is answered as done and nothing moves twice.
 void HandleTableTransfer(Context& context, pugi::xml_document& request);
 
 }  // namespace orba

@@ -73,8 +73,9 @@ Verdict JudgeTableStatus(const pugi::xml_document& answer) {
   return {local, local && (status.empty() || status == "L" || status == "E")};
 }
 
-// Stored: no message and the items removed. Answered unchanged (items still
-// there): a resend of an order already stored, or one the service could not read.
+// Stored: no message and the items removed (a resend of an order already
+// stored is answered the same way). Not stored: the items come back, with a
+// message that says so.
 Verdict JudgeOrder(const pugi::xml_document& answer) {
   const pugi::xml_node pedido = FirstElement(answer, "pedido");
   return {pedido, pedido && std::string_view(pedido.attribute("mensagem").value()).empty() && !pedido.child("item")};
@@ -133,8 +134,8 @@ void PrintVerdict(std::string_view code, const Verdict& verdict) {
     }
     std::printf("  %s\n", message.substr(start).c_str());
   } else if (!verdict.done && verdict.element.child("item")) {
-    std::puts("  resposta igual ao pedido: reenvio de um pedido já gravado, ou pedido não gravado;\n"
-              "  o registro do serviço diz qual (journalctl -u orbapda)");
+    std::puts("  resposta igual ao pedido: pedido não gravado;\n"
+              "  o registro do serviço diz por quê (journalctl -u orbapda)");
   } else if (!verdict.done) {
     std::puts("  sem mensagem: o motivo está no registro do serviço (journalctl -u orbapda)");
   }

@@ -13,6 +13,7 @@
 
 #include "support/fixed_clock.h"
 #include "common/general_parameters.h"
+#include "common/service_tables.h"
 #include "orders/datahora.h"
 #include "support/datahora_reader.h"
 #include "exchange/polling_state.h"
@@ -170,14 +171,14 @@ TEST_F(TableOrderTest, UnknownTableIsRefusedBeforeItsStampIsRead) {
   EXPECT_EQ(answer.find("<item"), std::string::npos);
 }
 
-TEST_F(TableOrderTest, TotalsOverflowEndsTheRequestUnchanged) {
+TEST_F(TableOrderTest, TotalsOverflowIsAnsweredAsNotRecorded) {
   if (db.OnServer()) GTEST_SKIP() << "a server's fixed-point columns never hold such a price";
   db.Exec("insert into venda_direta (nr_orc_loc, ic_tip_ope) values (5, 'O');"
           "insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com) values (1, 5, 1);"
           "insert into item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, qt_pro_atd, pr_un_it_atd, vl_dsc) "
           "values (5, 1, 1, 10, 1e308, 0)");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Order(request), test::NotRecorded(request, "falha no banco de dados."));
   EXPECT_EQ(Count("item_venda_direta"), "1");
   EXPECT_EQ(Count("LOG_DONE"), "0");
   EXPECT_FALSE(db.session.InTransaction());
@@ -188,7 +189,7 @@ TEST_F(TableOrderTest, TextWhereANumberIsReadChangesNothing) {
        {Pedido(Item(1, "101", "1", "50")).replace(Pedido("").find("operador=\"10\""), 13, "operador=\"1 or 1=1\""),
         Pedido(Item(1, "101", "1", "50", "<caract cod=\"2);delete from local;--\"/>")),
         Pedido(Item(1, "101", "um", "50")), Pedido("<item posicao=\"1\" produto=\"101\"/>")}) {
-    EXPECT_EQ(Order(request), Unchanged(request));
+    EXPECT_TRUE(test::IsNotRecorded(Order(request))) << request;
   }
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_EQ(Count("local"), "11");
@@ -213,7 +214,7 @@ TEST_F(TableOrderTest, PrintingFailureKeepsTheOrderAndItsItemsUnprinted) {
 TEST_F(TableOrderTest, StampGuardsAgainstResentOrdersButOnlyWhenThereIsOne) {
   const std::string request = Pedido(Item(1, "101", "1", "50"));
   Order(request);
-  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Order(request), test::Stored(request));
   EXPECT_EQ(Count("item_venda_direta"), "1");
 
   // Orders without a stamp cannot be told apart: each one is applied.
@@ -291,7 +292,7 @@ TEST_F(TableOrderTest, DatabaseFailureIsLoggedWithTheRequestAndTheProvidersText)
   polling.CurrentFile = "PEM0042.Xml";
   db.Exec("DROP TABLE LOG_TO_UP");
   const std::string request = Pedido(Item(1, "101", "1", "50"));
-  EXPECT_EQ(Order(request), Unchanged(request));
+  EXPECT_EQ(Order(request), test::NotRecorded(request, "falha no banco de dados."));
   ASSERT_EQ(db.op.events.size(), 1u);
   EXPECT_NE(db.op.events[0].find("PEM0042.Xml"), std::string::npos) << db.op.events[0];
   std::string event = db.op.events[0];
@@ -319,7 +320,7 @@ TEST_F(TableOrderTest, ResendIsRecognisedWithoutTheStampFileAndWhateverBlanksThe
   std::filesystem::remove(DataHoraFilePath(parameters, "1"));
   for (const std::string mesa : {"1", " 1 ", "1 "}) {
     const std::string resend = Pedido(Item(1, "101", "1", "50"), mesa);
-    EXPECT_EQ(Order(resend), Unchanged(resend)) << '"' << mesa << '"';
+    EXPECT_EQ(Order(resend), test::Stored(resend)) << '"' << mesa << '"';
   }
   EXPECT_EQ(Count("item_venda_direta"), "1");
 }
@@ -341,12 +342,30 @@ TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecord
   ASSERT_TRUE(back_office.BeginTransaction());
   back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
   db.session.SetLockWait(std::chrono::milliseconds(50));
-  const std::string answer = Order(Pedido(Item(1, "101", "1", "50")));
+  const std::string request = Pedido(Item(1, "101", "1", "50"));
+  const std::string answer = Order(request);
   back_office.RollbackTransaction();
-  EXPECT_EQ(Message(answer), "Pedido NÃO gravado:\\nbanco de dados ocupado.\\nEnvie novamente.");
-  EXPECT_EQ(answer.find("<item"), std::string::npos);
+  EXPECT_EQ(answer, test::NotRecorded(request, "banco de dados ocupado."));
   EXPECT_EQ(Count("venda_direta"), "0");
   EXPECT_EQ(db.op.events.size(), 1u);
+}
+
+// A, B, A on one table stores A once, also on a stamp table of the earlier
+// shape; a new business day forgets the stamps.
+TEST_F(TableOrderTest, EveryStampOfTheBusinessDayIsRecognisedWhateverCameBetween) {
+  db.Exec("DROP TABLE controle_pedido_pda; CREATE TABLE controle_pedido_pda (ic_tip_loc CHAR(1), id_loc BIGINT, "
+          "dc_dth_ped VARCHAR(64), dth_grv VARCHAR(17), PRIMARY KEY (ic_tip_loc, id_loc));"
+          "INSERT INTO controle_pedido_pda VALUES ('L', 1, 'A', NULL)");
+  EnsureServiceTables(db.session);
+  const std::string a = Pedido(Item(1, "101", "1", "50"), "1", "A");
+  for (const std::string& order : {a, Pedido(Item(2, "201", "1", "9"), "1", "B"), a}) {
+    EXPECT_EQ(Order(order), test::Stored(order));
+  }
+  EXPECT_EQ(Count("item_venda_direta"), "1");
+  db.Exec("UPDATE parametro_geral SET dt_dia = '20261209'");
+  EnsureServiceTables(db.session);
+  Order(a);
+  EXPECT_EQ(db.Scalar("select min(dt_dia) || count(*) from controle_pedido_pda"), "202612091");
 }
 
 }  // namespace

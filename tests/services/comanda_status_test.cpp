@@ -216,7 +216,7 @@ TEST_F(ComandaStatusTest, StatusAndOrdersReachEveryTableThroughAKey) {
         "<item posicao=\"1\" produto=\"101\" preco=\"1\" qtde=\"1\"/></pedido></pda>");
     HandleComandaOrder(context, request);
     recorder.paused = true;
-    db.Exec("UPDATE controle_pedido_pda SET dc_dth_ped = ''");
+    db.Exec("DELETE FROM controle_pedido_pda");
     recorder.paused = false;
   }
   recorder.paused = true;

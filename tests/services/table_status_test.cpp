@@ -184,11 +184,13 @@ TEST_F(TableStatusTest, PeopleIsAtLeastOne) {
   EXPECT_EQ(Stm("4").at("pessoas"), "12");
 }
 
-TEST_F(TableStatusTest, PositionsListOnlyLinksWithAnAssociatedPlace) {
+TEST_F(TableStatusTest, PositionsListOnlyLinksWithAnAssociatedPlaceNeitherNullNorZero) {
   AddTable(1, "1", "E", "2");
   AddSale(1, 10, "O", "NULL", "1", "12", "NULL");
   AddSale(1, 11, "O", "NULL", "3", "NULL", "2");
   AddSale(1, 12, "O", "NULL", "2", "15", "2");
+  // 0 is what an order writes for a position without an associated place.
+  AddSale(1, 13, "O", "NULL", "4", "0", "1");
   std::string positions;
   std::string account;
   ReadTablePositions(db.session, "1", positions, account);

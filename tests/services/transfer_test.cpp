@@ -1,5 +1,7 @@
 #include "services/transfer.h"
 
+#include <chrono>
+
 #include "services/handler_fixture.h"
 
 namespace orba {
@@ -170,6 +172,35 @@ TEST_F(TransferTest, FailureHalfwayUndoesEverything) {
 
   db.session.CloseDatabase();
   EXPECT_EQ(Trm("1", "2").at("mensagem"), kUnknownFailure);
+}
+
+// The back office's write to the destination between the checks and the move
+// waits (here it gives up). Sent again once done, the transfer is done.
+TEST_F(TransferTest, DestinationIsHeldFromItsCheckToTheMoveAndAResendIsDone) {
+  AddPlace(1, "1", "E", "2");
+  AddSale(1, 10);
+  AddPlace(2, "2", "L");
+  AddPlace(3, "3", "L");
+  test::RecordingOperator back_office_op;
+  DatabaseSession back_office(back_office_op);
+  ASSERT_TRUE(db.OpenAnother(back_office));
+  back_office.SetLockWait(std::chrono::milliseconds(50));
+  int busy = 0;
+  db.session.SetStatementObserver([&](const std::string& statement) {
+    if (statement.find("update local_vnd") == std::string::npos) return;
+    try {
+      back_office.ExecuteSql("update local set ic_stt_loc = 'E', qt_loc_ocu = 9 where id_loc = 2");
+    } catch (const DatabaseError& e) {
+      busy += e.Busy();
+    }
+  });
+  EXPECT_EQ(Trm("1", "2").at("status"), "");
+  db.session.SetStatementObserver({});
+  EXPECT_EQ(busy, 1);
+  EXPECT_EQ(Snapshot(), "1:L:0 2:E:2 3:L:0|2:10:1:-:-|");
+  const auto again = Trm("1", "2");
+  EXPECT_EQ(again.at("status") + again.at("mensagem"), "");
+  ExpectRefused("1", "3", std::string(kOriginNotInService));
 }
 
 }  // namespace

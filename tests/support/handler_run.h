@@ -34,6 +34,32 @@ inline std::string Unchanged(const std::string& xml) {
   return DocumentText(document);
 }
 
+// An order's answer when stored now or earlier: the request without items.
+inline std::string Stored(const std::string& xml) {
+  pugi::xml_document document;
+  document.load_string(xml.c_str());
+  for (const pugi::xpath_node& item : document.select_nodes("//item")) item.parent().remove_child(item.node());
+  return DocumentText(document);
+}
+
+// Whether an order's answer says that nothing was stored: items kept, the
+// message of a failure.
+inline bool IsNotRecorded(const std::string& answer) {
+  pugi::xml_document document;
+  document.load_buffer(answer.data(), answer.size());  // the encoding its declaration names
+  const std::string message = document.select_node("//pedido").node().attribute("mensagem").value();
+  return document.select_node("//item") && message.rfind("Pedido NÃO gravado:\\n", 0) == 0;
+}
+
+// An order's answer when nothing was stored: items kept, and why.
+inline std::string NotRecorded(const std::string& xml, const std::string& cause) {
+  pugi::xml_document document;
+  document.load_string(xml.c_str());
+  const std::string message = "Pedido NÃO gravado:\\n" + cause + "\\nEnvie novamente.";
+  document.select_node("//pedido").node().attribute("mensagem").set_value(message.c_str());
+  return DocumentText(document);
+}
+
 // `mensagem` of the answer's first `pedido`.
 inline std::string PedidoMessage(const std::string& answer) {
   pugi::xml_document document;
