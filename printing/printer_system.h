@@ -26,6 +26,9 @@ class PrinterSystem {
   // printer. Throws std::runtime_error when the document cannot be handed over;
   // the lines of that document are dropped either way.
   virtual void EndDocument() = 0;
+  // At start-up: removes what a write cut short by a crash left in the
+  // printers' own folders. Nothing to do where the system keeps the jobs.
+  virtual void RemoveLeftovers() {}
 };
 
 }  // namespace orba
