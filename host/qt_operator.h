@@ -15,6 +15,7 @@ class QtOperator final : public Operator {
  public:
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   void LogEvent(std::string_view text) override;
+  void LogNotice(std::string_view text) override;
 
   // The box ShowMessage shows: title, text, icon, a single OK button, modal.
   static std::unique_ptr<QMessageBox> MakeMessageBox(std::string_view text, std::string_view title,
