@@ -191,8 +191,7 @@ bool ServiceProcess::Spawn(const std::vector<std::string>& arguments) {
                                    0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
-  // The environment must not point the service at another installation. Its
-  // locks live in the installation, so that even a killed service leaves nothing.
+  // Nothing points the service at another installation; its locks stay in this one.
   std::vector<std::string> environment_text = {"RUNTIME_DIRECTORY=" + (installation_->root / "run").string()};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text = *entry;

