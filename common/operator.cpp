@@ -34,11 +34,19 @@ void HeadlessOperator::ShowMessage(std::string_view text, std::string_view title
   syslog(priority, "%s", line.c_str());
 }
 
-void HeadlessOperator::LogEvent(std::string_view text) {
+namespace {
+
+void WriteLogLine(std::string_view text, int priority) {
   const std::string line(text);
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
-  syslog(LOG_ERR, "%s", line.c_str());
+  syslog(priority, "%s", line.c_str());
 }
+
+}  // namespace
+
+void HeadlessOperator::LogEvent(std::string_view text) { WriteLogLine(text, LOG_ERR); }
+
+void HeadlessOperator::LogNotice(std::string_view text) { WriteLogLine(text, LOG_INFO); }
 
 }  // namespace orba

@@ -18,6 +18,9 @@ class Operator {
   virtual void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) = 0;
   // One entry of type error in the system event log.
   virtual void LogEvent(std::string_view text) = 0;
+  // One entry of type information in the system event log (what a start
+  // serves). An operator without such entries writes an event.
+  virtual void LogNotice(std::string_view text) { LogEvent(text); }
 };
 
 // No window: each message becomes one line "TITLE: TEXT" on standard error,
@@ -28,6 +31,7 @@ class HeadlessOperator final : public Operator {
   ~HeadlessOperator() override;
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   void LogEvent(std::string_view text) override;
+  void LogNotice(std::string_view text) override;
 
   // The line written for a message box (without the final newline).
   static std::string FormatLine(std::string_view text, std::string_view title);

@@ -11,6 +11,17 @@
 
 namespace orba {
 
+bool ConnectionHoldsPassword(const std::string& connection) {
+  PQconninfoOption* options = PQconninfoParse(connection.c_str(), nullptr);
+  if (options == nullptr) return false;
+  bool holds = false;
+  for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (std::strcmp(option->keyword, "password") == 0 && option->val != nullptr && *option->val != '\0') holds = true;
+  }
+  PQconninfoFree(options);
+  return holds;
+}
+
 namespace {
 
 // Type oids of the values we read (pg_type.h, stable across versions).

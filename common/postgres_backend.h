@@ -26,6 +26,10 @@ struct pg_result;
 
 namespace orba {
 
+// True when a libpq connection string (key=value or URI) carries a password,
+// which belongs in ~/.pgpass or a peer login, not in a readable file.
+bool ConnectionHoldsPassword(const std::string& connection);
+
 class PostgresBackend final : public DatabaseBackend {
  public:
   // Connects. Throws DatabaseError naming the database and the server,

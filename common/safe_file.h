@@ -6,10 +6,45 @@
 // in its own folder and then renamed into place, so that nobody ever reads
 // half of it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace orba {
+
+// A folder opened for the *at(2) calls: its last component is never a link
+// (O_NOFOLLOW), so a folder swapped for a link is refused, not followed.
+class Folder {
+ public:
+  explicit Folder(const std::string& path);
+  ~Folder();
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // errno of the failed open, 0 when open.
+  int error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// Reads `folder`/`name`, opened without following a link and only when it is
+// a regular file (a FIFO never makes the call wait), at most `max_bytes`.
+// False with the reason in `error` otherwise.
+bool ReadFileInFolder(const std::string& folder, const std::string& name, std::string& bytes, std::string& error,
+                      std::size_t max_bytes);
+
+// Reads the file open on `fd` (named `path` in messages) and closes it: only
+// a regular file of at most `max_bytes`.
+bool ReadRegularDescriptor(int fd, const std::string& path, std::string& bytes, std::string& error,
+                           std::size_t max_bytes);
+
+// Removes the temporary files that WriteFileSafely left in `folder` when the
+// process ended in the middle of a write; returns how many.
+int RemoveUnfinishedWrites(const std::string& folder);
 
 enum class Existing {
   Replace,  // an older file of that name is replaced in one step

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/safe_file.h"
 #include "common/text.h"
 
 namespace orba {
@@ -44,28 +45,7 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
     error = path + ": " + std::strerror(errno);
     return false;
   }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    error = path + ": não é um arquivo comum";
-    return false;
-  }
-  if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
-    close(fd);
-    error = path + ": arquivo grande demais (" + std::to_string(info.st_size) + " bytes)";
-    return false;
-  }
-  bytes.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // shrank while read: what was there
-    done += static_cast<std::size_t>(got);
-  }
-  close(fd);
-  bytes.resize(done);
-  return true;
+  return ReadRegularDescriptor(fd, path, bytes, error, max_bytes);
 }
 
 bool LoadXmlFile(const std::string& path, pugi::xml_document& document, std::string& error, unsigned options) {

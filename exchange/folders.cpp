@@ -18,23 +18,38 @@ bool HasExtension(std::string_view name, std::string_view extension) {
   return true;
 }
 
-std::vector<std::string> ListFiles(const std::string& folder, std::string_view extension) {
+namespace {
+
+std::vector<std::string> List(const std::string& folder, std::string_view extension, bool regular_only) {
   std::vector<std::string> names;
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return names;
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+    if (name.empty() || name.front() == '.') continue;
     if (!extension.empty() && !HasExtension(name, extension)) continue;
-    if (entry->d_type == DT_UNKNOWN) {
-      std::error_code ec;
-      if (!std::filesystem::is_regular_file(std::filesystem::path(folder) / name, ec)) continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      const std::string path = (folder.empty() ? std::string(".") : folder) + "/" + std::string(name);
+      if (lstat(path.c_str(), &st) != 0) continue;
+      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
     }
+    if (type == DT_DIR || (regular_only && type != DT_REG)) continue;
     names.emplace_back(name);
   }
   closedir(dir);
   return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder, std::string_view extension) {
+  return List(folder, extension, true);
+}
+
+std::vector<std::string> ListEntries(const std::string& folder, std::string_view extension) {
+  return List(folder, extension, false);
 }
 
 int DeleteFiles(const std::string& folder, std::string_view extension) {

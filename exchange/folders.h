@@ -14,7 +14,12 @@ bool HasExtension(std::string_view name, std::string_view extension);
 
 // Names (not paths) of the regular files of `folder` with that extension; all
 // regular files when the extension is empty. A missing folder lists nothing.
+// Names beginning with '.' (other programs' temporary files) are never listed.
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view extension = {});
+
+// The same, with links, FIFOs and other special files too (not folders): the
+// names the request intake must look at, if only to leave them alone.
+std::vector<std::string> ListEntries(const std::string& folder, std::string_view extension);
 
 // Deletes every file of `folder` with that extension; returns how many.
 int DeleteFiles(const std::string& folder, std::string_view extension);

@@ -65,7 +65,7 @@ Taken ServeRequest(Context& context, DispatchFunction dispatch, const std::strin
   fs::remove(InFolder(parameters.AnswerFolder, name), ec);  // a stale answer of the same name
 
   std::string error;
-  if (!LoadRequestDocument(work_path, document, error)) {
+  if (!LoadRequestDocument(parameters.RequestFolder, polling.CurrentTmpFile, document, error)) {
     context.op.LogEvent("Pedido ilegível " + name + ": " + error);
   }
   bool answered = false;
@@ -125,6 +125,9 @@ void PollingCycle(Context& context, DispatchFunction dispatch, RequestIntake& in
         break;
     }
     intake.Update();  // what arrived meanwhile is served in this cycle
+  }
+  for (const std::string& name : intake.TakeRefused()) {
+    context.op.LogEvent("Pedido " + name + " deixado na pasta: não é um arquivo comum (link, FIFO ou outro).");
   }
   RefreshFileLists(context.parameters, polling, intake);
 }

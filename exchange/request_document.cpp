@@ -333,10 +333,11 @@ bool ParseRequestDocument(const std::string& bytes, pugi::xml_document& document
   return true;
 }
 
-bool LoadRequestDocument(const std::string& path, pugi::xml_document& document, std::string& error) {
+bool LoadRequestDocument(const std::string& folder, const std::string& name, pugi::xml_document& document,
+                         std::string& error) {
   document.reset();
   std::string bytes;
-  if (!ReadRegularFile(path, bytes, error, kMaxRequestBytes)) return false;
+  if (!ReadFileInFolder(folder, name, bytes, error, kMaxRequestBytes)) return false;
   return ParseRequestDocument(bytes, document, error);
 }
 

@@ -17,10 +17,12 @@ namespace orba {
 // A request file is a handful of kilobytes; anything bigger is not one.
 inline constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
 
-// Loads the file into `document`, keeping its declaration. A file that cannot
-// be read or is not a clean document leaves the document empty; the
-// description of the failure goes to `error` and false is returned.
-bool LoadRequestDocument(const std::string& path, pugi::xml_document& document, std::string& error);
+// Loads `folder`/`name` into `document`, keeping its declaration. Only a
+// regular file is read, never through a link. A file that cannot be read or
+// is not a clean document leaves the document empty; the description of the
+// failure goes to `error` and false is returned.
+bool LoadRequestDocument(const std::string& folder, const std::string& name, pugi::xml_document& document,
+                         std::string& error);
 
 // The same checks on bytes already read.
 bool ParseRequestDocument(const std::string& bytes, pugi::xml_document& document, std::string& error);

@@ -148,7 +148,7 @@ void RequestIntake::ReadEvents(IntakeTime now) {
       }
       if (event->len == 0 || (mask & IN_ISDIR) != 0) continue;
       const std::string name(event->name, strnlen(event->name, event->len));
-      if (!HasExtension(name, "Xml")) continue;
+      if (!HasExtension(name, "Xml") || name.front() == '.') continue;
       if ((mask & (IN_MOVED_FROM | IN_DELETE)) != 0) {
         Erase(name);
       } else if ((mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0) {
@@ -163,6 +163,7 @@ void RequestIntake::ReadEvents(IntakeTime now) {
 void RequestIntake::ForgetWhatEventsSaid() {
   // Events were lost: what they said of each file may no longer hold.
   for (Entry& entry : entries_) {
+    if (entry.known == Known::Refused) continue;  // still reported once only
     entry.known = Known::Unknown;
     entry.looked = false;
   }
@@ -176,6 +177,8 @@ void RequestIntake::Arrive(const std::string& name, Known known, IntakeTime now)
     found = index_.emplace(name, std::prev(entries_.end())).first;
   }
   Entry& entry = *found->second;
+  // A name once refused is looked at again only when a new file came under it.
+  if (entry.known == Known::Refused && known != Known::Complete) return;
   entry.known = known;
   entry.looked = false;
   if (known == Known::Complete) {
@@ -190,7 +193,7 @@ void RequestIntake::List(IntakeTime now) {
   // The stamp before the listing: a change made while listing shows in the
   // next stamp.
   const FolderStamp stamp = FolderStamp::Of(folder_);
-  const std::vector<std::string> names = ListFiles(folder_, "Xml");
+  const std::vector<std::string> names = ListEntries(folder_, "Xml");
   const std::unordered_set<std::string> present(names.begin(), names.end());
   for (auto entry = entries_.begin(); entry != entries_.end();) {
     if (present.count(entry->name) != 0) {
@@ -218,9 +221,9 @@ RequestIntake::Readiness RequestIntake::Check(Entry& entry, IntakeTime now) {
   struct stat st {};
   const std::string path = (std::filesystem::path(folder_) / entry.name).string();
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? Readiness::Gone : Readiness::Wait;
-  // Nothing is written through a link or into a special file: the cycle
-  // takes it and the loader turns it down.
-  if (!S_ISREG(st.st_mode)) return Readiness::Ready;
+  // A link would be read through, a FIFO would never end: left alone.
+  if (!S_ISREG(st.st_mode)) return Readiness::Refused;
+  if (entry.known == Known::Complete) return Readiness::Ready;
 
   const Look look{static_cast<std::int64_t>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   if (!entry.looked || !(look == entry.look)) {
@@ -247,11 +250,10 @@ RequestIntake::Readiness RequestIntake::Check(Entry& entry, IntakeTime now) {
 
 std::optional<std::string> RequestIntake::NextReady(IntakeTime now, const std::set<std::string>& passed_over) {
   for (auto entry = entries_.begin(); entry != entries_.end();) {
-    if (passed_over.count(entry->name) != 0) {
+    if (passed_over.count(entry->name) != 0 || entry->known == Known::Refused) {
       ++entry;
       continue;
     }
-    if (entry->known == Known::Complete) return entry->name;
     switch (Check(*entry, now)) {
       case Readiness::Ready:
         return entry->name;
@@ -261,6 +263,11 @@ std::optional<std::string> RequestIntake::NextReady(IntakeTime now, const std::s
         changed_ = true;
         break;
       case Readiness::Wait:
+        ++entry;
+        break;
+      case Readiness::Refused:
+        entry->known = Known::Refused;
+        refused_.push_back(entry->name);
         ++entry;
         break;
     }
@@ -275,6 +282,12 @@ void RequestIntake::Erase(const std::string& name) {
   if (found == index_.end()) return;
   entries_.erase(found->second);
   index_.erase(found);
+}
+
+std::vector<std::string> RequestIntake::TakeRefused() {
+  std::vector<std::string> refused;
+  refused.swap(refused_);
+  return refused;
 }
 
 bool RequestIntake::TakeChange() {

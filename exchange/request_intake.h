@@ -2,6 +2,11 @@
 // Which request files of the request folder may be taken now, and in which
 // order.
 //
+// Names beginning with '.' are other programs' temporary files (a sync tool
+// writes ".name.Xml" and renames it): never taken. A name that is a link, a
+// FIFO or anything but a regular file is never taken either; it is reported
+// once through TakeRefused() and left where it is.
+//
 // A name in the folder is not yet a whole request: a file may be written in
 // place under its final name. Linux file events (inotify) say when a file was
 // closed after writing or moved into the folder; such a file is complete and
@@ -24,6 +29,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "exchange/folders.h"
 
@@ -81,6 +87,9 @@ class RequestIntake {
   // new request.
   void Forget(const std::string& name);
 
+  // The names found not to be regular files since the last call, each once.
+  std::vector<std::string> TakeRefused();
+
   // True once after the folder changed (for the window's file list).
   bool TakeChange();
 
@@ -94,6 +103,7 @@ class RequestIntake {
     Complete,  // closed after writing, or moved in
     Writing,   // created or written, not closed since
     Unknown,   // no event information
+    Refused,   // not a regular file: left alone
   };
   struct Look {  // what stat(2) said of the file
     std::int64_t size = -1;
@@ -109,7 +119,7 @@ class RequestIntake {
     Look look;
     std::chrono::steady_clock::time_point look_since;  // first seen as `look`
   };
-  enum class Readiness { Ready, Wait, Gone };
+  enum class Readiness { Ready, Wait, Gone, Refused };
 
   void Close();
   bool Watch();
@@ -137,6 +147,7 @@ class RequestIntake {
   std::chrono::steady_clock::time_point last_listing_;
   std::size_t listings_ = 0;
   bool changed_ = false;
+  std::vector<std::string> refused_;
 };
 
 }  // namespace orba

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <regex>
 
 #include "common/general_parameters.h"
 #include "common/operator.h"
@@ -55,12 +54,7 @@ std::string StatusText(const PollingState& polling) {
 
 std::string InstallationLine(Service& service) {
   const GeneralParameters& parameters = service.parameters();
-  const DatabaseSetting& database = service.database_setting();
-  // A password written into the connection string stays off the screen.
-  const std::string server = std::regex_replace(database.connection, std::regex(R"(password\s*=\s*\S+)"),
-                                                "password=***");
-  return "Pasta base: " + parameters.BaseFolder +
-         "   Banco: " + (database.server ? "PostgreSQL " + server : std::string(kDatabaseFile) + " (SQLite)") +
+  return "Pasta base: " + parameters.BaseFolder + "   Banco: " + service.DatabaseLine() +
          "   Dia de movimento: " + parameters.BusinessDay +
          "   Modo: " + (parameters.IsComandaMode() ? "comanda" : "mesa");
 }

@@ -14,6 +14,7 @@
 #include "common/clock.h"
 #include "common/database.h"
 #include "common/operator.h"
+#include "common/postgres_backend.h"
 #include "common/text.h"
 #include "common/xml_config.h"
 #include "host/service.h"
@@ -54,6 +55,7 @@ class Report {
  public:
   explicit Report(std::ostream& out) : out_(out) {}
   void Ok(const std::string& text) { out_ << "OK " << text << '\n'; }
+  void Warning(const std::string& text) { out_ << "AVISO " << text << '\n'; }
   void Error(const std::string& text) {
     out_ << "ERRO " << text << '\n';
     passed_ = false;
@@ -138,6 +140,9 @@ std::string CheckConfiguration(const std::string& system_folder, DatabaseSetting
     return {};
   }
   report.Ok("ORBA.INI: " + path + ", pasta base " + base);
+  if (database.server && ConnectionHoldsPassword(database.connection)) {
+    report.Warning("ORBA.INI: CONEXAO contém uma senha; guarde-a em ~/.pgpass do usuário do serviço");
+  }
   return base;
 }
 

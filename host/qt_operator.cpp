@@ -35,4 +35,6 @@ void QtOperator::ShowMessage(std::string_view text, std::string_view title, Mess
 
 void QtOperator::LogEvent(std::string_view text) { log_.LogEvent(text); }
 
+void QtOperator::LogNotice(std::string_view text) { log_.LogNotice(text); }
+
 }  // namespace orba

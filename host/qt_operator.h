@@ -18,6 +18,7 @@ class QtOperator final : public Operator {
  public:
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   void LogEvent(std::string_view text) override;
+  void LogNotice(std::string_view text) override;
 
   using Notifier = std::function<void(std::string_view text, std::string_view title, MessageIcon icon)>;
   // From now on messages go to `notifier` instead of a modal box.

@@ -45,11 +45,13 @@ class Service {
   // lock and without emptying the exchange folders, for an installation check
   // that may run beside the service.
   enum class StartMode { Serve, Check };
-  // Start-up in its fixed order. False when start-up refused to go on: the
-  // message has been shown, the session is closed and the process must end
-  // with status 1.
+  // Start-up in its fixed order. False when start-up refused to go on (no
+  // usable configuration, exchange folder, database or schema, another
+  // instance, business day not open): the message has been shown, nothing in
+  // the exchange folders was touched, the session is closed and the process
+  // must end with status 1. On success one line says what it serves.
   bool Start(const std::string& system_dir_option, StartMode mode = StartMode::Serve);
-  // The stop sequence: closes the session.
+  // The stop sequence: closes the session and removes the lock.
   void Stop();
 
   // Timer1's event and the wake-up when a request arrives: a polling cycle,
@@ -68,6 +70,9 @@ class Service {
   DatabaseSession& session() { return session_; }
   const DatabaseSetting& database_setting() const { return database_; }
   const std::string& VersionLabel() const { return version_label_; }
+  // The database in use, engine and where (never a password): the start-up
+  // line and the window show it alike.
+  std::string DatabaseLine() const;
 
  private:
   void EmptyExchangeFolders();
@@ -75,6 +80,8 @@ class Service {
   bool ReadGeneralParameters();
   bool CreateServiceTables();
   bool Refuse(std::string_view text, std::string_view title);
+  // The one line that says what this start serves (never a password).
+  std::string StartLine(const std::string& configuration) const;
   bool OpenDatabase();
 
   Operator& op_;

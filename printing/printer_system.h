@@ -36,6 +36,10 @@ class PrinterSystem {
   // Why no printer can be reached at all (the printing service is not
   // running); empty when it answers.
   virtual std::string Unreachable() { return {}; }
+
+  // At start-up: removes what a write cut short by a crash left in the
+  // printers' own folders. Nothing to do where the system keeps the jobs.
+  virtual void RemoveLeftovers() {}
 };
 
 }  // namespace orba

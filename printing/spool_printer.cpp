@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <stdexcept>
 
@@ -22,7 +22,7 @@ std::vector<std::string> SpoolPrinterSystem::InstalledPrinters() {
   std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_directory(ec)) names.push_back(it->path().filename().string());
+    if (it->symlink_status(ec).type() == fs::file_type::directory) names.push_back(it->path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -31,9 +31,10 @@ std::vector<std::string> SpoolPrinterSystem::InstalledPrinters() {
 std::string SpoolPrinterSystem::CurrentPrinter() {
   if (current_chosen_) return current_;
   const std::vector<std::string> installed = InstalledPrinters();
-  std::ifstream file(fs::path(folder_) / "default");
-  std::string wanted;
-  if (file && std::getline(file, wanted)) {
+  std::string content;
+  std::string error;
+  if (ReadFileInFolder(folder_, "default", content, error, 4096)) {
+    std::string wanted = content.substr(0, content.find('\n'));
     if (!wanted.empty() && wanted.back() == '\r') wanted.pop_back();
     if (std::find(installed.begin(), installed.end(), wanted) != installed.end()) return wanted;
   }
@@ -97,12 +98,20 @@ void SpoolPrinterSystem::EndDocument() {
   // The document is handed over; the font log is only a record of it.
   const std::string entry = printer + '/' + name + '\t' + font_name_ + '\t' +
                             (font_size_ ? FormatDecimal(*font_size_, '.') : std::string()) + '\n';
-  const int log = open((fs::path(folder_) / "fonts.log").c_str(),
-                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (log >= 0) {
+  const Folder spool(folder_);
+  const int log = spool.IsOpen() ? openat(spool.fd(), "fonts.log", O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW |
+                                                                       O_NONBLOCK | O_CLOEXEC, 0644)
+                                 : -1;
+  struct stat st {};
+  // Appended to only as a file of its own: never into a FIFO or a hard link to another file.
+  if (log >= 0 && fstat(log, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
     [[maybe_unused]] const auto ignored = write(log, entry.data(), entry.size());
-    close(log);
   }
+  if (log >= 0) close(log);
+}
+
+void SpoolPrinterSystem::RemoveLeftovers() {
+  for (const std::string& printer : InstalledPrinters()) RemoveUnfinishedWrites((fs::path(folder_) / printer).string());
 }
 
 }  // namespace orba

@@ -17,7 +17,8 @@ namespace orba {
 // by tabs (device and font names hold blanks); the size is empty when none was
 // set. Changing the current printer resets the font, as a printer has its own.
 // A printer folder holding a file named "offline" refuses documents, as a
-// printer that is switched off does.
+// printer that is switched off does. Nothing here is opened through a link: a
+// printer folder that is a link is not a printer.
 class SpoolPrinterSystem final : public PrinterSystem {
  public:
   explicit SpoolPrinterSystem(std::string folder);
@@ -28,6 +29,7 @@ class SpoolPrinterSystem final : public PrinterSystem {
   void SetFont(std::string_view name, std::optional<double> size) override;
   void PrintLine(std::string_view line) override;
   void EndDocument() override;
+  void RemoveLeftovers() override;
 
  private:
   std::string folder_;

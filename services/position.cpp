@@ -1,12 +1,9 @@
 #include "services/position.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -213,28 +210,12 @@ std::string Stamp(const LocalTime& now) {
 }
 
 // Reads back the work file just written, never through a link.
-std::string ReadWorkFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error(path + ": " + std::strerror(errno));
+std::string ReadWorkFile(const std::string& folder, const std::string& name) {
   std::string content;
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(fd);
-    throw std::runtime_error(path + ": não é um arquivo comum");
+  std::string error;
+  if (!ReadFileInFolder(folder, name, content, error, std::numeric_limits<std::size_t>::max())) {
+    throw std::runtime_error(error);
   }
-  char buffer[16384];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int saved = errno;
-      close(fd);
-      throw std::runtime_error(path + ": " + std::strerror(saved));
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
   return content;
 }
 
@@ -258,7 +239,7 @@ class WorkFile {
       throw std::runtime_error("arquivo de trabalho " + error);
     }
   }
-  std::string Read() const { return ReadWorkFile(path_); }
+  std::string Read() const { return ReadWorkFile(folder_, name_); }
 
  private:
   std::string folder_;

@@ -41,6 +41,17 @@ TEST(WriteFileSafely, NeverWritesThroughALinkAndLeavesNothingBehind) {
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path())) ++files;
   EXPECT_EQ(files, 2u);
+
+  fs::create_directory_symlink(outside.path(), folder.path() / "linked");
+  EXPECT_FALSE(WriteFileSafely((folder.path() / "linked").string(), "STM2.Xml", "<d/>"));
+  EXPECT_FALSE(fs::exists(outside.path() / "STM2.Xml"));
+}
+
+TEST(RemoveUnfinishedWrites, RemovesOnlyItsOwnTemporaryNames) {
+  TempFolder folder;
+  for (const char* name : {".orbapda-0123456789ab.part", ".orbapda-x.part", ".x.Xml"}) WriteFile(folder.path() / name, "");
+  EXPECT_EQ(RemoveUnfinishedWrites(folder.path().string()), 1);
+  EXPECT_FALSE(fs::exists(folder.path() / ".orbapda-0123456789ab.part"));
 }
 
 }  // namespace

@@ -191,11 +191,14 @@ bool ServiceProcess::Spawn(const std::vector<std::string>& arguments) {
                                    0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
-  // The environment must not point the service at another installation.
-  std::vector<std::string> environment_text;
+  // Nothing points the service at another installation; its locks stay in this one.
+  std::vector<std::string> environment_text = {"RUNTIME_DIRECTORY=" + (installation_->root / "run").string()};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text = *entry;
-    if (text.rfind("ORBA_SYSTEM_DIR=", 0) == 0 || text.rfind("ORBA_PRINTER_SPOOL=", 0) == 0) continue;
+    if (text.rfind("ORBA_SYSTEM_DIR=", 0) == 0 || text.rfind("ORBA_PRINTER_SPOOL=", 0) == 0 ||
+        text.rfind("RUNTIME_DIRECTORY=", 0) == 0) {
+      continue;
+    }
     const std::string_view name = text.substr(0, text.find('=') + 1);
     const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const std::string& extra) {
       return std::string_view(extra).substr(0, extra.find('=') + 1) == name;

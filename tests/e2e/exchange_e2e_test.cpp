@@ -98,7 +98,7 @@ TEST_F(ExchangeEndToEnd, RequestWrittenInPlaceIsTakenOnlyWhenWhole) {
   const auto answer = inst().WaitForAnswer("STMSLOW.Xml");
   ASSERT_TRUE(answer.has_value()) << service.Stderr();
   EXPECT_EQ(LocalAttributes(*answer)["status"], "L") << "answer: " << *answer;
-  EXPECT_EQ(service.Stderr(), "");
+  EXPECT_EQ(service.Stderr().find('\n'), service.Stderr().size() - 1);  // the start-up line alone
 }
 
 TEST_F(ExchangeEndToEnd, RequestWithTheLongestNameIsAnswered) {

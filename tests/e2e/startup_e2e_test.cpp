@@ -107,7 +107,10 @@ TEST(StartupEndToEnd, SigtermStopsWithStatusZero) {
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
   EXPECT_EQ(service.Terminate(), 0);
-  EXPECT_EQ(service.Stderr(), "");
+  const std::string line = service.Stderr();  // one line says what it serves
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+  EXPECT_NE(line.find("ORBA.INI, pasta base " + inst.BasePrefix() + ", banco "), std::string::npos) << line;
+  EXPECT_NE(line.find(", dia 08/12/2026, modo mesa, impressoras: BAR, COZINHA\n"), std::string::npos) << line;
 }
 
 TEST(StartupEndToEnd, HelpAndVersion) {
@@ -125,27 +128,48 @@ TEST(StartupEndToEnd, HelpAndVersion) {
   EXPECT_NE(version.Stdout().find("20/08/2008 - Release 9"), std::string::npos) << version.Stdout();
 }
 
-TEST(StartupEndToEnd, MissingDatabaseIsReportedAndTheServiceKeepsRunning) {
-  InstallationOptions inst_options;
-  inst_options.create_database = false;
-  Installation inst(inst_options);
+// Links and hard links planted at every name the service
+// reads or writes: nothing outside its folders changes, and it goes on serving.
+TEST(StartupEndToEnd, PlantedLinksAndFifosChangeNothingOutside) {
+  Installation inst;
+  const fs::path outside = inst.root / "fora";
+  fs::create_directory(outside);
+  const auto plant = [&](const fs::path& at) {
+    test::WriteFile(outside / at.filename(), StmRequest("1"));
+    fs::create_symlink(outside / at.filename(), at);
+  };
+  for (const fs::path& at : {inst.requests / "STMLINK.Xml", inst.fixed / "DataHora_2.xml",
+                             inst.spool / "COZINHA" / "000001.txt", inst.spool / "fonts.log"}) {
+    plant(at);
+  }
   ServiceProcess service;
   ASSERT_TRUE(service.Start(inst));
   ASSERT_TRUE(service.WaitUntilServing()) << service.Stderr();
-  EXPECT_NE(service.Stderr().find("OrbaPDA: "), std::string::npos) << service.Stderr();
-  // The file, or the server's database by its name, with the server's own text.
-  EXPECT_NE(service.Stderr().find(inst.OnServer() ? "\"" + inst.scratch().name() + "\" does not exist" : "ORBA.MDB"),
-            std::string::npos)
-      << service.Stderr();
-
-  // Requests are still taken; without a database they can only fail.
-  inst.DropRequest("STM0001.Xml", StmRequest("1"));
-  const auto answer = inst.WaitForAnswer("STM0001.Xml");
-  ASSERT_TRUE(answer.has_value());
-  EXPECT_EQ(LocalAttributes(*answer).at("status"), "X");
-  EXPECT_EQ(LocalAttributes(*answer).at("mensagem"), "Erro na leitura");
-  EXPECT_FALSE(fs::exists(inst.database));
+  plant(inst.answers / "STMRESP.Xml");
+  plant(inst.answers / "POM2.prc");
+  test::WriteFile(outside / "STMDURO.Xml", StmRequest("1"));
+  fs::create_hard_link(outside / "STMDURO.Xml", inst.requests / "STMDURO.Xml");
+  inst.DropRequest("STMRESP.Xml", StmRequest("1"));
+  inst.DropRequest("PEM2.Xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><pedido tipo=\"P\" mesa=\"2\" "
+                               "operador=\"10\" pessoas=\"2\" mensagem=\"\"><header datahora=\"20261208203000\"/>"
+                               "<item posicao=\"1\" idlocalass=\"0\" tpconta=\"1\" produto=\"101\" preco=\"9\" "
+                               "qtde=\"1\"/></pedido>");
+  inst.DropRequest("POM2.Xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><pedido tipo=\"C\" mesa=\"2\" "
+                               "ic_tip_tra=\"1\" operador=\"10\" pessoas=\"\" mensagem=\"\"/>");
+  for (const char* name : {"STMRESP.Xml", "PEM2.Xml", "POM2.Xml", "STMDURO.Xml"}) {  // a hard link waits 5 s
+    EXPECT_TRUE(inst.WaitForAnswer(name, 15s).has_value()) << name << service.Stderr();
+  }
   EXPECT_EQ(service.Terminate(), 0);
+
+  EXPECT_EQ(Installation::FilesOf(outside).size(), 7u);
+  for (const auto& file : fs::directory_iterator(outside)) EXPECT_EQ(test::ReadFile(file), StmRequest("1")) << file;
+  // What was written went in place of the links; the link request stays, told once.
+  for (const fs::path& at : {inst.fixed / "DataHora_2.xml", inst.answers / "STMRESP.Xml",
+                             inst.spool / "COZINHA" / "000002.txt"}) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(at))) << at;
+  }
+  EXPECT_TRUE(fs::is_symlink(inst.requests / "STMLINK.Xml"));
+  EXPECT_NE(service.Stderr().find("STMLINK.Xml deixado na pasta"), std::string::npos) << service.Stderr();
 }
 
 TEST(StartupEndToEnd, ServerConnectionLostBetweenTwoRequestsIsMadeAgain) {

@@ -78,15 +78,20 @@ TEST(RequestDocument, FoldersPipesAndHugeFilesAreNotRead) {
   pugi::xml_document document;
   std::string error;
   std::filesystem::create_directory(folder.path() / "STM1.Tmp");
-  EXPECT_FALSE(LoadRequestDocument((folder.path() / "STM1.Tmp").string(), document, error));
+  EXPECT_FALSE(LoadRequestDocument(folder.path().string(), "STM1.Tmp", document, error));
   EXPECT_NE(error.find("não é um arquivo comum"), std::string::npos) << error;
 
   ASSERT_EQ(mkfifo((folder.path() / "STM2.Tmp").c_str(), 0600), 0);
-  EXPECT_FALSE(LoadRequestDocument((folder.path() / "STM2.Tmp").string(), document, error));
+  EXPECT_FALSE(LoadRequestDocument(folder.path().string(), "STM2.Tmp", document, error));
 
   WriteFile(folder.path() / "STM3.Tmp", "<a b=\"" + std::string(kMaxRequestBytes, 'x') + "\"/>");
-  EXPECT_FALSE(LoadRequestDocument((folder.path() / "STM3.Tmp").string(), document, error));
+  EXPECT_FALSE(LoadRequestDocument(folder.path().string(), "STM3.Tmp", document, error));
   EXPECT_NE(error.find("grande demais"), std::string::npos) << error;
+
+  WriteFile(folder.path() / "target.txt", "<local mesa=\"1\"/>");  // a link is never read through
+  std::filesystem::create_symlink(folder.path() / "target.txt", folder.path() / "STM4.Tmp");
+  EXPECT_FALSE(LoadRequestDocument(folder.path().string(), "STM4.Tmp", document, error));
+  EXPECT_NE(error.find("link"), std::string::npos) << error;
 }
 
 }  // namespace

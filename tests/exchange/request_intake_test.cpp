@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -74,6 +75,23 @@ TEST_F(RequestIntakeTest, CompleteRequestsAreReadyAtOnceInTheOrderTheyArrived) {
   WriteFile(folder() / "STM4.Xml", "<e/>");
   fs::remove(folder() / "STM4.Xml");
   EXPECT_TRUE(TakeAll(intake, now).empty());
+}
+
+// Hidden names are other programs' temporary files; a link or a FIFO would be
+// read through or never end: neither is taken, a refused name is told once.
+TEST_F(RequestIntakeTest, HiddenNamesLinksAndFifosAreNeverTaken) {
+  RequestIntake intake;
+  ASSERT_TRUE(intake.Open(Folder())) << intake.EventProblem();
+  const IntakeTime now = IntakeTime::Now();
+  WriteFile(folder() / ".STM1.Xml", "<b/>");
+  fs::create_symlink(root.path() / "STM0.Xml", root.path() / "STMLINK.Xml");
+  fs::rename(root.path() / "STMLINK.Xml", folder() / "STMLINK.Xml");  // moved in: "complete"
+  ASSERT_EQ(mkfifo((folder() / "STMFIFO.Xml").c_str(), 0600), 0);
+  WriteFile(folder() / "STM2.Xml", "<c/>");
+  EXPECT_EQ(TakeAll(intake, now), std::vector<std::string>{"STM2.Xml"});
+  EXPECT_EQ(intake.TakeRefused(), (std::vector<std::string>{"STMLINK.Xml", "STMFIFO.Xml"}));
+  EXPECT_TRUE(TakeAll(intake, now + RequestIntake::kSafetyListing).empty());  // after a listing too
+  EXPECT_TRUE(intake.TakeRefused().empty());
 }
 
 TEST_F(RequestIntakeTest, FileStillBeingWrittenUnderItsNameWaitsForItsClose) {

@@ -59,7 +59,7 @@ class CheckedInstallation {
     int errors = 0;
     std::istringstream in(lines);
     for (std::string line; std::getline(in, line);) {
-      EXPECT_TRUE(line.starts_with("OK ") || line.starts_with("ERRO ")) << line;
+      EXPECT_TRUE(line.starts_with("OK ") || line.starts_with("ERRO ") || line.starts_with("AVISO ")) << line;
       if (line.starts_with("ERRO ")) ++errors;
     }
     return {passed, lines, errors};
@@ -74,7 +74,7 @@ TEST(InstallationCheck, GoodInstallationPassesBesideARunningServiceAndTouchesNot
   test::WriteFile(inst.base() / "xml/Enviar/STM1.Xml", "<local/>");
   test::WriteFile(inst.base() / "xml/Receber/STM2.Xml", "<local/>");
   InstanceLock running;  // the lock a running service holds
-  ASSERT_EQ(running.Acquire(inst.system().string() + "/"), InstanceLock::Result::Acquired);
+  ASSERT_EQ(running.Acquire(inst.system().string() + "/", inst.base().string() + "/"), InstanceLock::Result::Acquired);
 
   const auto outcome = inst.Check();
   EXPECT_TRUE(outcome.passed) << outcome.lines;
@@ -202,23 +202,29 @@ TEST(InstallationCheck, FolderTheUserCannotWriteFails) {
       << outcome.lines;
 }
 
-TEST(InstanceLockFile, NeverFollowsALink) {
+// The lock folder is the user's own, its files never links, removed when let go.
+TEST(InstanceLockFile, NeverFollowsALinkNorUsesAFolderOthersMayWrite) {
   test::TempFolder folder;
-  const std::string system = folder.prefix() + "etc/";
-  fs::create_directories(system);
-  const fs::path lock_path = InstanceLock::LockFilePath(system);
-  const fs::path target = folder.path() / "target";
-  fs::create_symlink(target, lock_path);
-  InstanceLock lock;
-  EXPECT_EQ(lock.Acquire(system), InstanceLock::Result::Failed);
-  EXPECT_FALSE(fs::exists(target));
-  test::WriteFile(target, "");
-  EXPECT_EQ(lock.Acquire(system), InstanceLock::Result::Failed);
-  fs::remove(lock_path);
-  EXPECT_EQ(lock.Acquire(system), InstanceLock::Result::Acquired);
-  InstanceLock second;
-  EXPECT_EQ(second.Acquire(system), InstanceLock::Result::HeldByAnother);
-  fs::remove(lock_path);
+  const fs::path run = folder.path() / "run";
+  setenv("RUNTIME_DIRECTORY", run.c_str(), 1);
+  std::vector<fs::path> lock_paths;
+  {
+    InstanceLock lock;
+    ASSERT_EQ(lock.Acquire("/etc/orba/", "/srv/loja/"), InstanceLock::Result::Acquired) << lock.Problem();
+    lock_paths.assign(fs::directory_iterator(run), {});  // one for each folder
+    EXPECT_EQ(InstanceLock().Acquire("/etc/outro/", "/srv/loja/"), InstanceLock::Result::HeldByAnother);
+  }
+  ASSERT_EQ(lock_paths.size(), 2u);
+  EXPECT_TRUE(fs::is_empty(run));
+  for (const fs::path& path : lock_paths) {
+    fs::create_symlink(folder.path() / "target", path);
+    EXPECT_EQ(InstanceLock().Acquire("/etc/orba/", "/srv/loja/"), InstanceLock::Result::Failed);
+    EXPECT_FALSE(fs::exists(folder.path() / "target"));
+    fs::remove(path);
+  }
+  fs::permissions(run, fs::perms::all);  // others may write in it
+  EXPECT_EQ(InstanceLock().Acquire("/etc/orba/", "/srv/loja/"), InstanceLock::Result::Failed);
+  unsetenv("RUNTIME_DIRECTORY");
 }
 
 }  // namespace

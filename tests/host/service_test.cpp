@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -118,7 +121,7 @@ TEST(Startup, ServerDatabaseIsUsedAndNoFileIsMade) {
   test::ScratchDatabase missing(inst.base(), false, false);
   inst.WriteIni("<RO><CONFIG SR=\"" + inst.base().string() + "/\"/>" + missing.ConfigurationElement() + "</RO>");
   service = inst.MakeService();
-  EXPECT_TRUE(service->Start(inst.system().string()));  // serves, every request failing
+  EXPECT_FALSE(service->Start(inst.system().string()));  // nothing to serve with
   EXPECT_FALSE(service->session().IsOpen());
   ASSERT_EQ(inst.op.messages.size(), 1u);
   EXPECT_NE(inst.op.messages[0].text.find("database \"" + missing.name() + "\" does not exist"), std::string::npos)
@@ -141,16 +144,13 @@ TEST(Startup, ComandaModeFromEitherFlag) {
   }
 }
 
-TEST(Startup, AttributeNameWithoutRegardToCaseAndFolderUsedAsPrefix) {
+TEST(Startup, AttributeNameWithoutRegardToCase) {
   Installation inst;
-  inst.WriteIni("<RO><X sr=\"" + inst.base().string() + "\"/></RO>");  // no trailing '/'
+  inst.CreateDatabase();
+  inst.WriteIni("<RO><X sr=\"" + inst.base().string() + "/\"/></RO>");
   auto service = inst.MakeService();
   ASSERT_TRUE(service->Start(inst.system().string()));
-  EXPECT_EQ(service->parameters().RequestFolder, inst.base().string() + "xml/Enviar");
-  // No database at the glued path: reported once, start-up goes on.
-  ASSERT_EQ(inst.op.messages.size(), 1u);
-  EXPECT_EQ(inst.op.messages[0].title, "OrbaPDA");
-  EXPECT_FALSE(service->session().IsOpen());
+  EXPECT_EQ(service->parameters().RequestFolder, inst.base().string() + "/xml/Enviar");
 }
 
 TEST(Startup, EmptiesExchangeFoldersButKeepsOtherFiles) {
@@ -184,6 +184,8 @@ TEST(Startup, SecondInstanceOfTheSameSystemDirectoryIsRefusedUntouched) {
   Installation other;  // another system directory runs beside it
   other.CreateDatabase();
   EXPECT_TRUE(other.MakeService()->Start(other.system().string()));
+  other.WriteIni("<RO><CONFIG SR=\"" + inst.base().string() + "/\"/></RO>");  // but not on the same base folder
+  EXPECT_FALSE(other.MakeService()->Start(other.system().string()));
 }
 
 TEST(Startup, BusinessDayRefusals) {
@@ -209,15 +211,39 @@ TEST(Startup, BusinessDayRefusals) {
   }
 }
 
-TEST(Startup, ConfigurationThatDoesNotLoadRunsWithoutSession) {
-  Installation inst;
-  inst.CreateDatabase();
-  inst.WriteIni("<RO><CONFIG SR=");  // not well-formed
-  auto service = inst.MakeService();
-  ASSERT_TRUE(service->Start(inst.system().string()));
-  EXPECT_EQ(service->parameters().BaseFolder, "");
-  EXPECT_FALSE(service->session().IsOpen());
-  EXPECT_TRUE(inst.op.messages.empty());
+// Each start that could not serve is refused with one message naming the
+// cause, before anything below the base folder is touched.
+TEST(Startup, WhatCannotBeServedIsRefusedUntouched) {
+  const std::pair<std::function<void(Installation&)>, const char*> cases[] = {
+      {[](Installation& i) { fs::remove(i.system() / "ORBA.INI"); }, "ORBA.INI"},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG SR="); }, "ORBA.INI"},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG/></RO>"); }, "SR=\"\""},
+      {[](Installation& i) { i.WriteIni("<RO><CONFIG SR=\"loja/\"/></RO>"); }, "absoluto terminado em /"},
+      {[](Installation& i) {
+         i.WriteIni("<RO><C SR=\"" + i.base().string() + "/\"/><BANCO TIPO=\"postgresql\" CONEXAO=\"port=1\"/></RO>");
+       },
+       "PostgreSQL em"},
+      {[](Installation& i) { fs::remove(i.base() / "ORBA.MDB"); }, "ORBA.MDB"},
+      {[](Installation& i) { fs::resize_file(i.base() / "ORBA.MDB", 0); }, "carregue db/schema.sql"},
+      {[](Installation& i) {
+         fs::remove_all(i.base() / "xml/Receber");
+         fs::create_directory_symlink("..", i.base() / "xml/Receber");
+       },
+       "xml/Receber é um link"},
+      {[](Installation& i) { fs::remove_all(i.base() / "xml/Enviar"); }, "xml/Enviar"},
+  };
+  for (const auto& [make, said] : cases) {
+    Installation inst;
+    inst.CreateDatabase();
+    test::WriteFile(inst.base() / "xml/Enviar/STM1.Xml", "x");
+    make(inst);
+    std::vector<fs::path> files(fs::recursive_directory_iterator(inst.base()), {});
+    auto service = inst.MakeService();
+    EXPECT_FALSE(service->Start(inst.system().string())) << said;
+    ASSERT_EQ(inst.op.messages.size(), 1u) << said;
+    EXPECT_NE(inst.op.messages[0].text.find(said), std::string::npos) << inst.op.messages[0].text;
+    EXPECT_EQ(std::vector<fs::path>(fs::recursive_directory_iterator(inst.base()), {}), files) << said;
+  }
 }
 
 TEST(Startup, ConfigurationWithoutRootOrFirstChildIsReported) {

@@ -20,9 +20,11 @@ class RecordingOperator final : public Operator {
     messages.push_back({std::string(text), std::string(title), icon});
   }
   void LogEvent(std::string_view text) override { events.emplace_back(text); }
+  void LogNotice(std::string_view text) override { notices.emplace_back(text); }
 
   std::vector<Message> messages;
   std::vector<std::string> events;
+  std::vector<std::string> notices;
 };
 
 }  // namespace orba::test

@@ -79,7 +79,7 @@ TEST(FrmPDA, ShowsEveryElementWithItsCaption) {
   EXPECT_EQ(w.Element<QLabel>("lblStt")->text(), "Aguardando");
   EXPECT_EQ(w.Element<QLabel>("lblVersao")->text(), "20/08/2008 - Release 9");
   EXPECT_EQ(w.Element<QLabel>("lblInstalacao")->text().toStdString(),
-            "Pasta base: " + w.base() + "   Banco: ORBA.MDB (SQLite)   Dia de movimento: " +
+            "Pasta base: " + w.base() + "   Banco: SQLite " + w.base() + "ORBA.MDB   Dia de movimento: " +
                 w.service->parameters().BusinessDay + "   Modo: mesa");
   EXPECT_FALSE(w.service->parameters().BusinessDay.empty());
   EXPECT_EQ(w.Element<QPushButton>("cmdPing")->text(), "Procurar PDA's");
