@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <time.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -112,15 +113,13 @@ class DelayProxy {
           d->held.pop_front();
         }
       }
-      int timeout = 50;
+      auto timeout = std::chrono::nanoseconds(std::chrono::milliseconds(50));
       for (Direction* d : {&up, &down}) {
-        if (d->held.empty()) continue;
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(d->held.front().due - now);
-        timeout = std::min(timeout, static_cast<int>((wait.count() + 999) / 1000));
+        if (!d->held.empty()) timeout = std::min(timeout, std::max(d->held.front().due - now, Clock::duration::zero()));
       }
+      const timespec wait{static_cast<time_t>(timeout.count() / 1000000000), static_cast<long>(timeout.count() % 1000000000)};
       pollfd sides[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-      // poll waits whole milliseconds: the last one is spun on a zero timeout.
-      if (poll(sides, 2, timeout < 2 ? 0 : timeout - 1) < 0) return;
+      if (ppoll(sides, 2, &wait, nullptr) < 0) return;
       for (int i = 0; i < 2; ++i) {
         if ((sides[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         const ssize_t n = recv(sides[i].fd, buffer, sizeof buffer, 0);
