@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
   };
 
   Trace trace;
-  session.SetStatementObserver([&trace](const std::string& sql) {
+  session.SetStatementObserver([&trace](const std::string& sql, const std::vector<orba::Value>&) {
     if (trace.on) trace.statements.push_back(sql);
   });
   trace.on = true;

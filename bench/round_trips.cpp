@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         session, "select nm_loc from local where ic_atv_ina = 'A' and ic_pap_fil <> 'S' and nm_loc <> '" +
                      position_table + "' order by id_loc", 0);
     long long statements = 0;
-    session.SetStatementObserver([&statements](const std::string&) { ++statements; });
+    session.SetStatementObserver([&statements](const std::string&, const std::vector<orba::Value>&) { ++statements; });
 
     orba::SystemClock clock;
     orba::PollingState polling;

@@ -172,7 +172,7 @@ void DatabaseSession::SetLockWait(std::chrono::milliseconds wait, const std::ato
   if (backend_) backend_->SetLockWait(wait, stop);
 }
 
-void DatabaseSession::SetStatementObserver(std::function<void(const std::string&)> observer) {
+void DatabaseSession::SetStatementObserver(StatementObserver observer) {
   observer_ = std::move(observer);
 }
 
@@ -256,7 +256,7 @@ void DatabaseSession::Run(const std::string& text, const std::vector<Value>& val
     if (!begun_ && backend_->Revive()) {
       op_.LogEvent("Conexão com o banco de dados restabelecida: " + backend_->Description());
     }
-    if (observer_) observer_(text);
+    if (observer_) observer_(text, values);
     if (rs == nullptr) {
       if (wait_for_disk || in_transaction_) {
         backend_->Run(text, values, nullptr);

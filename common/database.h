@@ -180,9 +180,11 @@ class DatabaseSession {
   long long ChangedRows() const;
   long long TotalChanges() const;
 
-  // Sees the text of every statement before it runs (tests and benchmarks
-  // list what a handler sends); an empty function removes it.
-  void SetStatementObserver(std::function<void(const std::string&)> observer);
+  // Sees the text of every statement, with the values bound to it, before
+  // it runs (tests and benchmarks list what a handler sends); an empty
+  // function removes it.
+  using StatementObserver = std::function<void(const std::string& text, const std::vector<Value>& values)>;
+  void SetStatementObserver(StatementObserver observer);
 
  private:
   void Run(const std::string& text, const std::vector<Value>& values, Recordset* rs, bool wait_for_disk = true);
@@ -199,7 +201,7 @@ class DatabaseSession {
   bool busy_ = false;
   std::chrono::milliseconds lock_wait_{kDefaultLockWait};
   const std::atomic<bool>* stop_ = nullptr;
-  std::function<void(const std::string&)> observer_;
+  StatementObserver observer_;
 
  public:
   // A handheld gives up on its answer after about 30 s; waiting up to 15 s for
