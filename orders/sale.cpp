@@ -51,15 +51,15 @@ std::string BusinessDate(const GeneralParameters& parameters) {
 // literal has (an integer, a real, a text or Null), so that the row written
 // is the same: a number as Raw() or SqlNumber() writes it, a text as Quoted()
 // puts it between its quotes.
-Value NumberValue(const std::string& literal) {
+Value LiteralValue(const std::string& literal) {
   if (const auto whole = ParseInteger(literal)) return Value(*whole);
   double real = 0;
   std::from_chars(literal.data(), literal.data() + literal.size(), real);
   return Value(real);
 }
-Value RawValue(const InputValue& value) { return NumberValue(value.Raw()); }
+Value RawValue(const InputValue& value) { return LiteralValue(value.Raw()); }
 Value RawOrNull(const InputValue& value) { return value.Empty() ? Value() : RawValue(value); }
-Value NumberValue(const InputValue& value) { return NumberValue(SqlNumber(value.Number())); }
+Value NumberValue(const InputValue& value) { return LiteralValue(SqlNumber(value.Number())); }
 Value QuotedOrNull(const InputValue& value) { return value.Empty() ? Value() : Value(SqlEscapeValue(value.Text())); }
 
 // Inserts one row with its values bound: the text depends on the columns
