@@ -6,6 +6,12 @@
 #   1. Statements of one order with their EXPLAIN QUERY PLAN, and the handler's
 #      own time per order (orba_bench_pem_plan, when built:
 #      ninja -C BUILD_DIR orba_bench_pem_plan).
+#   1b. Statements, round trips and times of the order, a position and a close
+#      of POS200 through the real session (orba_bench_round_trips, when built:
+#      ninja -C BUILD_DIR orba_bench_round_trips), TRIPS_RUNS (default 50)
+#      each; on PostgreSQL also through a proxy on 127.0.0.1 that delays each
+#      way TRIPS_DELAY_US (default 500) and counts the round trips.
+#      ROUND_TRIPS_ONLY=1 stops after it (and skips 1).
 #   2. BURST orders dropped at once into xml/Enviar (default 200, going round
 #      40 tables): time until every answer is there, per order; target under
 #      20 ms per order.
@@ -32,6 +38,10 @@ SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=$(cd "${1:-$SOURCE_DIR/build}" && pwd)
 ORBAPDA="$BUILD_DIR/orbapda"
 PLAN="$BUILD_DIR/bench/orba_bench_pem_plan"
+TRIPS="$BUILD_DIR/bench/orba_bench_round_trips"
+TRIPS_RUNS=${TRIPS_RUNS:-50}
+TRIPS_DELAY_US=${TRIPS_DELAY_US:-500}
+ROUND_TRIPS_ONLY=${ROUND_TRIPS_ONLY:-0}
 BURST=${BURST:-200}
 SINGLE_RUNS=${SINGLE_RUNS:-20}
 POSITION_RUNS=${POSITION_RUNS:-50}
@@ -163,15 +173,31 @@ sys.stdout.write('<?xml version="1.0" encoding="ISO-8859-1"?><pedido tipo="P" me
 EOF
 }
 
+# A copy of the database for installation $1.
+copy_database() {
+  make_installation "$WORK/$1" "$1"
+  if [[ $ENGINE == postgresql ]]; then
+    psql "host=$WORK/pg dbname=postgres user=orba" -q -c "CREATE DATABASE $1 TEMPLATE orba"
+    psql "host=$WORK/pg dbname=$1 user=orba" -q -c "ANALYZE"
+  else
+    cp "$DB" "$WORK/$1/loja/ORBA.MDB"
+  fi
+}
+
+# 1b. Round trips, on a copy of its own.
+if [[ -x "$TRIPS" ]]; then
+  copy_database trips
+  pem_request 1 TRIPS0 > "$WORK/trips/request.xml"
+  echo; echo "== statements, round trips and times per transaction"
+  "$TRIPS" "$WORK/trips/etc" "$WORK/trips/spool" "$WORK/trips/request.xml" POS200 "$TRIPS_RUNS" "$TRIPS_DELAY_US"
+else
+  echo "(orba_bench_round_trips not built: ninja -C $BUILD_DIR orba_bench_round_trips; round trips skipped)"
+fi
+[[ $ROUND_TRIPS_ONLY == 1 ]] && exit 0
+
 # 1. Statements and plans, on a copy of the database.
 if [[ -x "$PLAN" ]]; then
-  make_installation "$WORK/plan" plan
-  if [[ $ENGINE == postgresql ]]; then
-    psql "host=$WORK/pg dbname=postgres user=orba" -q -c "CREATE DATABASE plan TEMPLATE orba"
-    psql "host=$WORK/pg dbname=plan user=orba" -q -c "ANALYZE"
-  else
-    cp "$DB" "$WORK/plan/loja/ORBA.MDB"
-  fi
+  copy_database plan
   pem_request 1 PLAN0 > "$WORK/plan/request.xml"
   echo; echo "== statements of one order and their query plans"
   "$PLAN" "$WORK/plan/etc" "$WORK/plan/spool" "$WORK/plan/request.xml" "$BURST" POS200 "$POSITION_RUNS"

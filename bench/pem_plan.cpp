@@ -26,10 +26,10 @@
 
 #include <pugixml.hpp>
 
+#include "installation.h"
 #include "common/clock.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
-#include "common/operator.h"
 #include "common/service_tables.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
@@ -39,17 +39,6 @@
 #include "services/position.h"
 
 namespace {
-
-class QuietOperator final : public orba::Operator {
- public:
-  void ShowMessage(std::string_view text, std::string_view title, orba::MessageIcon) override {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
-                 static_cast<int>(text.size()), text.data());
-  }
-  void LogEvent(std::string_view text) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-  }
-};
 
 struct Trace {
   bool on = false;
@@ -66,16 +55,7 @@ std::string Shape(const std::string& sql) {
 }
 
 // Queries go through a session of their own, so that they are not traced.
-std::vector<std::string> Query(orba::DatabaseSession& db, const std::string& sql, std::size_t column) {
-  std::vector<std::string> values;
-  orba::Recordset rs;
-  if (db.OpenRecordset(sql, rs)) {
-    values.push_back("(cannot run: " + db.ProviderError() + ")");
-    return values;
-  }
-  for (; !rs.Eof(); rs.MoveNext()) values.push_back(rs.Field(column).Text());
-  return values;
-}
+using bench::Query;
 
 long long RowCount(orba::DatabaseSession& db, const std::string& table) {
   const auto values = Query(db, "select count(*) from \"" + table + "\"", 0);
@@ -140,42 +120,23 @@ int main(int argc, char** argv) {
   const std::string position_table = argc > 5 ? argv[5] : "";
   const int positions = argc > 6 ? std::atoi(argv[6]) : 200;
 
-  pugi::xml_document configuration;
-  if (!configuration.load_file((system_dir + "ORBA.INI").c_str())) {
-    std::fprintf(stderr, "cannot read %sORBA.INI\n", system_dir.c_str());
-    return 1;
-  }
-  orba::GeneralParameters parameters;
-  parameters.SystemFolder = system_dir;
-  parameters.BaseFolder = configuration.child("RO").first_child().attribute("SR").value();
-  parameters.RequestFolder = parameters.BaseFolder + "xml/Enviar";
-  parameters.AnswerFolder = parameters.BaseFolder + "xml/Receber";
+  bench::Installation installation;
+  if (!bench::ReadInstallation(system_dir, installation)) return 1;
+  orba::GeneralParameters& parameters = installation.parameters;
 
-  QuietOperator op;
+  bench::QuietOperator op;
   orba::DatabaseSession session(op);
   orba::DatabaseSession db(op);  // for the bench's own queries
-  const pugi::xml_node banco = configuration.child("RO").child("BANCO");
-  const bool server = std::string(banco.attribute("TIPO").value()) == "postgresql";
   for (orba::DatabaseSession* s : {&session, &db}) {
-    if (!(server ? s->OpenServer(banco.attribute("CONEXAO").value())
-                 : s->OpenDatabase("ORBA.MDB", parameters.BaseFolder))) {
+    if (!(installation.server ? s->OpenServer(installation.connection)
+                              : s->OpenDatabase("ORBA.MDB", parameters.BaseFolder))) {
       return 1;
     }
   }
   std::printf("database: %s\n\n", session.Description().c_str());
   // As the service does at start-up.
   orba::EnsureServiceTables(session);
-  {
-    const auto day = Query(db, "select dt_dia from parametro_geral", 0);
-    const auto company = Query(db, "select id_emp_orba from parametro_geral", 0);
-    const auto establishment = Query(db, "select id_etb_orba from parametro_geral", 0);
-    const auto branch = Query(db, "select sg_fil from parametro_geral", 0);
-    if (day.empty() || day[0].size() != 8) return 1;
-    parameters.BusinessDay = day[0].substr(6, 2) + "/" + day[0].substr(4, 2) + "/" + day[0].substr(0, 4);
-    parameters.id_emp_orba = std::atoi(company[0].c_str());
-    parameters.id_etb_orba = std::atoi(establishment[0].c_str());
-    parameters.sg_fil = branch[0];
-  }
+  if (!bench::ReadDay(db, parameters)) return 1;
 
   orba::SystemClock clock;
   orba::PollingState polling;
@@ -198,7 +159,7 @@ int main(int argc, char** argv) {
   };
 
   Trace trace;
-  session.SetStatementObserver([&trace](const std::string& sql) {
+  session.SetStatementObserver([&trace](const std::string& sql, const std::vector<orba::Value>&) {
     if (trace.on) trace.statements.push_back(sql);
   });
   trace.on = true;

@@ -172,7 +172,7 @@ void DatabaseSession::SetLockWait(std::chrono::milliseconds wait, const std::ato
   if (backend_) backend_->SetLockWait(wait, stop);
 }
 
-void DatabaseSession::SetStatementObserver(std::function<void(const std::string&)> observer) {
+void DatabaseSession::SetStatementObserver(StatementObserver observer) {
   observer_ = std::move(observer);
 }
 
@@ -244,7 +244,8 @@ std::string DatabaseSession::SqlText() const {
   return text;
 }
 
-void DatabaseSession::Run(const std::string& text, Recordset* rs, bool wait_for_disk) {
+void DatabaseSession::Run(const std::string& text, const std::vector<Value>& values, Recordset* rs,
+                          bool wait_for_disk) {
   provider_error_.clear();
   busy_ = false;
   if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
@@ -255,17 +256,17 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs, bool wait_for_
     if (!begun_ && backend_->Revive()) {
       op_.LogEvent("Conexão com o banco de dados restabelecida: " + backend_->Description());
     }
-    if (observer_) observer_(text);
+    if (observer_) observer_(text, values);
     if (rs == nullptr) {
       if (wait_for_disk || in_transaction_) {
-        backend_->Run(text, nullptr);
+        backend_->Run(text, values, nullptr);
       } else {
         backend_->RunWithoutDiskWait(text);
       }
       return;
     }
     ResultRows rows;
-    backend_->Run(text, &rows);
+    backend_->Run(text, values, &rows);
     Recordset result;
     result.columns_ = std::move(rows.columns);
     result.rows_ = std::move(rows.rows);
@@ -278,9 +279,11 @@ void DatabaseSession::Run(const std::string& text, Recordset* rs, bool wait_for_
   }
 }
 
-Recordset DatabaseSession::Query(const std::string& text) {
+Recordset DatabaseSession::Query(const std::string& text) { return Query(text, {}); }
+
+Recordset DatabaseSession::Query(const std::string& text, const std::vector<Value>& values) {
   Recordset rs;
-  Run(text, &rs);
+  Run(text, values, &rs);
   return rs;
 }
 
@@ -294,9 +297,13 @@ bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
   }
 }
 
-void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, nullptr); }
+void DatabaseSession::ExecuteSql(const std::string& text) { Run(text, {}, nullptr); }
 
-void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) { Run(text, nullptr, false); }
+void DatabaseSession::ExecuteSql(const std::string& text, const std::vector<Value>& values) {
+  Run(text, values, nullptr);
+}
+
+void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) { Run(text, {}, nullptr, false); }
 
 long long DatabaseSession::ChangedRows() const { return backend_ ? backend_->ChangedRows() : 0; }
 

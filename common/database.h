@@ -34,14 +34,20 @@ class DatabaseError : public std::runtime_error {
   bool busy_ = false;
 };
 
-// A field value: Null, integer, real or text.
+// A field value, or a value bound to a statement: Null, integer, real or text.
 class Value {
  public:
+  enum class Kind { Null, Integer, Real, Text };
+
   Value() = default;
+  Value(int v) : v_(static_cast<long long>(v)) {}
   Value(long long v) : v_(v) {}
   Value(double v) : v_(v) {}
   Value(std::string v) : v_(std::move(v)) {}
+  Value(std::string_view v) : v_(std::string(v)) {}
+  Value(const char* v) : v_(std::string(v)) {}
 
+  Kind GetKind() const { return static_cast<Kind>(v_.index()); }
   bool IsNull() const { return std::holds_alternative<std::monostate>(v_); }
   // Null gives the empty text; numbers their decimal text ("." as mark).
   std::string Text() const;
@@ -132,12 +138,21 @@ class DatabaseSession {
   // with the provider's text: a failed query can never be read as rows, nor
   // as "no rows". This is how the program queries.
   Recordset Query(const std::string& text);
+  // The same with `values` bound to the markers $1, $2, ... of a text that
+  // never changes (a marker may come back; a text without values may still
+  // hold constants). The statement is prepared once and kept for the life
+  // of the connection: prepared again after a reconnect, and on a change of
+  // the schema. Write markers where the engine cannot tell the value's type
+  // from its place with a cast: "cast($1 as integer)".
+  Recordset Query(const std::string& text, const std::vector<Value>& values);
   // The same for callers that test the result: true when the query failed,
   // and the recordset is then closed, so any use of it fails too. Nothing is
   // shown.
   bool OpenRecordset(const std::string& text, Recordset& rs);
   // Runs one statement without result; throws DatabaseError on failure.
   void ExecuteSql(const std::string& text);
+  // The same with `values` bound, the statement kept as for Query.
+  void ExecuteSql(const std::string& text, const std::vector<Value>& values);
   // ExecuteSql for a statement that is its own transaction and whose commit
   // does not wait for the disk: it survives a crash of the program, and a
   // power cut only once a later commit has waited (every other commit does,
@@ -165,12 +180,14 @@ class DatabaseSession {
   long long ChangedRows() const;
   long long TotalChanges() const;
 
-  // Sees the text of every statement before it runs (tests and benchmarks
-  // list what a handler sends); an empty function removes it.
-  void SetStatementObserver(std::function<void(const std::string&)> observer);
+  // Sees the text of every statement, with the values bound to it, before
+  // it runs (tests and benchmarks list what a handler sends); an empty
+  // function removes it.
+  using StatementObserver = std::function<void(const std::string& text, const std::vector<Value>& values)>;
+  void SetStatementObserver(StatementObserver observer);
 
  private:
-  void Run(const std::string& text, Recordset* rs, bool wait_for_disk = true);
+  void Run(const std::string& text, const std::vector<Value>& values, Recordset* rs, bool wait_for_disk = true);
   void Finish(const char* statement);
   bool Opened(std::unique_ptr<DatabaseBackend> backend, DatabaseEngine engine);
 
@@ -184,7 +201,7 @@ class DatabaseSession {
   bool busy_ = false;
   std::chrono::milliseconds lock_wait_{kDefaultLockWait};
   const std::atomic<bool>* stop_ = nullptr;
-  std::function<void(const std::string&)> observer_;
+  StatementObserver observer_;
 
  public:
   // A handheld gives up on its answer after about 30 s; waiting up to 15 s for

@@ -32,11 +32,17 @@ class DatabaseBackend {
   // run) and, when `out` is given, returns every row. A failure throws
   // DatabaseError with the engine's text, Busy() when it was a lock held by
   // another connection (or a wait ended by the stop flag).
-  virtual void Run(const std::string& text, ResultRows* out) = 0;
+  //
+  // With `values` (bound to the markers $1, $2, ...) the text is constant:
+  // its statement is prepared once and kept until the connection ends,
+  // prepared again when the schema changed under it. A text without values
+  // usually carries the values of one request and is kept only when the
+  // engine sees it come back.
+  virtual void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) = 0;
   // Run for a statement that is its own transaction and whose commit need not
   // wait for the disk (see DatabaseSession::ExecuteSqlWithoutDiskWait).
   // Engines that cannot make that distinction cheaply just run it.
-  virtual void RunWithoutDiskWait(const std::string& text) { Run(text, nullptr); }
+  virtual void RunWithoutDiskWait(const std::string& text) { Run(text, {}, nullptr); }
 
   // Rows changed by the last INSERT, UPDATE or DELETE, and by all of them
   // since the connection was made.

@@ -54,6 +54,14 @@ bool Busy(const char* sqlstate) {
   return false;
 }
 
+// The server refused a kept plan that the schema no longer fits ("cached plan
+// must not change result type"): the text must be prepared afresh, under a
+// new name (the old one stays taken until the connection ends).
+bool Stale(const PGresult* result) {
+  const char* sqlstate = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return sqlstate != nullptr && std::strcmp(sqlstate, "0A000") == 0;
+}
+
 bool StartsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -150,6 +158,7 @@ void PostgresBackend::Connect() {
   }
   conn_ = conn;
   lost_.clear();
+  prepared_.clear();  // statements prepared on the connection went with it
   applied_lock_wait_ = std::chrono::milliseconds(-1);
   ApplyLockWait();
 }
@@ -214,8 +223,8 @@ DatabaseBackend::TransactionState PostgresBackend::Transaction() const {
   }
 }
 
-PGresult* PostgresBackend::Execute(const std::string& text) {
-  if (PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) return nullptr;
+PGresult* PostgresBackend::Execute(const std::function<int()>& send) {
+  if (send() == 0) return nullptr;
   const auto started = std::chrono::steady_clock::now();
   bool cancelled = false;
   while (PQisBusy(conn_) != 0) {
@@ -248,27 +257,61 @@ PGresult* PostgresBackend::Execute(const std::string& text) {
   return result;
 }
 
-void PostgresBackend::Run(const std::string& text, ResultRows* out) {
+void PostgresBackend::RequireSuccess(PGresult* result, const std::string& text) {
+  const ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
+  std::string message;
+  const char* sqlstate = nullptr;
+  if (status == PGRES_EMPTY_QUERY) {
+    message = "Comando vazio";
+  } else if (result != nullptr && PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) != nullptr) {
+    message = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    sqlstate = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+  } else {
+    message = Trimmed(PQerrorMessage(conn_));  // the connection failed
+  }
+  const bool busy = Busy(sqlstate);
+  if (Stale(result)) prepared_.erase(text);
+  PQclear(result);
+  if (!Connected()) lost_ = message;
+  throw DatabaseError(message, busy);
+}
+
+const std::string& PostgresBackend::Prepared(const std::string& text) {
+  if (const auto found = prepared_.find(text); found != prepared_.end()) return found->second;
+  const std::string name = "orba_" + std::to_string(++prepared_count_);
+  PGresult* result = Execute([&] { return PQsendPrepare(conn_, name.c_str(), text.c_str(), 0, nullptr); });
+  RequireSuccess(result, text);
+  PQclear(result);
+  return prepared_.emplace(text, name).first->second;
+}
+
+void PostgresBackend::Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
   if (conn_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados " + description_ + ": " + lost_);
   ApplyLockWait();
-  PGresult* result = Execute(text);
-  const ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-    std::string message;
-    const char* sqlstate = nullptr;
-    if (status == PGRES_EMPTY_QUERY) {
-      message = "Comando vazio";
-    } else if (result != nullptr && PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) != nullptr) {
-      message = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
-      sqlstate = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-    } else {
-      message = Trimmed(PQerrorMessage(conn_));  // the connection failed
+  PGresult* result = nullptr;
+  if (values.empty()) {
+    result = Execute([&] { return PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0); });
+  } else {
+    std::vector<std::string> texts;
+    std::vector<const char*> pointers;
+    texts.reserve(values.size());
+    for (const Value& value : values) texts.push_back(value.Text());
+    for (std::size_t i = 0; i < values.size(); ++i) pointers.push_back(values[i].IsNull() ? nullptr : texts[i].c_str());
+    for (bool again = true;; again = false) {
+      const std::string& name = Prepared(text);
+      result = Execute([&] {
+        return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), pointers.data(), nullptr,
+                                   nullptr, 0);
+      });
+      // A plan the schema no longer fits is prepared afresh and run once
+      // more, unless a transaction already failed with it.
+      if (!again || !Stale(result) || PQtransactionStatus(conn_) != PQTRANS_IDLE) break;
+      PQclear(result);
+      prepared_.erase(text);
     }
-    const bool busy = Busy(sqlstate);
-    PQclear(result);
-    if (!Connected()) lost_ = message;
-    throw DatabaseError(message, busy);
   }
+  RequireSuccess(result, text);
   const char* command = PQcmdStatus(result);
   // A COMMIT of a transaction that a failed statement spoiled is answered
   // ROLLBACK without an error: it must not pass for a commit.

@@ -14,10 +14,17 @@
 //   - values by type: integers as integers, numeric and float as reals (the
 //     numeric's text parsed), NULL as Null, anything else as text;
 //   - one statement per text: the extended protocol refuses a second one;
+//   - values bound as text (Null as NULL), their types the server's to infer
+//     from where the markers stand; each text with values is prepared once
+//     under a name of its own, kept until the connection ends, and prepared
+//     afresh under a new name when the server refuses the kept plan because
+//     the schema changed;
 //   - a lost connection is made again before the next statement outside a
 //     transaction.
 
+#include <functional>
 #include <string>
+#include <unordered_map>
 
 #include "common/database_backend.h"
 
@@ -40,7 +47,7 @@ class PostgresBackend final : public DatabaseBackend {
   PostgresBackend& operator=(const PostgresBackend&) = delete;
 
   std::string Description() const override { return description_; }
-  void Run(const std::string& text, ResultRows* out) override;
+  void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) override;
   long long ChangedRows() const override { return changed_; }
   long long TotalChanges() const override { return total_changed_; }
   const char* BeginStatement() const override { return "BEGIN"; }
@@ -54,15 +61,24 @@ class PostgresBackend final : public DatabaseBackend {
   void Disconnect();
   bool Connected() const;
   void ApplyLockWait();
-  // Sends the text and waits for its result, cancelling it when the stop
-  // flag is set while it waits. Never null.
-  pg_result* Execute(const std::string& text);
+  // Sends a statement (`send` is one of libpq's PQsend... calls) and waits for
+  // its result, cancelling it when the stop flag is set while it waits. Null
+  // when it could not be sent.
+  pg_result* Execute(const std::function<int()>& send);
+  // The name of the statement prepared for `text`, prepared now when needed;
+  // throws DatabaseError when the server refuses it.
+  const std::string& Prepared(const std::string& text);
+  // Throws DatabaseError with the server's text when `result` is a failure;
+  // clears it then.
+  void RequireSuccess(pg_result* result, const std::string& text);
 
   std::string connection_;
   std::string description_;
   pg_conn* conn_ = nullptr;
   std::string lost_;  // why there is no connection
   bool ending_ = false;  // the server said it ends the connection
+  std::unordered_map<std::string, std::string> prepared_;  // text -> name, on this connection
+  long long prepared_count_ = 0;
   long long changed_ = 0;
   long long total_changed_ = 0;
   std::chrono::milliseconds lock_wait_{DatabaseSession::kDefaultLockWait};

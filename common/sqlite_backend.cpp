@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+
+#include "common/text.h"
+
 namespace orba {
 
 SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
@@ -92,7 +96,37 @@ Value ColumnValue(sqlite3_stmt* stmt, int column) {
 
 }  // namespace
 
-void SqliteBackend::Run(const std::string& text, ResultRows* out) {
+void SqliteBackend::Bind(sqlite3_stmt* statement, const std::vector<Value>& values) {
+  const int markers = sqlite3_bind_parameter_count(statement);
+  for (int i = 1; i <= markers; ++i) {
+    const char* name = sqlite3_bind_parameter_name(statement, i);
+    const auto number = name != nullptr && name[0] == '$' ? ParseInteger(name + 1) : std::nullopt;
+    if (!number || *number < 1 || *number > static_cast<long long>(values.size())) {
+      throw DatabaseError(std::string("Sem valor para o parâmetro ") + (name != nullptr ? name : "?"));
+    }
+    const Value& value = values[static_cast<std::size_t>(*number - 1)];
+    int rc = SQLITE_OK;
+    switch (value.GetKind()) {
+      case Value::Kind::Null:
+        rc = sqlite3_bind_null(statement, i);
+        break;
+      case Value::Kind::Integer:
+        rc = sqlite3_bind_int64(statement, i, value.Int());
+        break;
+      case Value::Kind::Real:
+        rc = sqlite3_bind_double(statement, i, value.Real());
+        break;
+      case Value::Kind::Text: {
+        const std::string text = value.Text();
+        rc = sqlite3_bind_text(statement, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        break;
+      }
+    }
+    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
+  }
+}
+
+void SqliteBackend::Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
   // Only RunWithoutDiskWait's own statement commits without waiting.
   if (!commits_wait_ && !without_disk_wait_ && !SetCommitsWait(true)) throw DatabaseError(sqlite3_errmsg(db_));
   auto failure = [this]() {
@@ -118,7 +152,7 @@ void SqliteBackend::Run(const std::string& text, ResultRows* out) {
       sqlite3_finalize(stmt);
       throw DatabaseError("Mais de um comando no mesmo texto");
     }
-    kept = KeepStatement(text, stmt);
+    kept = KeepStatement(text, stmt, !values.empty());
   }
   // Reset for the next run, or finalized, on every way out.
   struct Release {
@@ -133,6 +167,7 @@ void SqliteBackend::Run(const std::string& text, ResultRows* out) {
     }
   } release{stmt, kept};
 
+  Bind(stmt, values);
   int rc = sqlite3_step(stmt);
   // Read after the first step: a kept statement is prepared again there when
   // the schema changed meanwhile.
@@ -151,31 +186,39 @@ void SqliteBackend::Run(const std::string& text, ResultRows* out) {
     DatabaseError error = failure();
     // A statement that failed is prepared afresh next time.
     if (kept) {
-      statements_.erase(text);
+      const auto found = statements_.find(text);
+      if (!found->second.constant) --come_back_;
+      statements_.erase(found);
       kept = false;
     }
     throw error;
   }
 }
 
-bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* statement) {
-  // Only a text met before is kept: most texts carry the values of one
-  // request and never come back, and must not push out those that do.
-  const std::size_t hash = std::hash<std::string>{}(text);
-  if (seen_texts_.erase(hash) == 0) {
-    if (seen_texts_.size() >= kRememberedTexts) seen_texts_.clear();
-    seen_texts_.insert(hash);
-    return false;
-  }
-  if (statements_.size() >= kKeptStatements) {
-    auto oldest = statements_.begin();
-    for (auto it = statements_.begin(); it != statements_.end(); ++it) {
-      if (it->second.last_use < oldest->second.last_use) oldest = it;
+bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant) {
+  // Otherwise only a text met before is kept: most texts carry the values of
+  // one request and never come back, and must not push out those that do.
+  if (!constant) {
+    const std::size_t hash = std::hash<std::string>{}(text);
+    if (seen_texts_.erase(hash) == 0) {
+      if (seen_texts_.size() >= kRememberedTexts) seen_texts_.clear();
+      seen_texts_.insert(hash);
+      return false;
     }
-    sqlite3_finalize(oldest->second.statement);
-    statements_.erase(oldest);
+    if (come_back_ >= kKeptStatements) {
+      auto oldest = statements_.end();
+      for (auto it = statements_.begin(); it != statements_.end(); ++it) {
+        if (!it->second.constant && (oldest == statements_.end() || it->second.last_use < oldest->second.last_use)) {
+          oldest = it;
+        }
+      }
+      sqlite3_finalize(oldest->second.statement);
+      statements_.erase(oldest);
+      --come_back_;
+    }
+    ++come_back_;
   }
-  statements_.emplace(text, KeptStatement{statement, ++uses_});
+  statements_.emplace(text, KeptStatement{statement, ++uses_, constant});
   return true;
 }
 
@@ -183,6 +226,7 @@ void SqliteBackend::ForgetStatements() {
   for (auto& [text, kept] : statements_) sqlite3_finalize(kept.statement);
   statements_.clear();
   seen_texts_.clear();
+  come_back_ = 0;
 }
 
 bool SqliteBackend::SetCommitsWait(bool wait) {
@@ -196,13 +240,13 @@ bool SqliteBackend::SetCommitsWait(bool wait) {
 }
 
 void SqliteBackend::RunWithoutDiskWait(const std::string& text) {
-  if (sqlite3_get_autocommit(db_) == 0) return Run(text, nullptr);
+  if (sqlite3_get_autocommit(db_) == 0) return Run(text, {}, nullptr);
   // When NORMAL cannot be set the statement simply waits; when FULL cannot
   // be set back, the next statement tries again and fails if it cannot.
   SetCommitsWait(false);
   without_disk_wait_ = true;
   try {
-    Run(text, nullptr);
+    Run(text, {}, nullptr);
   } catch (...) {
     without_disk_wait_ = false;
     SetCommitsWait(true);

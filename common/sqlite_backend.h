@@ -25,7 +25,7 @@ class SqliteBackend final : public DatabaseBackend {
   SqliteBackend& operator=(const SqliteBackend&) = delete;
 
   std::string Description() const override { return path_; }
-  void Run(const std::string& text, ResultRows* out) override;
+  void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) override;
   void RunWithoutDiskWait(const std::string& text) override;
   long long ChangedRows() const override;
   long long TotalChanges() const override;
@@ -38,9 +38,11 @@ class SqliteBackend final : public DatabaseBackend {
 
  private:
   static int OnBusy(void* backend, int attempt);
-  // Keeps `statement` prepared for the next run of `text` when the text has
-  // been run before; true when kept.
-  bool KeepStatement(const std::string& text, sqlite3_stmt* statement);
+  // Keeps `statement` prepared for the next run of `text` when the text is
+  // `constant` (its values are bound) or has been run before; true when kept.
+  bool KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant);
+  // Binds values[k - 1] to each marker $k of the statement.
+  void Bind(sqlite3_stmt* statement, const std::vector<Value>& values);
   void ForgetStatements();
   // PRAGMA synchronous: FULL (a commit waits until its journal is on the
   // disk) or NORMAL. False when it could not be set.
@@ -54,17 +56,20 @@ class SqliteBackend final : public DatabaseBackend {
   bool commits_wait_ = true;
   bool without_disk_wait_ = false;  // inside RunWithoutDiskWait
 
-  // Statements whose text comes back (the counters of parametro_geral, the
-  // printer list, BEGIN and COMMIT, ...) stay prepared, the least recently
-  // used one giving way; SQLite prepares a kept statement again by itself
-  // when the schema changes.
+  // Statements whose values are bound stay prepared for the life of the
+  // connection; of those whose text comes back (the counters of
+  // parametro_geral, the printer list, BEGIN and COMMIT, ...) the least
+  // recently used one gives way. SQLite prepares a kept statement again by
+  // itself when the schema changes.
   struct KeptStatement {
     sqlite3_stmt* statement;
     std::uint64_t last_use;
+    bool constant;  // its text never carries a value
   };
   static constexpr std::size_t kKeptStatements = 64;
   static constexpr std::size_t kRememberedTexts = 1024;
   std::unordered_map<std::string, KeptStatement> statements_;
+  std::size_t come_back_ = 0;  // kept statements that are not constant
   std::unordered_set<std::size_t> seen_texts_;  // hashes of texts run once
   std::uint64_t uses_ = 0;
 };

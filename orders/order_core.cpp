@@ -300,20 +300,8 @@ std::int16_t OrderWriter::WriteLine(std::int32_t sale, const Line& line) {
 
 void OrderWriter::WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options) {
   for (const std::int32_t option : options) {
-    db_.SqlClear();
-    db_.SqlAppend("Insert into ivd_caracteristica_produto");
-    db_.SqlAppend("(      ");
-    db_.SqlAppend("       nr_orc_loc");
-    db_.SqlAppend(",      id_seq");
-    db_.SqlAppend(",      id_car_pro");
-    db_.SqlAppend(")      ");
-    db_.SqlAppend("values ");
-    db_.SqlAppend("(      ");
-    db_.SqlAppend("       " + Number(sale));
-    db_.SqlAppend(",      " + Number(line));
-    db_.SqlAppend(",      " + Number(option));
-    db_.SqlAppend(")      ");
-    db_.ExecuteSql(db_.SqlText());
+    db_.ExecuteSql("Insert into ivd_caracteristica_produto (nr_orc_loc, id_seq, id_car_pro)\rvalues ($1, $2, $3)",
+                   {sale, line, option});
   }
 }
 

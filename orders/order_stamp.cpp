@@ -11,20 +11,18 @@ namespace orba {
 
 namespace {
 
-
-// The stamp is the handheld's text: it goes in as quoted text, unchanged but
-// for the quote characters (a stamp is digits in practice).
-std::string QuotedStamp(std::string_view stamp) { return "'" + ReplaceQuotes(stamp) + "'"; }
+// The stamp is the handheld's text: it is stored unchanged but for the quote
+// characters (a stamp is digits in practice).
+Value StoredStamp(std::string_view stamp) { return Value(ReplaceQuotes(stamp)); }
 
 }  // namespace
 
 bool IsAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp) {
   // One lookup of the whole key.
-  db.SqlClear();
-  db.SqlAppend("select 1 from controle_pedido_pda");
-  db.SqlAppend("where ic_tip_loc = '" + std::string(1, owner.kind) + "' and id_loc = " + SqlNumber(owner.id));
-  db.SqlAppend("  and dc_dth_ped = " + QuotedStamp(stamp));
-  return !db.Query(db.SqlText()).Eof();
+  return !db.Query("select 1 from controle_pedido_pda\r"
+                   "where ic_tip_loc = $1 and id_loc = $2 and dc_dth_ped = $3",
+                   {std::string(1, owner.kind), owner.id, StoredStamp(stamp)})
+              .Eof();
 }
 
 void RecordAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp,
@@ -33,14 +31,14 @@ void RecordAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::stri
   char when[32];
   std::snprintf(when, sizeof when, "%04d%02d%02d %02d:%02d:%02d", now.year % 10000, now.month % 100,
                 now.day % 100, now.hour % 100, now.minute % 100, now.second % 100);
-  db.SqlClear();
-  db.SqlAppend("insert into controle_pedido_pda (ic_tip_loc, id_loc, dc_dth_ped, dt_dia, dth_grv)");
-  db.SqlAppend("values ('" + std::string(1, owner.kind) + "', " + SqlNumber(owner.id) + ", " +
-               QuotedStamp(stamp) + ", " + kCurrentBusinessDay + ", '" + when + "')");
   // A row of an earlier day not yet forgotten becomes today's.
-  db.SqlAppend("on conflict (ic_tip_loc, id_loc, dc_dth_ped) do update");
-  db.SqlAppend("set dt_dia = excluded.dt_dia, dth_grv = excluded.dth_grv");
-  db.ExecuteSql(db.SqlText());
+  db.ExecuteSql(std::string("insert into controle_pedido_pda (ic_tip_loc, id_loc, dc_dth_ped, dt_dia, dth_grv)\r"
+                            "values ($1, $2, $3, ") +
+                    kCurrentBusinessDay +
+                    ", $4)\r"
+                    "on conflict (ic_tip_loc, id_loc, dc_dth_ped) do update\r"
+                    "set dt_dia = excluded.dt_dia, dth_grv = excluded.dth_grv",
+                {std::string(1, owner.kind), owner.id, StoredStamp(stamp), when});
 }
 
 }  // namespace orba

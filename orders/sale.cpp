@@ -1,5 +1,6 @@
 #include "orders/sale.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/sql_text.h"
+#include "common/text.h"
 #include "orders/customer.h"
 
 namespace orba {
@@ -43,6 +45,36 @@ std::string QuotedOr(const InputValue& value, const std::string& fallback) {
 
 std::string BusinessDate(const GeneralParameters& parameters) {
   return "'" + SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd")) + "'";
+}
+
+// The values bound in place of the literals above, each of the kind the
+// literal has (an integer, a real, a text or Null), so that the row written
+// is the same: a number as Raw() or SqlNumber() writes it, a text as Quoted()
+// puts it between its quotes.
+Value LiteralValue(const std::string& literal) {
+  if (const auto whole = ParseInteger(literal)) return Value(*whole);
+  double real = 0;
+  std::from_chars(literal.data(), literal.data() + literal.size(), real);
+  return Value(real);
+}
+Value RawValue(const InputValue& value) { return LiteralValue(value.Raw()); }
+Value RawOrNull(const InputValue& value) { return value.Empty() ? Value() : RawValue(value); }
+Value NumberValue(const InputValue& value) { return LiteralValue(SqlNumber(value.Number())); }
+Value QuotedOrNull(const InputValue& value) { return value.Empty() ? Value() : Value(SqlEscapeValue(value.Text())); }
+
+// Inserts one row with its values bound: the text depends on the columns
+// only, so the statement is prepared once.
+void InsertRow(DatabaseSession& db, const std::string& table, const std::vector<std::pair<const char*, Value>>& columns) {
+  std::string names;
+  std::string markers;
+  std::vector<Value> values;
+  values.reserve(columns.size());
+  for (const auto& [name, value] : columns) {
+    names += (values.empty() ? "" : ", ") + std::string(name);
+    values.push_back(value);
+    markers += (values.size() == 1 ? "$" : ", $") + std::to_string(values.size());
+  }
+  db.ExecuteSql("Insert into " + table + " (" + names + ")\rvalues (" + markers + ")", values);
 }
 
 // Lays out "Insert into <table>" / "(" / columns / ")" / "values(" / values / ")".
@@ -231,71 +263,56 @@ bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, co
     Require(in.id_pes_atd, "O Item não foi aceito. Não foi informado o Vendedor.     ");
     Require(in.id_etb_cli, kNoEstablishment);
 
-    const std::string null = "NULL";
-    const std::string sale = in.nr_orc_loc.Raw();
-    const std::string seq = in.id_seq.Raw();
-    const std::string quantity = SqlNumber(in.qt_pro_atd.Number());
-    const std::vector<std::pair<const char*, std::string>> line = {
+    const Value sale = RawValue(in.nr_orc_loc);
+    const Value seq = RawValue(in.id_seq);
+    const Value quantity = NumberValue(in.qt_pro_atd);
+    const std::vector<std::pair<const char*, Value>> line = {
         {"nr_orc_loc", sale},
         {"id_seq", seq},
-        {"id_mat_pro", in.id_mat_pro.Raw()},
-        {"id_tri", in.id_tri.Raw()},
-        {"pr_un_it_atd", SqlNumber(in.pr_un_it_atd.Number())},
+        {"id_mat_pro", RawValue(in.id_mat_pro)},
+        {"id_tri", RawValue(in.id_tri)},
+        {"pr_un_it_atd", NumberValue(in.pr_un_it_atd)},
         {"qt_pro_atd", quantity},
-        {"vl_dsc", SqlNumber(in.vl_dsc.Number())},
-        {"vl_icms", SqlNumber(in.vl_icms.Number())},
-        {"vl_ipi", SqlNumber(in.vl_ipi.Number())},
-        {"vl_icms_rtd", SqlNumber(in.vl_icms_rtd.Number())},
-        {"vl_dsc_icms", SqlNumber(in.vl_dsc_icms.Number())},
-        {"vl_bas_icms", SqlNumber(in.vl_bas_icms.Number())},
-        {"aq_icms", SqlNumber(in.aq_icms.Number())},
-        {"aq_ipi", SqlNumber(in.aq_ipi.Number())},
-        {"vl_pr_un_ori", SqlNumber(in.vl_pr_un_ori.Number())},
-        {"dc_pro_epc", QuotedOr(in.dc_pro_epc, null)},
-        {"id_prt_ite", QuotedOr(in.id_prt_ite, null)},
-        {"id_seq_pro_prn", RawOr(in.id_seq_pro_prn, "NULL")},
-        {"nr_lot_ite", QuotedOr(in.nr_lot_ite, null)},
-        {"dt_val_ite", QuotedOr(in.dt_val_ite, null)},
-        {"ic_usa_lot_per_ser", QuotedOr(in.ic_usa_lot_per_ser, null)},
-        {"ic_usa_pro_rst", QuotedOr(in.ic_usa_pro_rst, null)},
-        {"dc_doc_med", QuotedOr(in.dc_doc_med, null)},
-        {"nr_ped_ext", RawOr(in.nr_ped_ext, "NULL")},
-        {"id_usu_aut_dsc_ite", RawOr(in.id_usu_aut_dsc_ite, "NULL")},
-        {"id_etb_cli_cnv_ite", RawOr(in.id_etb_cli_cnv_ite, "NULL")},
-        {"id_pes_cnv_ite", RawOr(in.id_pes_cnv_ite, "NULL")},
-        {"nr_crt_cnv_ite", QuotedOr(in.nr_crt_cnv_ite, null)},
-        {"id_sit_osv", QuotedOr(in.id_sit_osv, null)},
-        {"ic_gera_ord_srv", QuotedOr(in.ic_gera_ord_srv, null)},
-        {"ic_recebe_vnd_sem_ord_srv", QuotedOr(in.ic_recebe_vnd_sem_ord_srv, null)},
-        {"id_seq_osv_off", RawOr(in.id_seq_osv_off, "NULL")},
-        {"dt_vnd_ite", BusinessDate(parameters)},
-        {"hr_vnd_ite", "'" + CurrentTimeText(clock) + "'"},
-        {"ic_inc_pac", QuotedOr(in.ic_inc_pac, null)},
-        {"id_usu_aut_inc_pac", QuotedOr(in.id_usu_aut_inc_pac, null)},
+        {"vl_dsc", NumberValue(in.vl_dsc)},
+        {"vl_icms", NumberValue(in.vl_icms)},
+        {"vl_ipi", NumberValue(in.vl_ipi)},
+        {"vl_icms_rtd", NumberValue(in.vl_icms_rtd)},
+        {"vl_dsc_icms", NumberValue(in.vl_dsc_icms)},
+        {"vl_bas_icms", NumberValue(in.vl_bas_icms)},
+        {"aq_icms", NumberValue(in.aq_icms)},
+        {"aq_ipi", NumberValue(in.aq_ipi)},
+        {"vl_pr_un_ori", NumberValue(in.vl_pr_un_ori)},
+        {"dc_pro_epc", QuotedOrNull(in.dc_pro_epc)},
+        {"id_prt_ite", QuotedOrNull(in.id_prt_ite)},
+        {"id_seq_pro_prn", RawOrNull(in.id_seq_pro_prn)},
+        {"nr_lot_ite", QuotedOrNull(in.nr_lot_ite)},
+        {"dt_val_ite", QuotedOrNull(in.dt_val_ite)},
+        {"ic_usa_lot_per_ser", QuotedOrNull(in.ic_usa_lot_per_ser)},
+        {"ic_usa_pro_rst", QuotedOrNull(in.ic_usa_pro_rst)},
+        {"dc_doc_med", QuotedOrNull(in.dc_doc_med)},
+        {"nr_ped_ext", RawOrNull(in.nr_ped_ext)},
+        {"id_usu_aut_dsc_ite", RawOrNull(in.id_usu_aut_dsc_ite)},
+        {"id_etb_cli_cnv_ite", RawOrNull(in.id_etb_cli_cnv_ite)},
+        {"id_pes_cnv_ite", RawOrNull(in.id_pes_cnv_ite)},
+        {"nr_crt_cnv_ite", QuotedOrNull(in.nr_crt_cnv_ite)},
+        {"id_sit_osv", QuotedOrNull(in.id_sit_osv)},
+        {"ic_gera_ord_srv", QuotedOrNull(in.ic_gera_ord_srv)},
+        {"ic_recebe_vnd_sem_ord_srv", QuotedOrNull(in.ic_recebe_vnd_sem_ord_srv)},
+        {"id_seq_osv_off", RawOrNull(in.id_seq_osv_off)},
+        {"dt_vnd_ite", SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd"))},
+        {"hr_vnd_ite", CurrentTimeText(clock)},
+        {"ic_inc_pac", QuotedOrNull(in.ic_inc_pac)},
+        {"id_usu_aut_inc_pac", QuotedOrNull(in.id_usu_aut_inc_pac)},
     };
-    const std::string salesperson = in.id_pes_atd.Raw();
-    const std::string establishment = in.id_etb_cli.Raw();
-
-    AppendInsert(db, "item_venda_direta", line);
-    db.ExecuteSql(db.SqlText());
-
-    db.SqlClear();
-    db.SqlAppend("Insert into forca_vnd_item_vnd");
-    db.SqlAppend("(");
-    db.SqlAppend("   nr_orc_loc");
-    db.SqlAppend(",  id_seq");
-    db.SqlAppend(",  id_pes_atd");
-    db.SqlAppend(",  id_etb_cli");
-    db.SqlAppend(",  qt_pro_atd");
-    db.SqlAppend(")");
-    db.SqlAppend("values ");
-    db.SqlAppend("(  " + sale);
-    db.SqlAppend(",  " + seq);
-    db.SqlAppend(",  " + salesperson);
-    db.SqlAppend(",  " + establishment);
-    db.SqlAppend(",  " + quantity);
-    db.SqlAppend(")  ");
-    db.ExecuteSql(db.SqlText());
+    const std::vector<std::pair<const char*, Value>> salesperson = {
+        {"nr_orc_loc", sale},
+        {"id_seq", seq},
+        {"id_pes_atd", RawValue(in.id_pes_atd)},
+        {"id_etb_cli", RawValue(in.id_etb_cli)},
+        {"qt_pro_atd", quantity},
+    };
+    InsertRow(db, "item_venda_direta", line);
+    InsertRow(db, "forca_vnd_item_vnd", salesperson);
   });
 }
 

@@ -38,14 +38,18 @@ bool TicketsDue(Context& context, int printer_type) {
 
 void RecordPrintIntent(DatabaseSession& db, const std::string& business_day, const std::vector<OrderLine>& lines) {
   if (lines.empty()) return;
-  const std::string day = "'" + SqlEscapeValue(business_day) + "'";
-  std::string values;
+  // One statement for all the lines; its text depends on their count only.
+  std::vector<Value> values{SqlEscapeValue(business_day)};
+  std::string rows;
   for (const auto& [sale, sequence] : lines) {
-    if (!values.empty()) values += ", ";
-    values += "(" + std::to_string(sale) + ", " + std::to_string(sequence) + ", " + day + ")";
+    rows += rows.empty() ? "" : ", ";
+    rows += "($" + std::to_string(values.size() + 1) + ", $" + std::to_string(values.size() + 2) + ", $1)";
+    values.emplace_back(static_cast<long long>(sale));
+    values.emplace_back(static_cast<long long>(sequence));
   }
-  db.ExecuteSql("Insert into item_a_imprimir_pda (nr_orc_loc, id_seq, dt_dia)\rvalues " + values +
-                "\ron conflict do nothing");
+  db.ExecuteSql("Insert into item_a_imprimir_pda (nr_orc_loc, id_seq, dt_dia)\rvalues " + rows +
+                    "\ron conflict do nothing",
+                values);
 }
 
 std::string PendingPrintOutcome::Describe() const {

@@ -145,6 +145,29 @@ TEST(KeptStatements, FollowTheSchemaAndNeverKeepTheFileOpen) {
   EXPECT_THROW(db.session.Query(all), DatabaseError);
 }
 
+TEST(KeptStatements, BoundValuesKeepTheirKindsAndTheStatementOutlivesASchemaChange) {
+  TestDatabase db;
+  db.Exec("create table bound (a integer, b numeric(10, 2), c varchar(40))");
+  const std::string insert = "insert into bound (a, b, c) values ($1, $2, $3)";
+  const std::string quoted = "o'bar'); delete from bound; --";
+  db.session.ExecuteSql(insert, {7, 12.5, quoted});
+  db.session.ExecuteSql(insert, {Value(), Value(), "Salão"});
+  const std::string by_name = "select * from bound where c = $1 or c = $2 order by c";
+  Recordset rs = db.session.Query(by_name, {quoted, "nobody"});
+  ASSERT_EQ(rs.RecordCount(), 1u);
+  EXPECT_EQ(rs.Field("a").Int(), 7);
+  EXPECT_DOUBLE_EQ(rs.Field("b").Real(), 12.5);
+  EXPECT_EQ(rs.Field("c").Text(), quoted);
+  EXPECT_EQ(db.session.Query(by_name, {"Salão", quoted}).RecordCount(), 2u);
+  EXPECT_EQ(db.Scalar("select count(*) from bound where a is null and b is null"), "1");
+
+  // The kept statement reads the table as it is now.
+  db.Exec("alter table bound add column d integer default 3");
+  EXPECT_EQ(db.session.Query(by_name, {quoted, ""}).Field("d").Text(), "3");
+  // A marker without its value is refused.
+  EXPECT_THROW(db.session.Query("select * from bound where a = $1 and c = $2", {7}), DatabaseError);
+}
+
 TEST(Transactions, CommitWithoutBeginDoesNothingAndRollbackUndoes) {
   TestDatabase db;
   db.session.CommitTransaction();
@@ -306,10 +329,12 @@ TEST(Connection, LostBetweenTwoRequestsIsMadeAgainAndInsideATransactionFailsItWh
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   };
-  ASSERT_EQ(db.Scalar("select count(*) from local"), "11");
+  const std::string bound = "select count(*) from local where id_loc > $1";
+  ASSERT_EQ(db.session.Query(bound, {0}).Field(0).Text(), "11");
   drop();
-  // The next request finds the connection gone and makes it again.
-  EXPECT_EQ(db.Scalar("select count(*) from local"), "11");
+  // The next request finds the connection gone and makes it again, and its
+  // kept statements with it.
+  EXPECT_EQ(db.session.Query(bound, {0}).Field(0).Text(), "11");
   ASSERT_EQ(db.op.events.size(), 1u);
   EXPECT_NE(db.op.events[0].find("Conexão com o banco de dados restabelecida"), std::string::npos);
 

@@ -62,16 +62,17 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
   int queries = 0;
   // Planning runs statements too: they are not recorded.
   recorder.paused = true;
-  for (const std::string& statement : recorder.statements) {
+  for (std::size_t i = 0; i < recorder.statements.size(); ++i) {
+    const std::string& statement = recorder.statements[i];
     if (!seen.insert(statement).second) continue;
     if (statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT" || statement == "ROLLBACK" ||
         statement.find("PRAGMA") != std::string::npos) {
       continue;
     }
     ++queries;
-    for (const std::string& table : db.TablesReadWhole(statement)) {
+    for (const std::string& table : db.TablesReadWhole(statement, recorder.values[i])) {
       EXPECT_TRUE(whole_tables.count(table) > 0) << table << " read whole in\n" << statement << "\n"
-                                                 << db.QueryPlan(statement);
+                                                 << db.QueryPlan(statement, recorder.values[i]);
     }
   }
   EXPECT_GE(queries, 20) << "every lookup of the building blocks must have been planned";

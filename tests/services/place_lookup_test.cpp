@@ -25,7 +25,7 @@ class PlaceLookupTest : public test::HandlerFixture {
 
   // Statements run on the session from now on.
   int* CountStatements() {
-    db.session.SetStatementObserver([this](const std::string&) { ++statements_; });
+    db.session.SetStatementObserver([this](const std::string&, const std::vector<Value>&) { ++statements_; });
     return &statements_;
   }
 

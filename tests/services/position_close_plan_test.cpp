@@ -38,7 +38,11 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
           "INSERT INTO controle_comanda_orcamento VALUES (150, 2)");
 
   std::vector<std::string> statements;
-  db.session.SetStatementObserver([&](const std::string& text) { statements.push_back(text); });
+  std::vector<std::vector<Value>> values;
+  db.session.SetStatementObserver([&](const std::string& text, const std::vector<Value>& bound) {
+    statements.push_back(text);
+    values.push_back(bound);
+  });
   const auto run = [&](void (*handler)(Context&, pugi::xml_document&), const std::string& xml) {
     pugi::xml_document request;
     request.load_string(xml.c_str());
@@ -58,13 +62,14 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
   std::set<std::string> seen;
   int queries = 0;
-  for (const std::string& statement : statements) {
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    const std::string& statement = statements[i];
     if (!seen.insert(statement).second) continue;
     if (statement.rfind("BEGIN", 0) == 0 || statement == "COMMIT" || statement == "ROLLBACK") continue;
     ++queries;
-    for (const std::string& table : db.TablesReadWhole(statement)) {
+    for (const std::string& table : db.TablesReadWhole(statement, values[i])) {
       EXPECT_TRUE(whole_tables.count(table) > 0) << table << " read whole in\n" << statement << "\n"
-                                                 << db.QueryPlan(statement);
+                                                 << db.QueryPlan(statement, values[i]);
     }
   }
   EXPECT_GE(queries, 25);

@@ -186,7 +186,7 @@ TEST_F(TransferTest, DestinationIsHeldFromItsCheckToTheMoveAndAResendIsDone) {
   ASSERT_TRUE(db.OpenAnother(back_office));
   back_office.SetLockWait(std::chrono::milliseconds(50));
   int busy = 0;
-  db.session.SetStatementObserver([&](const std::string& statement) {
+  db.session.SetStatementObserver([&](const std::string& statement, const std::vector<Value>&) {
     if (statement.find("update local_vnd") == std::string::npos) return;
     try {
       back_office.ExecuteSql("update local set ic_stt_loc = 'E', qt_loc_ocu = 9 where id_loc = 2");

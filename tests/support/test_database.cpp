@@ -307,7 +307,18 @@ std::string TestDatabase::Scalar(const std::string& sql) {
   return rs.Eof() ? std::string() : rs.Field(std::size_t{0}).Text();
 }
 
-std::string TestDatabase::QueryPlan(const std::string& sql) {
+// OpenRecordset for a plan of a statement with its values: true when it failed.
+static bool FailedPlan(DatabaseSession& session, const std::string& explain, const std::vector<Value>& values,
+                       Recordset& rs) {
+  try {
+    rs = session.Query(explain, values);
+    return false;
+  } catch (const DatabaseError&) {
+    return true;
+  }
+}
+
+std::string TestDatabase::QueryPlan(const std::string& sql, const std::vector<Value>& values) {
   Recordset rs;
   std::string plan;
   if (OnServer()) {
@@ -321,7 +332,7 @@ std::string TestDatabase::QueryPlan(const std::string& sql) {
     if (planned.count(verb) == 0) return {};
     // Tables of a few rows are cheaper to scan: ask what an index can do.
     session.ExecuteSql("SET enable_seqscan = off");
-    const bool failed = session.OpenRecordset("EXPLAIN " + sql, rs);
+    const bool failed = FailedPlan(session, "EXPLAIN " + sql, values, rs);
     session.ExecuteSql("SET enable_seqscan = on");
     if (failed) {
       ADD_FAILURE() << "plan failed: " << session.ProviderError() << "\n" << sql;
@@ -330,7 +341,7 @@ std::string TestDatabase::QueryPlan(const std::string& sql) {
     for (; !rs.Eof(); rs.MoveNext()) plan += rs.Field(std::size_t{0}).Text() + "\n";
     return plan;
   }
-  if (session.OpenRecordset("EXPLAIN QUERY PLAN " + sql, rs)) {
+  if (FailedPlan(session, "EXPLAIN QUERY PLAN " + sql, values, rs)) {
     ADD_FAILURE() << "plan failed: " << session.ProviderError() << "\n" << sql;
     return {};
   }
@@ -338,13 +349,13 @@ std::string TestDatabase::QueryPlan(const std::string& sql) {
   return plan;
 }
 
-std::vector<std::string> TestDatabase::TablesReadWhole(const std::string& sql) {
+std::vector<std::string> TestDatabase::TablesReadWhole(const std::string& sql, const std::vector<Value>& values) {
   // SQLite: "SCAN table" (without an index); PostgreSQL: "Seq Scan on table".
   static const std::regex sqlite_scan(R"(^\s*[|`-]*\s*SCAN (\w+))");
   static const std::regex server_scan(R"(Seq Scan on (\w+))");
   const std::regex& scan = OnServer() ? server_scan : sqlite_scan;
   std::vector<std::string> tables;
-  std::istringstream lines(QueryPlan(sql));
+  std::istringstream lines(QueryPlan(sql, values));
   for (std::string line; std::getline(lines, line);) {
     std::smatch match;
     if (!std::regex_search(line, match, scan)) continue;
@@ -356,8 +367,10 @@ std::vector<std::string> TestDatabase::TablesReadWhole(const std::string& sql) {
 }
 
 StatementRecorder::StatementRecorder(DatabaseSession& session) : session_(session) {
-  session_.SetStatementObserver([this](const std::string& text) {
-    if (!paused) statements.push_back(text);
+  session_.SetStatementObserver([this](const std::string& text, const std::vector<Value>& bound) {
+    if (paused) return;
+    statements.push_back(text);
+    values.push_back(bound);
   });
 }
 

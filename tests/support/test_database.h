@@ -83,10 +83,11 @@ class TestDatabase {
   std::string Scalar(const std::string& sql);
   // SQLite: EXPLAIN QUERY PLAN lines; PostgreSQL: EXPLAIN lines, with
   // sequential scans ruled out where an index can serve (small test tables
-  // would otherwise always be scanned). Joined by '\n'.
-  std::string QueryPlan(const std::string& sql);
+  // would otherwise always be scanned). Joined by '\n'. `values` are those
+  // bound to the statement's markers.
+  std::string QueryPlan(const std::string& sql, const std::vector<Value>& values = {});
   // The tables (lower case) that the plan of a statement reads whole.
-  std::vector<std::string> TablesReadWhole(const std::string& sql);
+  std::vector<std::string> TablesReadWhole(const std::string& sql, const std::vector<Value>& values = {});
   // Another connection to the same database, like the back office's.
   bool OpenAnother(DatabaseSession& other) const { return scratch.Open(other); }
   bool OnServer() const { return scratch.OnServer(); }
@@ -113,6 +114,7 @@ class StatementRecorder {
   StatementRecorder(const StatementRecorder&) = delete;
   StatementRecorder& operator=(const StatementRecorder&) = delete;
   std::vector<std::string> statements;
+  std::vector<std::vector<Value>> values;  // bound to each statement
   bool paused = false;  // while a test prepares its own rows
 
  private:
