@@ -21,22 +21,14 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
+#include "installation.h"
 #include "orders/customer.h"
 #include "orders/sale.h"
 #include "orders/tax_rule.h"
 
 namespace {
 
-class QuietOperator final : public orba::Operator {
- public:
-  void ShowMessage(std::string_view text, std::string_view title, orba::MessageIcon) override {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
-                 static_cast<int>(text.size()), text.data());
-  }
-  void LogEvent(std::string_view text) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-  }
-};
+using bench::QuietOperator;
 
 void Exec(sqlite3* db, const std::string& sql) {
   char* message = nullptr;

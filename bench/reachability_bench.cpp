@@ -33,6 +33,7 @@
 
 #include "common/clock.h"
 #include "common/operator.h"
+#include "installation.h"
 #include "host/headless_runner.h"
 #include "host/pinger.h"
 #include "host/service.h"
@@ -57,16 +58,7 @@ class AbsentHandhelds final : public orba::Pinger {
   std::atomic<int> calls{0};
 };
 
-class QuietOperator final : public orba::Operator {
- public:
-  void ShowMessage(std::string_view text, std::string_view title, orba::MessageIcon) override {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(title.size()), title.data(),
-                 static_cast<int>(text.size()), text.data());
-  }
-  void LogEvent(std::string_view text) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-  }
-};
+using bench::QuietOperator;
 
 std::string ReadText(const char* path) {
   std::ifstream in(path);
