@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
   const std::string position_table = argv[4];
   const int runs = argc > 5 ? std::max(1, std::atoi(argv[5])) : 50;
   const std::chrono::microseconds delay(argc > 6 ? std::atoi(argv[6]) : 500);
+  // TRIPS_LIST=1 prints every statement of each transaction's first run.
+  const bool list_statements = std::getenv("TRIPS_LIST") != nullptr && std::string(std::getenv("TRIPS_LIST")) == "1";
 
   bench::Installation installation;
   if (!bench::ReadInstallation(system_dir, installation)) return 1;
@@ -104,7 +106,14 @@ int main(int argc, char** argv) {
         session, "select nm_loc from local where ic_atv_ina = 'A' and ic_pap_fil <> 'S' and nm_loc <> '" +
                      position_table + "' order by id_loc", 0);
     long long statements = 0;
-    session.SetStatementObserver([&statements](const std::string&, const std::vector<orba::Value>&) { ++statements; });
+    bool listing = false;
+    session.SetStatementObserver([&](const std::string& text, const std::vector<orba::Value>& values) {
+      ++statements;
+      if (!listing) return;
+      std::printf("    | %s", text.c_str());
+      for (const orba::Value& value : values) std::printf(" [%s]", value.Text().c_str());
+      std::printf("\n");
+    });
 
     orba::SystemClock clock;
     orba::PollingState polling;
@@ -151,8 +160,10 @@ int main(int argc, char** argv) {
       for (int i = 0; i < count; ++i) {
         const long long statements_before = statements;
         const long long trips_before = proxy != nullptr ? proxy->RoundTrips() : 0;
+        listing = i == 0 && list_statements;
         const auto start = std::chrono::steady_clock::now();
         const std::string failure = run(i);
+        listing = false;
         figures.times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         if (!failure.empty()) {
