@@ -4,6 +4,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -70,8 +71,11 @@ class OrderWriter {
   const std::vector<OrderLine>& lines() const { return lines_; }
 
  private:
-  std::int32_t StartGroup(const OrderItem& item);
-  std::int32_t NewSale(const OrderItem& item);
+  // The sale of each group of the order, in order: the open sales that the
+  // mode gives, and the new ones numbered in one draw.
+  std::vector<std::int32_t> PlanSales();
+  void StartGroup(const OrderItem& item, std::int32_t sale, bool fresh);
+  void NewSale(const OrderItem& item, std::int32_t sale);
   // The products of every code of the order, in one statement.
   void FindProducts();
   const Product& FindProduct(const std::string& code);
@@ -92,6 +96,7 @@ class OrderWriter {
   std::map<std::int32_t, std::int16_t> last_lines_;
   std::map<std::string, Product> products_;
   std::map<RuleKey, TaxRuleOutcome> rules_;
+  std::set<std::int32_t> new_sales_;  // drawn for this order
 };
 
 void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
@@ -105,10 +110,16 @@ void OrderWriter::RefuseAfterFailure(const std::string& message, const std::stri
 
 void OrderWriter::WriteItems() {
   FindProducts();
+  const std::vector<std::int32_t> sales = PlanSales();
+  std::set<std::int32_t> unwritten = new_sales_;
+  std::size_t next_group = 0;
   std::int32_t sale = 0;
   std::int32_t previous_position = 0;
   for (const OrderItem& item : order_.items) {
-    if (item.position != previous_position) sale = StartGroup(item);
+    if (item.position != previous_position) {
+      sale = sales[next_group++];
+      StartGroup(item, sale, unwritten.erase(sale) > 0);
+    }
     previous_position = item.position;
 
     // The product is known before anything is decided about it.
@@ -126,10 +137,39 @@ void OrderWriter::WriteItems() {
   }
 }
 
-std::int32_t OrderWriter::StartGroup(const OrderItem& item) {
-  std::int32_t sale = mode_.SaleOfGroup(item, groups_);
-  if (sale == 0) {
-    sale = NewSale(item);
+std::vector<std::int32_t> OrderWriter::PlanSales() {
+  // The groups as the mode sees them while the order goes on: a new sale
+  // stands as a provisional negative number until the draw.
+  std::vector<OrderGroup> planned;
+  std::vector<std::int32_t> sales;
+  int drawn = 0;
+  std::int32_t previous_position = 0;
+  for (const OrderItem& item : order_.items) {
+    if (item.position == previous_position) continue;
+    previous_position = item.position;
+    std::int32_t sale = mode_.SaleOfGroup(item, planned);
+    if (sale == 0) sale = -(++drawn);
+    sales.push_back(sale);
+    const bool listed =
+        std::any_of(planned.begin(), planned.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
+    if (!listed) planned.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
+  }
+  if (drawn == 0) return sales;
+  std::int32_t first = 0;
+  std::string failure;
+  if (!NextSaleNumber(db_, first, true, &failure, drawn)) RefuseAfterFailure(kNoSaleNumber, failure);
+  for (std::int32_t& sale : sales) {
+    if (sale < 0) {
+      sale = first + (-sale) - 1;
+      new_sales_.insert(sale);
+    }
+  }
+  return sales;
+}
+
+void OrderWriter::StartGroup(const OrderItem& item, std::int32_t sale, bool fresh) {
+  if (fresh) {
+    NewSale(item, sale);
   } else {
     mode_.CheckExistingSale(sale);
     if (customers_.count(sale) == 0) customers_.emplace(sale, mode_.CustomerOfSale(sale));
@@ -140,20 +180,16 @@ std::int32_t OrderWriter::StartGroup(const OrderItem& item) {
   const bool listed =
       std::any_of(groups_.begin(), groups_.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
   if (!listed) groups_.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
-  return sale;
 }
 
-std::int32_t OrderWriter::NewSale(const OrderItem& item) {
-  std::int32_t sale = 0;
+void OrderWriter::NewSale(const OrderItem& item, std::int32_t sale) {
   std::string failure;
-  if (!NextSaleNumber(db_, sale, true, &failure)) RefuseAfterFailure(kNoSaleNumber, failure);
   CustomerRecord customer = mode_.CustomerOfNewSale(item);
   if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(customer, sale, order_.operador), &failure)) {
     RefuseAfterFailure(kSaleNotWritten, failure);
   }
   customers_.emplace(sale, std::move(customer));
   last_lines_[sale] = 0;
-  return sale;
 }
 
 void OrderWriter::FindProducts() {
@@ -164,22 +200,14 @@ void OrderWriter::FindProducts() {
     for (const OrderSide& side : item.sides) codes[SqlEscapeValue(side.code)].push_back(&side.code);
   }
   if (codes.empty()) return;
-  std::string list;
-  for (const auto& [text, unused] : codes) {
-    if (!list.empty()) list += ", ";
-    list += "'" + text + "'";
-  }
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   id_mat_pro");
-  db_.SqlAppend(",  aq_ipi");
-  db_.SqlAppend(",  cd_pro");
-  db_.SqlAppend("from   produto ");
-  db_.SqlAppend("where cd_pro in (" + list + ")");
+  std::vector<std::string> list;
+  for (const auto& [text, unused] : codes) list.push_back(text);
+  const std::string by_codes =
+      "Select id_mat_pro, aq_ipi, cd_pro from produto where " + db_.InList("cd_pro", "$1", Value::Kind::Text);
   // The rows of a code come in the order of its own lookup: the first one is
   // the product. A code without a row of exactly its text, or whose row
   // cannot be read, is left to its own lookup, which refuses it or fails.
-  for (Recordset rs = db_.Query(db_.SqlText()); !rs.Eof(); rs.MoveNext()) {
+  for (Recordset rs = db_.Query(by_codes, {db_.ListOf(list)}); !rs.Eof(); rs.MoveNext()) {
     const auto code = codes.find(rs.Field("cd_pro").Text());
     if (code == codes.end() || products_.count(*code->second.front()) > 0) continue;
     Product product;
@@ -196,13 +224,7 @@ void OrderWriter::FindProducts() {
 
 const Product& OrderWriter::FindProduct(const std::string& code) {
   if (auto found = products_.find(code); found != products_.end()) return found->second;
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   id_mat_pro");
-  db_.SqlAppend(",  aq_ipi");
-  db_.SqlAppend("from   produto ");
-  db_.SqlAppend("where cd_pro = '" + SqlEscapeValue(code) + "'");
-  Recordset rs = db_.Query(db_.SqlText());
+  Recordset rs = db_.Query("Select id_mat_pro, aq_ipi from produto where cd_pro = $1", {SqlEscapeValue(code)});
   // A code the back office does not know is refused by name: taking another
   // line's product instead would sell the wrong thing.
   if (rs.Eof()) throw Refusal(UnknownProduct(code));
@@ -240,13 +262,8 @@ const TaxRule& OrderWriter::FindRule(const Product& product, const CustomerRecor
 std::int16_t OrderWriter::NextLine(std::int32_t sale) {
   auto found = last_lines_.find(sale);
   if (found == last_lines_.end()) {
-    db_.SqlClear();
-    db_.SqlAppend("Select ");
-    db_.SqlAppend("   max(id_seq) as id_seq_max");
-    db_.SqlAppend("from ");
-    db_.SqlAppend("   item_venda_direta    ivd");
-    db_.SqlAppend("Where ivd.nr_orc_loc = " + Number(sale));
-    Recordset rs = db_.Query(db_.SqlText());
+    Recordset rs =
+        db_.Query("Select max(id_seq) as id_seq_max from item_venda_direta ivd where ivd.nr_orc_loc = $1", {sale});
     const long long last = rs.Eof() || rs.Field("id_seq_max").IsNull() ? 0 : rs.Field("id_seq_max").Int();
     if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
       throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
@@ -306,13 +323,21 @@ void OrderWriter::WriteOptions(std::int32_t sale, std::int16_t line, const std::
 }
 
 void OrderWriter::CloseSales() {
+  std::vector<std::int32_t> sales;
+  std::vector<NullableText> complements;
   for (const OrderGroup& group : groups_) {
-    // A database failure or an overflow of the totals throws: a failure of
-    // the request, not a refusal.
-    if (!RecalculateSaleTotals(db_, c_.clock, group.sale, order_.operador)) throw Refusal(kTotalsNotWritten);
-    mode_.LinkSale(group);
-    WriteCommandLog(db_, c_.clock, "ORCAMENTO", Number(group.sale));
+    sales.push_back(group.sale);
+    complements.emplace_back(Number(group.sale));
   }
+  // The lines to total and the numbers of the audit rows, read together.
+  std::vector<DatabaseSession::Statement> reads = CommandLogReads(static_cast<int>(sales.size()));
+  reads.push_back(SaleLinesRead(db_, sales));
+  const std::vector<Recordset> results = db_.Queries(reads);
+  // A database failure or an overflow of the totals throws: a failure of
+  // the request, not a refusal.
+  WriteSaleTotals(db_, c_.clock, sales, results.back(), order_.operador);
+  for (const OrderGroup& group : groups_) mode_.LinkSale(group);
+  WriteCommandLogs(db_, c_.clock, "ORCAMENTO", complements, results.data());
 }
 
 void RemoveItems(pugi::xml_document& request) {

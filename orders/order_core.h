@@ -22,7 +22,6 @@ namespace orba {
 // Messages of an order answer ("\n" written as the two characters).
 inline constexpr const char* kNoSaleNumber = "Erro ao selecionar\\num numero novo\\nde orçamento.";
 inline constexpr const char* kSaleNotWritten = "Erro ao inserir\\num orçamento.";
-inline constexpr const char* kTotalsNotWritten = "Erro ao totalizar\\no último orçamento.";
 inline constexpr const char* kNotPrinted = "Erro ao finalizar\\no último orçamento.";
 inline constexpr const char* kCustomerNotFound = "Erro ao selecionar os dados do cliente.";
 // A failure before the commit: nothing was stored, sending again is safe.

@@ -26,15 +26,8 @@ constexpr const char* kPlaceNotFound = "Erro no Pedido.\\nLocal não encontrado.
 constexpr const char* kPositionsChanged =
     "Pedido NÃO gravado:\\nposições da mesa\\nalteradas no caixa.\\nEnvie novamente.";
 
-std::string Number(long long value) { return std::to_string(value); }
-
-std::string NumberList(const std::set<std::int32_t>& numbers) {
-  std::string list;
-  for (const std::int32_t number : numbers) {
-    if (!list.empty()) list += ", ";
-    list += Number(number);
-  }
-  return list;
+std::vector<long long> Numbers(const std::set<std::int32_t>& numbers) {
+  return std::vector<long long>(numbers.begin(), numbers.end());
 }
 
 // The sales of a table: one per seat position, linked in local_vnd.
@@ -75,17 +68,11 @@ class TableOrderMode final : public OrderMode {
 };
 
 void TableOrderMode::FindTarget(const OrderRequest& order) {
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   l.id_loc");
-  db_.SqlAppend(",  l.ic_pap_fil");
-  db_.SqlAppend(",  l.id_amb");
-  db_.SqlAppend("from ");
-  db_.SqlAppend("   local       l");
   // Held until the order ends: the back office's change of the table (its
   // state, its people, a transfer) waits for the order or comes first.
-  db_.SqlAppend("where " + db_.NameMatches("l.nm_loc", order.mesa) + db_.ForUpdate());
-  Recordset rs = db_.Query(db_.SqlText());
+  Recordset rs = db_.Query("Select l.id_loc, l.ic_pap_fil, l.id_amb from local l where " +
+                               db_.NameMatches("l.nm_loc", "$1") + db_.ForUpdate(),
+                           {db_.NameValue(order.mesa)});
   if (rs.Eof()) throw Refusal(kPlaceNotFound);
   id_loc_ = rs.Field("id_loc").Int32();
   id_amb_ = rs.Field("id_amb").IsNull() ? 0 : rs.Field("id_amb").Int32();
@@ -105,17 +92,12 @@ std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vecto
   if (!position_sales_) {
     std::set<std::int32_t> positions = order_positions_;
     positions.insert(item.position);
-    db_.SqlClear();
-    db_.SqlAppend("Select ");
-    db_.SqlAppend("   lv.nr_pos_com");
-    db_.SqlAppend(",  lv.nr_orc_loc");
-    db_.SqlAppend("from ");
-    db_.SqlAppend("   local_vnd   lv");
-    db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
-    db_.SqlAppend("  and lv.nr_pos_com in (" + NumberList(positions) + ")");
-    db_.SqlAppend(" Order By lv.nr_orc_loc Asc ");
     position_sales_.emplace();
-    for (Recordset rs = db_.Query(db_.SqlText()); !rs.Eof(); rs.MoveNext()) {
+    for (Recordset rs = db_.Query("Select lv.nr_pos_com, lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1 and " +
+                                      db_.InList("lv.nr_pos_com", "$2", Value::Kind::Integer) +
+                                      " order by lv.nr_orc_loc",
+                                  {id_loc_, db_.ListOf(Numbers(positions))});
+         !rs.Eof(); rs.MoveNext()) {
       position_sales_->emplace_back(rs.Field("nr_pos_com").Real(), rs.Field("nr_orc_loc"));
     }
   }
@@ -167,33 +149,20 @@ bool TableOrderMode::Covered(const OrderItem& item) {
 }
 
 void TableOrderMode::LinkSale(const OrderGroup& group) {
-  db_.SqlClear();
-  db_.SqlAppend("select ");
-  db_.SqlAppend("   lv.id_loc");
-  db_.SqlAppend("from ");
-  db_.SqlAppend("   local_vnd lv");
-  db_.SqlAppend("where lv.id_loc = " + Number(id_loc_));
-  db_.SqlAppend("  and lv.nr_orc_loc = " + Number(group.sale));
-  if (!db_.Query(db_.SqlText()).Eof()) return;
-  db_.SqlClear();
-  db_.SqlAppend("Insert into local_vnd ");
-  db_.SqlAppend("(id_loc, nr_orc_loc, nr_pos_com, id_loc_ass, id_tp_cta)");
-  db_.SqlAppend("values(" + Number(id_loc_));
-  db_.SqlAppend(",  " + Number(group.sale));
-  db_.SqlAppend(",  " + Number(group.position));
-  db_.SqlAppend(",  " + Number(group.associated_place));
-  db_.SqlAppend(",  " + Number(group.account_type));
-  db_.SqlAppend(")");
-  db_.ExecuteSql(db_.SqlText());
+  // A sale already linked to the table keeps its link.
+  db_.ExecuteSql(
+      "Insert into local_vnd (id_loc, nr_orc_loc, nr_pos_com, id_loc_ass, id_tp_cta)"
+      " select cast($1 as integer), cast($2 as integer), cast($3 as integer), cast($4 as integer),"
+      " cast($5 as integer) where not exists (select 1 from local_vnd lv where lv.id_loc = $1 and lv.nr_orc_loc = $2)",
+      {id_loc_, group.sale, group.position, group.associated_place, group.account_type});
 }
 
 void TableOrderMode::MarkPlaceServed(long long pessoas) {
-  db_.SqlClear();
-  db_.SqlAppend("Update local ");
-  db_.SqlAppend("set ic_stt_loc = 'E'");
-  if (pessoas > 0) db_.SqlAppend(",   qt_loc_ocu = " + Number(pessoas));
-  db_.SqlAppend("where id_loc = " + Number(id_loc_));
-  db_.ExecuteSql(db_.SqlText());
+  if (pessoas > 0) {
+    db_.ExecuteSql("Update local set ic_stt_loc = 'E', qt_loc_ocu = $1 where id_loc = $2", {pessoas, id_loc_});
+  } else {
+    db_.ExecuteSql("Update local set ic_stt_loc = 'E' where id_loc = $1", {id_loc_});
+  }
 }
 
 // The back office may have moved a position to another sale meanwhile. A
@@ -203,13 +172,10 @@ void TableOrderMode::CheckPositions(const std::vector<OrderGroup>& groups) {
   if (new_sale_per_order_ || groups.empty()) return;
   std::set<std::int32_t> positions;
   for (const OrderGroup& group : groups) positions.insert(group.position);
-  db_.SqlClear();
-  db_.SqlAppend("select *");
-  db_.SqlAppend("from ");
-  db_.SqlAppend("      local_vnd       lvd");
-  db_.SqlAppend("where lvd.id_loc = " + Number(id_loc_));
-  db_.SqlAppend("  and lvd.nr_pos_com in (" + NumberList(positions) + ")");
-  for (Recordset links = db_.Query(db_.SqlText()); !links.Eof(); links.MoveNext()) {
+  Recordset links = db_.Query("select lvd.nr_pos_com, lvd.nr_orc_loc from local_vnd lvd where lvd.id_loc = $1 and " +
+                                  db_.InList("lvd.nr_pos_com", "$2", Value::Kind::Integer),
+                              {id_loc_, db_.ListOf(Numbers(positions))});
+  for (; !links.Eof(); links.MoveNext()) {
     const double position = links.Field("nr_pos_com").Real();
     for (const OrderGroup& group : groups) {
       if (group.position == position && links.Field("nr_orc_loc").Int() != group.sale) throw Refusal(kPositionsChanged);
