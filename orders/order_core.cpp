@@ -65,6 +65,10 @@ class OrderWriter {
   OrderWriter(Context& context, OrderMode& mode, const OrderRequest& order)
       : c_(context), db_(context.db), mode_(mode), order_(order) {}
 
+  // The products of every code of the order, in one statement, and their
+  // rows; a code without a row is looked up alone when it is met.
+  DatabaseSession::Statement ProductsRead();
+  void TakeProducts(Recordset rows);
   void WriteItems();
   void CloseSales();
   const std::vector<OrderGroup>& groups() const { return groups_; }
@@ -76,8 +80,6 @@ class OrderWriter {
   std::vector<std::int32_t> PlanSales();
   void StartGroup(const OrderItem& item, std::int32_t sale, bool fresh);
   void NewSale(const OrderItem& item, std::int32_t sale);
-  // The products of every code of the order, in one statement.
-  void FindProducts();
   const Product& FindProduct(const std::string& code);
   const TaxRule& FindRule(const Product& product, const CustomerRecord& customer, const std::string& code);
   std::int16_t NextLine(std::int32_t sale);
@@ -97,6 +99,8 @@ class OrderWriter {
   std::map<std::string, Product> products_;
   std::map<RuleKey, TaxRuleOutcome> rules_;
   std::set<std::int32_t> new_sales_;  // drawn for this order
+  // Each code as it goes into the products' statement, with the codes that give it.
+  std::map<std::string, std::vector<const std::string*>> codes_;
 };
 
 void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
@@ -109,7 +113,6 @@ void OrderWriter::RefuseAfterFailure(const std::string& message, const std::stri
 }
 
 void OrderWriter::WriteItems() {
-  FindProducts();
   const std::vector<std::int32_t> sales = PlanSales();
   std::set<std::int32_t> unwritten = new_sales_;
   std::size_t next_group = 0;
@@ -192,22 +195,23 @@ void OrderWriter::NewSale(const OrderItem& item, std::int32_t sale) {
   last_lines_[sale] = 0;
 }
 
-void OrderWriter::FindProducts() {
-  // Each code as it goes into the statement, with the codes that give it.
-  std::map<std::string, std::vector<const std::string*>> codes;
+DatabaseSession::Statement OrderWriter::ProductsRead() {
   for (const OrderItem& item : order_.items) {
-    codes[SqlEscapeValue(item.code)].push_back(&item.code);
-    for (const OrderSide& side : item.sides) codes[SqlEscapeValue(side.code)].push_back(&side.code);
+    codes_[SqlEscapeValue(item.code)].push_back(&item.code);
+    for (const OrderSide& side : item.sides) codes_[SqlEscapeValue(side.code)].push_back(&side.code);
   }
-  if (codes.empty()) return;
   std::vector<std::string> list;
-  for (const auto& [text, unused] : codes) list.push_back(text);
-  const std::string by_codes =
-      "Select id_mat_pro, aq_ipi, cd_pro from produto where " + db_.InList("cd_pro", "$1", Value::Kind::Text);
+  for (const auto& [text, unused] : codes_) list.push_back(text);
+  return {"Select id_mat_pro, aq_ipi, cd_pro from produto where " + db_.InList("cd_pro", "$1", Value::Kind::Text),
+          {db_.ListOf(list)}};
+}
+
+void OrderWriter::TakeProducts(Recordset rs) {
+  std::map<std::string, std::vector<const std::string*>>& codes = codes_;
   // The rows of a code come in the order of its own lookup: the first one is
   // the product. A code without a row of exactly its text, or whose row
   // cannot be read, is left to its own lookup, which refuses it or fails.
-  for (Recordset rs = db_.Query(by_codes, {db_.ListOf(list)}); !rs.Eof(); rs.MoveNext()) {
+  for (; !rs.Eof(); rs.MoveNext()) {
     const auto code = codes.find(rs.Field("cd_pro").Text());
     if (code == codes.end() || products_.count(*code->second.front()) > 0) continue;
     Product product;
@@ -331,11 +335,15 @@ void OrderWriter::CloseSales() {
   }
   // The lines to total and the numbers of the audit rows, read together.
   std::vector<DatabaseSession::Statement> reads = CommandLogReads(static_cast<int>(sales.size()));
+  const std::size_t lines_at = reads.size();
   reads.push_back(SaleLinesRead(db_, sales));
-  const std::vector<Recordset> results = db_.Queries(reads);
+  for (DatabaseSession::Statement& read : mode_.ClosingReads(groups_)) reads.push_back(std::move(read));
+  std::vector<Recordset> results = db_.Queries(reads);
+  mode_.Closed(std::vector<Recordset>(results.begin() + static_cast<std::ptrdiff_t>(lines_at) + 1, results.end()),
+               groups_);
   // A database failure or an overflow of the totals throws: a failure of
   // the request, not a refusal.
-  WriteSaleTotals(db_, c_.clock, sales, results.back(), order_.operador);
+  WriteSaleTotals(db_, c_.clock, sales, results[lines_at], order_.operador);
   for (const OrderGroup& group : groups_) mode_.LinkSale(group);
   WriteCommandLogs(db_, c_.clock, "ORCAMENTO", complements, results.data());
 }
@@ -397,10 +405,18 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
           }
           // An order accepted for the place or comanda earlier in the day,
           // sent again: it is stored, so it is answered as stored, and applied
-          // once.
-          resent = !order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp);
+          // once. Read with the products and what the mode needs.
+          OrderWriter writer(context, mode, order);
+          std::vector<DatabaseSession::Statement> reads = mode.OpeningReads(order);
+          const std::size_t own = reads.size();
+          reads.push_back(writer.ProductsRead());
+          if (!order.stamp.empty()) reads.push_back(AcceptedStampRead(mode.Owner(), order.stamp));
+          std::vector<Recordset> results = context.db.Queries(reads);
+          resent = !order.stamp.empty() && !results.back().Eof();
           if (!resent) {
-            OrderWriter writer(context, mode, order);
+            writer.TakeProducts(std::move(results[own]));
+            results.resize(own);
+            mode.Opened(std::move(results));
             writer.WriteItems();
             writer.CloseSales();
             groups = writer.groups();

@@ -37,6 +37,10 @@ class TableOrderMode final : public OrderMode {
 
   OrderAttributes Attributes() const override { return OrderAttributes::Table; }
   void FindTarget(const OrderRequest& order) override;
+  std::vector<DatabaseSession::Statement> OpeningReads(const OrderRequest& order) override;
+  void Opened(std::vector<Recordset> rows) override;
+  std::vector<DatabaseSession::Statement> ClosingReads(const std::vector<OrderGroup>& groups) override;
+  void Closed(std::vector<Recordset> rows, const std::vector<OrderGroup>& groups) override;
   StampOwner Owner() const override { return StampOwner::Place(id_loc_); }
   std::int32_t SaleOfGroup(const OrderItem& item, const std::vector<OrderGroup>& groups) override;
   void CheckExistingSale(std::int32_t sale) override;
@@ -51,7 +55,8 @@ class TableOrderMode final : public OrderMode {
  private:
   const CustomerRecord& WalkIn();
   void MarkPlaceServed(long long pessoas);
-  void CheckPositions(const std::vector<OrderGroup>& groups);
+  // The links of the table's sales on `positions`.
+  DatabaseSession::Statement PositionLinksRead(const std::set<std::int32_t>& positions) const;
 
   Context& c_;
   DatabaseSession& db_;
@@ -63,8 +68,7 @@ class TableOrderMode final : public OrderMode {
   PackageCoverageMemo package_memo_;
   // nr_pos_com and nr_orc_loc of the table's sales on the order's positions,
   // by sale number.
-  std::optional<std::vector<std::pair<double, Value>>> position_sales_;
-  std::set<std::int32_t> order_positions_;
+  std::vector<std::pair<double, Value>> position_sales_;
 };
 
 void TableOrderMode::FindTarget(const OrderRequest& order) {
@@ -77,7 +81,28 @@ void TableOrderMode::FindTarget(const OrderRequest& order) {
   id_loc_ = rs.Field("id_loc").Int32();
   id_amb_ = rs.Field("id_amb").IsNull() ? 0 : rs.Field("id_amb").Int32();
   new_sale_per_order_ = rs.Field("ic_pap_fil").Text() == "S";
-  for (const OrderItem& item : order.items) order_positions_.insert(item.position);
+}
+
+DatabaseSession::Statement TableOrderMode::PositionLinksRead(const std::set<std::int32_t>& positions) const {
+  return {"Select lv.nr_pos_com, lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1 and " +
+              db_.InList("lv.nr_pos_com", "$2", Value::Kind::Integer) + " order by lv.nr_orc_loc",
+          {id_loc_, db_.ListOf(Numbers(positions))}};
+}
+
+std::vector<DatabaseSession::Statement> TableOrderMode::OpeningReads(const OrderRequest& order) {
+  // The sales of every position of the order, read once: nothing links a
+  // sale to the table before the order ends.
+  if (new_sale_per_order_) return {};
+  std::set<std::int32_t> positions;
+  for (const OrderItem& item : order.items) positions.insert(item.position);
+  return {PositionLinksRead(positions)};
+}
+
+void TableOrderMode::Opened(std::vector<Recordset> rows) {
+  if (rows.empty()) return;
+  for (Recordset& rs = rows.front(); !rs.Eof(); rs.MoveNext()) {
+    position_sales_.emplace_back(rs.Field("nr_pos_com").Real(), rs.Field("nr_orc_loc"));
+  }
 }
 
 std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vector<OrderGroup>& groups) {
@@ -87,22 +112,8 @@ std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vecto
   for (const OrderGroup& group : groups) {
     if (group.position == item.position) return group.sale;
   }
-  // The sales of every position of the order, read once: nothing links a
-  // sale to the table before the order ends.
-  if (!position_sales_) {
-    std::set<std::int32_t> positions = order_positions_;
-    positions.insert(item.position);
-    position_sales_.emplace();
-    for (Recordset rs = db_.Query("Select lv.nr_pos_com, lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1 and " +
-                                      db_.InList("lv.nr_pos_com", "$2", Value::Kind::Integer) +
-                                      " order by lv.nr_orc_loc",
-                                  {id_loc_, db_.ListOf(Numbers(positions))});
-         !rs.Eof(); rs.MoveNext()) {
-      position_sales_->emplace_back(rs.Field("nr_pos_com").Real(), rs.Field("nr_orc_loc"));
-    }
-  }
   // The first sale of the position.
-  for (const auto& [position, sale] : *position_sales_) {
+  for (const auto& [position, sale] : position_sales_) {
     if (position == item.position) return sale.Int32();
   }
   return 0;
@@ -168,14 +179,16 @@ void TableOrderMode::MarkPlaceServed(long long pessoas) {
 // The back office may have moved a position to another sale meanwhile. A
 // place that opens a sale per order keeps the earlier sales of a position
 // beside the new one: for it, other sales on the position are expected.
-void TableOrderMode::CheckPositions(const std::vector<OrderGroup>& groups) {
-  if (new_sale_per_order_ || groups.empty()) return;
+std::vector<DatabaseSession::Statement> TableOrderMode::ClosingReads(const std::vector<OrderGroup>& groups) {
+  if (new_sale_per_order_ || groups.empty()) return {};
   std::set<std::int32_t> positions;
   for (const OrderGroup& group : groups) positions.insert(group.position);
-  Recordset links = db_.Query("select lvd.nr_pos_com, lvd.nr_orc_loc from local_vnd lvd where lvd.id_loc = $1 and " +
-                                  db_.InList("lvd.nr_pos_com", "$2", Value::Kind::Integer),
-                              {id_loc_, db_.ListOf(Numbers(positions))});
-  for (; !links.Eof(); links.MoveNext()) {
+  return {PositionLinksRead(positions)};
+}
+
+void TableOrderMode::Closed(std::vector<Recordset> rows, const std::vector<OrderGroup>& groups) {
+  if (rows.empty()) return;
+  for (Recordset& links = rows.front(); !links.Eof(); links.MoveNext()) {
     const double position = links.Field("nr_pos_com").Real();
     for (const OrderGroup& group : groups) {
       if (group.position == position && links.Field("nr_orc_loc").Int() != group.sale) throw Refusal(kPositionsChanged);
@@ -183,9 +196,8 @@ void TableOrderMode::CheckPositions(const std::vector<OrderGroup>& groups) {
   }
 }
 
-void TableOrderMode::Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) {
+void TableOrderMode::Finish(const OrderRequest& order, const std::vector<OrderGroup>&) {
   MarkPlaceServed(order.pessoas);
-  CheckPositions(groups);
 }
 
 void TableOrderMode::Committed(const OrderRequest& order) {
