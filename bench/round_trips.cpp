@@ -167,13 +167,15 @@ int main(int argc, char** argv) {
         figures.times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         if (!failure.empty()) {
+          // The other transactions are still measured.
           std::fprintf(stderr, "%s %d failed: %s\n", what, i, failure.c_str());
-          return false;
+          figures.times.clear();
+          break;
         }
         figures.statements += statements - statements_before;
         if (proxy != nullptr) figures.round_trips += proxy->RoundTrips() - trips_before;
       }
-      Print(what, std::move(figures), proxy != nullptr);
+      if (!figures.times.empty()) Print(what, std::move(figures), proxy != nullptr);
     }
     return true;
   };

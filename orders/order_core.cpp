@@ -82,6 +82,9 @@ class OrderWriter {
   void NewSale(const OrderItem& item, std::int32_t sale);
   const Product& FindProduct(const std::string& code);
   const TaxRule& FindRule(const Product& product, const CustomerRecord& customer, const std::string& code);
+  // The last line number of an open sale, as read; throws RequestFailure
+  // when it is out of range.
+  void TakeLastLine(std::int32_t sale, const Value& last_line);
   std::int16_t NextLine(std::int32_t sale);
   std::int16_t WriteLine(std::int32_t sale, const Line& line);
   void WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options);
@@ -157,10 +160,34 @@ std::vector<std::int32_t> OrderWriter::PlanSales() {
         std::any_of(planned.begin(), planned.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
     if (!listed) planned.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
   }
+  // The new numbers are drawn, and the last line of each open sale read, at once.
+  std::vector<DatabaseSession::Statement> reads;
+  std::vector<long long> open_sales;
+  for (const std::int32_t sale : sales) {
+    if (sale > 0) open_sales.push_back(sale);
+  }
+  if (!open_sales.empty()) {
+    reads.push_back({"Select ivd.nr_orc_loc, max(ivd.id_seq) as id_seq_max from item_venda_direta ivd where " +
+                         db_.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " group by ivd.nr_orc_loc",
+                     {db_.ListOf(open_sales)}});
+  }
+  if (drawn > 0) reads.push_back(SaleNumbersDraw(drawn));
+  if (reads.empty()) return sales;
+  std::vector<Recordset> results = db_.Queries(reads);
+  if (!open_sales.empty()) {
+    for (Recordset& last = results.front(); !last.Eof(); last.MoveNext()) {
+      TakeLastLine(static_cast<std::int32_t>(last.Field("nr_orc_loc").Int()), last.Field("id_seq_max"));
+    }
+  }
   if (drawn == 0) return sales;
   std::int32_t first = 0;
-  std::string failure;
-  if (!NextSaleNumber(db_, first, true, &failure, drawn)) RefuseAfterFailure(kNoSaleNumber, failure);
+  try {
+    const Recordset& draw = results.back();
+    if (draw.Eof()) throw DatabaseError("parametro_geral sem registro");
+    first = draw.Field("id_vnd_dir").Int32() - drawn + 1;
+  } catch (const DatabaseError& e) {
+    RefuseAfterFailure(kNoSaleNumber, e.what());
+  }
   for (std::int32_t& sale : sales) {
     if (sale < 0) {
       sale = first + (-sale) - 1;
@@ -263,17 +290,17 @@ const TaxRule& OrderWriter::FindRule(const Product& product, const CustomerRecor
   return outcome.rule;
 }
 
-std::int16_t OrderWriter::NextLine(std::int32_t sale) {
-  auto found = last_lines_.find(sale);
-  if (found == last_lines_.end()) {
-    Recordset rs =
-        db_.Query("Select max(id_seq) as id_seq_max from item_venda_direta ivd where ivd.nr_orc_loc = $1", {sale});
-    const long long last = rs.Eof() || rs.Field("id_seq_max").IsNull() ? 0 : rs.Field("id_seq_max").Int();
-    if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
-      throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
-    }
-    found = last_lines_.emplace(sale, static_cast<std::int16_t>(last)).first;
+void OrderWriter::TakeLastLine(std::int32_t sale, const Value& last_line) {
+  const long long last = last_line.IsNull() ? 0 : last_line.Int();
+  if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
+    throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
   }
+  last_lines_[sale] = static_cast<std::int16_t>(last);
+}
+
+std::int16_t OrderWriter::NextLine(std::int32_t sale) {
+  // Open sales without lines are not in the batch that read the last lines.
+  auto found = last_lines_.try_emplace(sale, std::int16_t{0}).first;
   if (found->second == std::numeric_limits<std::int16_t>::max()) {
     throw RequestFailure("sequência de itens esgotada na venda " + Number(sale));
   }

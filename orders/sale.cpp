@@ -94,6 +94,10 @@ std::string CurrentTimeText(const Clock& clock) {
   return text;
 }
 
+DatabaseSession::Statement SaleNumbersDraw(int count) {
+  return {"Update parametro_geral set id_vnd_dir = coalesce(id_vnd_dir, 0) + $1 returning id_vnd_dir", {count}};
+}
+
 bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction, std::string* failure,
                     int count) {
   const bool own_transaction = !in_caller_transaction;
@@ -112,8 +116,8 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
     // lock: another writer (the back office, or a second connection) waits
     // for this transaction and then raises the number it leaves, so no number
     // is given twice, the first one included.
-    Recordset rs = db.Query("Update parametro_geral set id_vnd_dir = coalesce(id_vnd_dir, 0) + $1 returning id_vnd_dir",
-                            {count});
+    const DatabaseSession::Statement draw = SaleNumbersDraw(count);
+    Recordset rs = db.Query(draw.text, draw.values);
     if (rs.Eof()) {
       if (begun) db.RollbackTransaction();
       if (failure != nullptr) *failure = "parametro_geral sem registro";

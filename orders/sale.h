@@ -122,6 +122,9 @@ inline constexpr const char* kSaleErrorSource = "OrbaOffLine";
 // transaction; `failure` (when given) then receives the description. Inside
 // the caller's transaction a lock that another writer held past the wait is
 // thrown as the busy DatabaseError it is.
+// The statement of that draw, for a caller that reads it in a batch inside
+// its transaction: one row, the last of the numbers.
+DatabaseSession::Statement SaleNumbersDraw(int count);
 bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction = false,
                     std::string* failure = nullptr, int count = 1);
 
