@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <regex>
 #include <string>
 #include <vector>
@@ -38,6 +40,23 @@
 #include "services/position.h"
 
 namespace {
+
+// The printers of a spool folder that keep nothing: the order's own work
+// without the cost of creating ticket files (TRIPS_PRINTER=discard).
+class DiscardingPrinters final : public orba::PrinterSystem {
+ public:
+  explicit DiscardingPrinters(std::vector<std::string> installed) : installed_(std::move(installed)) {}
+  std::vector<std::string> InstalledPrinters() override { return installed_; }
+  std::string CurrentPrinter() override { return current_.empty() && !installed_.empty() ? installed_.front() : current_; }
+  void MakeCurrent(std::string_view device_name) override { current_ = std::string(device_name); }
+  void SetFont(std::string_view, std::optional<double>) override {}
+  void PrintLine(std::string_view) override {}
+  void EndDocument() override {}
+
+ private:
+  std::vector<std::string> installed_;
+  std::string current_;
+};
 
 struct Figures {
   long long statements = 0;  // per run
@@ -79,6 +98,8 @@ int main(int argc, char** argv) {
   const std::string position_table = argv[4];
   const int runs = argc > 5 ? std::max(1, std::atoi(argv[5])) : 50;
   const std::chrono::microseconds delay(argc > 6 ? std::atoi(argv[6]) : 500);
+  // TRIPS_PRINTER=discard prints to printers that keep nothing.
+  const bool discard_tickets = std::getenv("TRIPS_PRINTER") != nullptr && std::string(std::getenv("TRIPS_PRINTER")) == "discard";
   // TRIPS_LIST=1 prints every statement of each transaction's first run.
   const bool list_statements = std::getenv("TRIPS_LIST") != nullptr && std::string(std::getenv("TRIPS_LIST")) == "1";
 
@@ -119,7 +140,9 @@ int main(int argc, char** argv) {
     orba::PollingState polling;
     polling.CurrentStem = "POMTRIPS";
     orba::CustomerRecord customer;
-    orba::SpoolPrinterSystem printers(spool);
+    orba::SpoolPrinterSystem spool_printers(spool);
+    DiscardingPrinters discarding(spool_printers.InstalledPrinters());
+    orba::PrinterSystem& printers = discard_tickets ? static_cast<orba::PrinterSystem&>(discarding) : spool_printers;
     orba::Context context{parameters, session, op, clock, polling, customer, printers};
 
     static int stamp = 0;
