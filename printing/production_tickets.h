@@ -31,9 +31,14 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list, std::s
 // pending items, which never prints lines the back office wrote).
 enum class TicketLines { Unprinted, LeftByOrders };
 
-// PrintProductionTickets without telling the operator: the description of
-// what failed, empty when every ticket went out.
-std::string PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
+// What PrintTickets did.
+struct TicketOutcome {
+  bool no_printers = false;  // impressora has no row: nothing was printed
+  std::string failure;       // what failed, empty when every ticket went out
+};
+
+// PrintProductionTickets without telling the operator.
+TicketOutcome PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
                          const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which);
 
 }  // namespace orba
