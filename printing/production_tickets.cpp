@@ -292,9 +292,7 @@ std::vector<Value> LineLists(const DatabaseSession& db, const std::vector<LineKe
 }
 
 // Records that `printer` has printed `lines`: that printer never prints them
-// again. One statement, its own transaction, stored before the next ticket
-// goes out: a crash between a ticket and its record prints that ticket once
-// more, never loses it.
+// again. One statement whatever the number of lines.
 void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<LineKey>& lines) {
   if (lines.empty()) return;
   std::vector<Value> values = LineLists(db, lines);
@@ -353,19 +351,47 @@ class PrintedLines {
   std::vector<std::pair<LineKey, long long>> product_of_line_;  // unprinted line, product that decides
 };
 
-// Marks the finished lines printed ("S"); their per-printer records are no
-// longer needed, nor are they left to print.
-void MarkFinishedLines(DatabaseSession& db, const std::vector<LineKey>& finished) {
-  if (finished.empty()) return;
+// The lines one ticket carried to its printer.
+struct TicketOut {
+  long long printer;
+  std::vector<LineKey> lines;
+};
+
+// Stores the records of the tickets that went out and marks the finished
+// lines printed ("S"); their per-printer records are then no longer needed,
+// nor are they left to print. One transaction that waits for the server
+// twice, once every ticket is out: a crash before its commit prints the
+// tickets of this request once more, never loses one. The update runs as a
+// query so that a record the database refuses fails there, before the
+// commit; each printer's record is then stored on its own, so that a record
+// that cannot be stored never makes another printer print its ticket again.
+// Throws DatabaseError with the transaction's failure.
+void StorePrinted(DatabaseSession& db, const std::vector<TicketOut>& tickets, const std::vector<LineKey>& finished) {
+  if (tickets.empty() && finished.empty()) return;
   const std::vector<Value> lists = LineLists(db, finished);
   const std::string of_lines = db.InList("nr_orc_loc", "$1", Value::Kind::Integer) +
                                "\rAnd    (nr_orc_loc, id_seq) in (" + LinePairs(db) + ")";
-  TransactionGuard transaction(db);
-  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_lines + "\rAnd    id_prt_ite = 'N'",
-                lists);
-  db.ExecuteSql("Delete from item_impressora_pda\rWhere  " + of_lines, lists);
-  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  " + of_lines, lists);
-  transaction.Commit();
+  try {
+    TransactionGuard transaction(db);
+    for (const TicketOut& ticket : tickets) RecordPrinted(db, ticket.printer, ticket.lines);
+    db.Query("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_lines +
+                 "\rAnd    id_prt_ite = 'N'\rreturning id_seq",
+             lists);
+    if (!finished.empty()) {
+      db.ExecuteSql("Delete from item_impressora_pda\rWhere  " + of_lines, lists);
+      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  " + of_lines, lists);
+    }
+    transaction.Commit();
+  } catch (const DatabaseError&) {
+    for (const TicketOut& ticket : tickets) {
+      try {
+        RecordPrinted(db, ticket.printer, ticket.lines);
+      } catch (const DatabaseError&) {
+        // Told with the transaction's failure; this printer prints these lines again.
+      }
+    }
+    throw;
+  }
 }
 
 // Marks every unprinted line of the sales printed (after a pre-bill of them).
@@ -538,7 +564,8 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
     PrintedLines printed(rows[kProductPrinters], rows[kRecords], rows[kUnprintedLines]);
 
     // Each ticket goes out on its own: a printer that fails does not stop
-    // the others, and what a printer printed is recorded at once.
+    // the others. What went out is stored once they are all out.
+    std::vector<TicketOut> out;
     const auto print = [&](const std::vector<TicketItem>& items, long long printer_id, bool printer_ticket,
                            const std::string& label) {
       std::vector<LineKey> lines;
@@ -549,8 +576,8 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
         failures.push_back(label + ": " + e.what());
         return;
       }
-      RecordPrinted(db, printer_id, lines);
       printed.Recorded(printer_id, lines);
+      out.push_back({printer_id, std::move(lines)});
     };
 
     std::map<long long, std::vector<TicketItem>> items_of_printer;
@@ -571,7 +598,7 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
     for (Recordset& rs = rows[kOtherItems]; !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
     if (!items.empty()) print(items, kStartingPrinter, false, keeper.starting());
 
-    MarkFinishedLines(db, printed.Finished());
+    StorePrinted(db, out, printed.Finished());
   } catch (const std::exception& e) {
     failures.push_back(e.what());
   }
