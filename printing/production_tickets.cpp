@@ -277,8 +277,10 @@ std::string LinePairs(const DatabaseSession& db) {
     return "Select l.nr_orc_loc, l.id_seq\r"
            "from   unnest(cast($1 as bigint[]), cast($2 as bigint[])) as l(nr_orc_loc, id_seq)";
   }
-  return "Select s.value as nr_orc_loc, q.value as id_seq\r"
-         "from   json_each($1) s inner join json_each($2) q on q.key = s.key";
+  // The n-th sequence is taken by its place: a join of the two lists on
+  // their keys would read the second list once per line.
+  return "Select s.value as nr_orc_loc, json_extract($2, '$[' || s.key || ']') as id_seq\r"
+         "from   json_each($1) s";
 }
 
 // The two lists of LinePairs.
