@@ -9,11 +9,10 @@
 #include <pugixml.hpp>
 
 #include "common/context.h"
+#include "common/database.h"
 #include "orders/sale_state.h"
 
 namespace orba {
-
-class DatabaseSession;
 
 // Place states of local.ic_stt_loc.
 inline constexpr std::string_view kPlaceFree = "L";
@@ -46,6 +45,15 @@ struct TableStatus {
 // conversion failure throws DatabaseError; the record then keeps what was set
 // so far.
 void CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result);
+
+// The read of the table named `table` (its place and environment rows), for
+// DecideTableStatus; a transaction that needs more than the table sends it
+// with its other reads.
+DatabaseSession::Statement TableStatusStatement(const DatabaseSession& session, std::string_view table);
+// What the rows of TableStatusStatement tell, before the table's sales are
+// looked at (CheckTableStatus does that too). A conversion failure throws
+// DatabaseError.
+void DecideTableStatus(const Recordset& rs, TableStatus& result);
 
 // For the sale links of the table: `positions` lists position and associated
 // place of each link that has one, joined by commas ("1,12,2,15");
