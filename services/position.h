@@ -47,8 +47,8 @@ struct PositionPlace {
   std::string message;
   std::string environment;  // table mode only
   std::int16_t people = 1;  // at least 1
-  long long key = 0;          // local.id_loc of the table, or the comanda's number
-  bool sales_decide = true;   // a finalized or locked sale may still change the status
+  long long key = 0;         // local.id_loc of the table, or the comanda's number
+  bool sales_decide = true;  // a finalized or locked sale may still change the status
   // Read by ReadPositionContents:
   std::vector<PositionSale> sales;  // in the order they are shown
   // Read with the sales: the sales' own rows, their lines, their options, the
@@ -61,8 +61,8 @@ struct PositionPlace {
 // Database failures throw.
 PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa);
 // The comanda numbered `mesa` and its status, up to what its sales may
-// change; the check may open it. A number that is not a whole number from 1 up, and database
-// failures, throw.
+// change; the check may open it. A number that is not a whole number from 1
+// up, and database failures, throw.
 PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa);
 
 // The sales of a listed place with everything the position shows, in one
