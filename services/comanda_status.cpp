@@ -11,6 +11,7 @@
 #include "orders/comanda_order.h"
 #include "orders/sale_state.h"
 #include "services/answer_attributes.h"
+#include "services/table_status.h"
 
 namespace orba {
 
@@ -30,12 +31,16 @@ constexpr const char* kNumberCheckFailed = "Ocorreu um erro no Carrega Comanda A
 constexpr std::size_t kShownName = 15;
 
 // Inside the opening's transaction the row, once there, is held until it ends.
+DatabaseSession::Statement IsOpenRead(const DatabaseSession& db, long long number) {
+  return {"Select CC.NR_CMD as NR_CMD, CC.IC_TIP_CMD as IC_TIP_CMD, CC.ID_PES_CLI as ID_PES_CLI\n"
+          "From CONTROLE_COMANDA CC\n"
+          "Where CC.NR_CMD = $1" + std::string(db.InTransaction() ? db.ForUpdate() : ""),
+          {number}};
+}
+
 bool IsOpen(DatabaseSession& db, long long number) {
-  const std::string text =
-      "Select CC.NR_CMD as NR_CMD, CC.IC_TIP_CMD as IC_TIP_CMD, CC.ID_PES_CLI as ID_PES_CLI\n"
-      "From CONTROLE_COMANDA CC\n"
-      "Where CC.NR_CMD = $1" + std::string(db.InTransaction() ? db.ForUpdate() : "");
-  return !db.Query(text, {number}).Eof();
+  const DatabaseSession::Statement read = IsOpenRead(db, number);
+  return !db.Query(read.text, read.values).Eof();
 }
 
 // An open comanda or card: free unless one of its sales is finalized or
@@ -109,16 +114,9 @@ ComandaOpening OpenOnTheSpot(DatabaseSession& db, std::string_view typed, long l
   return ComandaOpening::OpenedNow;
 }
 
-}  // namespace
-
-ComandaOpening OpenComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
-  result.message.clear();
-  result.retorno_ok.clear();
-  const auto parsed = ParseComandaNumber(number);
-  if (!parsed) throw RequestFailure("número de comanda inválido: \"" + std::string(number) + "\"");
-  const long long comanda = *parsed;
-  if (IsOpen(session, comanda)) return FoundOpen(result);
-
+// OpenComanda once the number was found not open.
+ComandaOpening OpenIfAllowed(DatabaseSession& session, std::string_view typed, long long comanda,
+                             ComandaStatus& result) {
   // Deciding and opening happen under the write lock: neither the back office
   // nor another request can open the number, block it or block its customer
   // in between. An open number is answered without taking the lock.
@@ -127,19 +125,57 @@ ComandaOpening OpenComanda(DatabaseSession& session, std::string_view number, Co
     transaction.emplace(session);
     if (IsOpen(session, comanda)) return FoundOpen(result);
   }
-  const ComandaOpening opening = OpenOnTheSpot(session, number, comanda, result);
+  const ComandaOpening opening = OpenOnTheSpot(session, typed, comanda, result);
   // A refusal wrote nothing and the guard rolls back: after a check that
   // failed, a server has spoiled the transaction and would refuse its commit.
   if (transaction && result.status == "L") transaction->Commit();
   return opening;
 }
 
+long long ComandaNumberOf(std::string_view number, ComandaStatus& result) {
+  result.message.clear();
+  result.retorno_ok.clear();
+  const auto parsed = ParseComandaNumber(number);
+  if (!parsed) throw RequestFailure("número de comanda inválido: \"" + std::string(number) + "\"");
+  return *parsed;
+}
+
+void ApplyBlocked(const std::optional<BlockedSale>& blocked, ComandaStatus& result) {
+  if (!blocked) return;
+  result.status = blocked->status;
+  result.message = blocked->message;
+}
+
+}  // namespace
+
+ComandaOpening OpenComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
+  const long long comanda = ComandaNumberOf(number, result);
+  if (IsOpen(session, comanda)) return FoundOpen(result);
+  return OpenIfAllowed(session, number, comanda, result);
+}
+
 void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
-  if (OpenComanda(session, number, result) != ComandaOpening::AlreadyOpen) return;
-  if (const auto blocked = FirstBlockedSaleOfComanda(session, *ParseComandaNumber(number))) {
-    result.status = blocked->status;
-    result.message = blocked->message;
+  const long long comanda = ComandaNumberOf(number, result);
+  if (!session.InTransaction()) {
+    // The usual case, an open number, in one round trip: the comanda with the
+    // state of its sales.
+    const std::vector<Recordset> read = session.Queries(
+        {IsOpenRead(session, comanda),
+         {"select cco.NR_ORC_LOC as nr_orc_loc, vd.ic_tip_ope, vd.nm_comp_lock\n"
+          "from CONTROLE_COMANDA_ORCAMENTO cco\n"
+          "  inner join VENDA_DIRETA vd on vd.nr_orc_loc = cco.NR_ORC_LOC\n"
+          "where cco.NR_CMD = $1",
+          {comanda}}});
+    if (!read[0].Eof()) {
+      FoundOpen(result);
+      return ApplyBlocked(FirstBlockedAmong(read[1]), result);
+    }
+  } else if (IsOpen(session, comanda)) {
+    FoundOpen(result);
+    return ApplyBlocked(FirstBlockedSaleOfComanda(session, comanda), result);
   }
+  if (OpenIfAllowed(session, number, comanda, result) != ComandaOpening::AlreadyOpen) return;
+  ApplyBlocked(FirstBlockedSaleOfComanda(session, comanda), result);
 }
 
 std::string CheckComandaNumber(DatabaseSession& session, long long number) {

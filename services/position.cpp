@@ -16,7 +16,6 @@
 #include "exchange/failure_path.h"
 #include "exchange/polling_state.h"
 #include "orders/comanda_order.h"
-#include "orders/sale_state.h"
 #include "printing/print_layout.h"
 #include "services/answer_attributes.h"
 #include "services/comanda_status.h"
@@ -195,27 +194,6 @@ std::vector<Recordset> ReadPosition(DatabaseSession& db, PositionMode mode, cons
   });
 }
 
-// The first finalized or locked sale among the rows of the sales' read, in
-// sale-number order, decides the place's status.
-void ApplyBlockedSales(const Recordset& sales, std::string& status, std::string& message) {
-  std::map<long long, std::pair<std::string, std::string>> states;
-  for (Recordset rs = sales; !rs.Eof(); rs.MoveNext()) {
-    states[rs.Field("nr_orc_loc").Int()] = {rs.Field("ic_tip_ope").Text(), rs.Field("nm_comp_lock").Text()};
-  }
-  for (const auto& [sale, state] : states) {
-    if (state.first == "V") {
-      status = "V";
-      message = kOrderFinalized;
-      return;
-    }
-    if (!state.second.empty()) {
-      status = "B";
-      message = kOrderLocked;
-      return;
-    }
-  }
-}
-
 std::string Stamp(const LocalTime& now) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day, now.hour,
@@ -320,7 +298,10 @@ void ReadPositionContents(DatabaseSession& db, PositionMode mode, PositionPlace&
                                       : "select CCO.NR_ORC_LOC from CONTROLE_COMANDA_ORCAMENTO CCO where CCO.NR_CMD = $1",
                                 place.key);
   Recordset& sales = place.contents.front();
-  if (place.sales_decide) ApplyBlockedSales(sales, place.status, place.message);
+  if (const auto blocked = place.sales_decide ? FirstBlockedAmong(sales) : std::nullopt) {
+    place.status = blocked->status;
+    place.message = blocked->message;
+  }
   place.sales.clear();
   for (; !sales.Eof(); sales.MoveNext()) {
     place.sales.push_back(PositionSale{sales.Field("nr_orc_loc").Int(), sales.Field("nr_pos_com").Int()});

@@ -1,6 +1,7 @@
 #include "services/table_status.h"
 
 #include <limits>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -80,6 +81,18 @@ void DecideTableStatus(const Recordset& rs, TableStatus& result) {
     result.environment = rs.Field("id_amb").Text();
     if (HasText(rs.Field("qt_loc_ocu"))) result.people = PeopleCount(rs.Field("qt_loc_ocu"));
   }
+}
+
+std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales) {
+  std::map<long long, std::pair<std::string, std::string>> states;  // by sale number
+  for (Recordset rs = sales; !rs.Eof(); rs.MoveNext()) {
+    states[rs.Field("nr_orc_loc").Int()] = {rs.Field("ic_tip_ope").Text(), rs.Field("nm_comp_lock").Text()};
+  }
+  for (const auto& [sale, state] : states) {
+    if (state.first == "V") return BlockedSale{"V", std::string(kOrderFinalized)};
+    if (!state.second.empty()) return BlockedSale{"B", std::string(kOrderLocked)};
+  }
+  return std::nullopt;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // table transactions share.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,12 @@ DatabaseSession::Statement TableStatusStatement(const DatabaseSession& session, 
 // looked at (CheckTableStatus does that too). A conversion failure throws
 // DatabaseError.
 void DecideTableStatus(const Recordset& rs, TableStatus& result);
+
+// FirstBlockedSaleOfPlace's rule over sales read with other reads: the
+// first finalized or locked one in sale-number order among rows of
+// nr_orc_loc, ic_tip_ope and nm_comp_lock (in any order; a sale without its
+// venda_direta row, Null, is open).
+std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales);
 
 // For the sale links of the table: `positions` lists position and associated
 // place of each link that has one, joined by commas ("1,12,2,15");
