@@ -83,9 +83,10 @@ void DecideTableStatus(const Recordset& rs, TableStatus& result) {
   }
 }
 
-std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales) {
+std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales, std::optional<long long> place) {
   std::map<long long, std::pair<std::string, std::string>> states;  // by sale number
   for (Recordset rs = sales; !rs.Eof(); rs.MoveNext()) {
+    if (place && rs.Field("id_loc").Int() != *place) continue;
     states[rs.Field("nr_orc_loc").Int()] = {rs.Field("ic_tip_ope").Text(), rs.Field("nm_comp_lock").Text()};
   }
   for (const auto& [sale, state] : states) {
@@ -97,10 +98,22 @@ std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales) {
 
 namespace {
 
-// The sales of the place found decide last: a finalized or locked one wins.
-void ApplyBlockedSales(DatabaseSession& session, const Recordset& place, TableStatus& result) {
+// The state of the sales of every place of that name, for the place found.
+DatabaseSession::Statement TableSalesStatement(const DatabaseSession& session, std::string_view table) {
+  return {"select l.id_loc, lv.nr_orc_loc, vd.ic_tip_ope, vd.nm_comp_lock\n"
+          "from local l\n"
+          "  inner join local_vnd lv on l.id_loc = lv.id_loc\n"
+          "  inner join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc\n"
+          "where " + session.NameMatches("l.nm_loc", "$1"),
+          {session.NameValue(table)}};
+}
+
+// The rows of TableStatusStatement, then the sales of the place found: a
+// finalized or locked one decides last.
+void DecideWithSales(const Recordset& place, const Recordset& sales, TableStatus& result) {
+  DecideTableStatus(place, result);
   if (result.place_id.empty()) return;
-  if (const auto blocked = FirstBlockedSaleOfPlace(session, place.Field("id_loc").Int32())) {
+  if (const auto blocked = FirstBlockedAmong(sales, place.Field("id_loc").Int())) {
     result.status = blocked->status;
     result.message = blocked->message;
   }
@@ -135,10 +148,9 @@ void ListTablePositions(Recordset& rs, std::string& positions, std::string& acco
 }  // namespace
 
 void CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result) {
-  const DatabaseSession::Statement read = TableStatusStatement(session, table);
-  const Recordset rs = session.Query(read.text, read.values);
-  DecideTableStatus(rs, result);
-  ApplyBlockedSales(session, rs, result);
+  const std::vector<Recordset> read =
+      session.Queries({TableStatusStatement(session, table), TableSalesStatement(session, table)});
+  DecideWithSales(read[0], read[1], result);
 }
 
 void ReadTablePositions(DatabaseSession& session, std::string_view table, std::string& positions,
@@ -157,20 +169,19 @@ void HandleTableStatus(Context& context, pugi::xml_document& request) {
       context, "situação da mesa",
       [&]() {
         const std::string table = RequiredAttribute(local, "mesa");
-        // The table and its positions go out together; its sales are read
-        // once the table is known.
-        std::vector<Recordset> read = context.db.Queries(
-            {TableStatusStatement(context.db, table), TablePositionsStatement(context.db, table)});
+        // The table, its sales and its positions in one round trip.
+        std::vector<Recordset> read =
+            context.db.Queries({TableStatusStatement(context.db, table), TableSalesStatement(context.db, table),
+                                TablePositionsStatement(context.db, table)});
         TableStatus status;
-        DecideTableStatus(read[0], status);
-        ApplyBlockedSales(context.db, read[0], status);
+        DecideWithSales(read[0], read[1], status);
         WriteAttribute(local, "status", status.status);
         WriteAttribute(local, "mensagem", status.message);
         WriteAttribute(local, "ambiente", status.environment);
 
         std::string positions;
         std::string account_type;
-        ListTablePositions(read[1], positions, account_type);
+        ListTablePositions(read[2], positions, account_type);
         WriteAttribute(local, "posisaoAss", positions);
         WriteAttribute(local, "tipoConta", account_type);
         WriteAttribute(local, "pessoas", std::to_string(status.people));

@@ -59,8 +59,9 @@ void DecideTableStatus(const Recordset& rs, TableStatus& result);
 // FirstBlockedSaleOfPlace's rule over sales read with other reads: the
 // first finalized or locked one in sale-number order among rows of
 // nr_orc_loc, ic_tip_ope and nm_comp_lock (in any order; a sale without its
-// venda_direta row, Null, is open).
-std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales);
+// venda_direta row, Null, is open). With `place`, only the rows whose id_loc
+// is that place count.
+std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales, std::optional<long long> place = std::nullopt);
 
 // For the sale links of the table: `positions` lists position and associated
 // place of each link that has one, joined by commas ("1,12,2,15");
