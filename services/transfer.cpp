@@ -35,15 +35,12 @@ std::vector<std::optional<Place>> FindActivePlaces(DatabaseSession& db, const st
       "  and l.ic_atv_ina = 'A'" + db.ForUpdate();
   std::vector<DatabaseSession::Statement> reads;
   for (const std::string& name : names) {
-    if (!TrimSpaces(name).empty()) reads.push_back({text, {db.NameValue(name)}});
+    // An empty list of spellings matches no place.
+    reads.push_back({text, {TrimSpaces(name).empty() ? db.ListOf(std::vector<std::string>()) : db.NameValue(name)}});
   }
-  std::vector<Recordset> found = reads.empty() ? std::vector<Recordset>() : db.Queries(reads);
   std::vector<std::optional<Place>> places;
-  std::size_t next = 0;
-  for (const std::string& name : names) {
+  for (const Recordset& rs : db.Queries(reads)) {
     places.emplace_back();
-    if (TrimSpaces(name).empty()) continue;
-    const Recordset& rs = found[next++];
     if (rs.Eof()) continue;
     places.back() = Place{rs.Field("id_loc").Int(), rs.Field("ic_stt_loc").Text(),
                           rs.Field("qt_loc_ocu").IsNull() ? Value() : Value(rs.Field("qt_loc_ocu").Int())};
