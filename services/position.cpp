@@ -162,21 +162,39 @@ std::optional<Totals> ReadTotals(const Recordset& rates, const Recordset& rs, st
   return totals;
 }
 
+// The sales of a place in the order they are shown, with their state
+// (ic_tip_ope, nm_comp_lock) and position, by the place's key bound to $1.
+constexpr const char* kTableSales =
+    "select lv.nr_orc_loc, lv.nr_pos_com, vd.ic_tip_ope, vd.nm_comp_lock\n"
+    "from local_vnd lv\n"
+    "  left join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc\n"
+    "where lv.id_loc = $1\n"
+    "order by lv.nr_pos_com, lv.nr_orc_loc";
+constexpr const char* kComandaSales =
+    "select CCO.NR_ORC_LOC, VD.ic_tip_ope, VD.nm_comp_lock, 1 as nr_pos_com\n"
+    "from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD\n"
+    "where CC.NR_CMD = $1\n"
+    "  and CC.NR_CMD = CCO.NR_CMD\n"
+    "  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC\n"
+    "order by CCO.NR_ORC_LOC";
+// The numbers of those sales, for the reads of what they hold.
+constexpr const char* kTableSaleNumbers = "select lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1";
+constexpr const char* kComandaSaleNumbers =
+    "select CCO.NR_ORC_LOC from CONTROLE_COMANDA_ORCAMENTO CCO where CCO.NR_CMD = $1";
+
 // The reads of a place's position, sent together once the place is known:
-// its sales with their state, then what PositionPlace::contents holds. Every
-// read finds the sales through `sales_of`, a select of their numbers by the
-// place's key bound to $1.
-std::vector<Recordset> ReadPosition(DatabaseSession& db, PositionMode mode, const std::string& sales,
-                                    const std::string& sales_of, long long key) {
+// its sales, then what PositionPlace::contents holds after them.
+std::vector<Recordset> ReadPosition(DatabaseSession& db, PositionMode mode, long long key) {
+  const bool table = mode == PositionMode::Table;
+  const std::string sales_of = table ? kTableSaleNumbers : kComandaSaleNumbers;
   const std::string options =
-      mode == PositionMode::Table
-          ? "select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro, cp.dc_car_pro\n"
+      table ? "select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro, cp.dc_car_pro\n"
             "from ivd_caracteristica_produto icp\n"
             "  inner join caracteristica_produto cp on icp.id_car_pro = cp.id_car_pro\n"
           : "select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro\n"
             "from ivd_caracteristica_produto icp\n";
   return db.Queries({
-      {sales, {key}},
+      {table ? kTableSales : kComandaSales, {key}},
       {"select ivd.nr_orc_loc, ivd.id_seq, ivd.id_seq_pro_prn, ivd.pr_un_it_atd, ivd.qt_pro_atd,\n"
        "       ivd.vl_dsc, p.id_mat_pro, p.cd_pro, p.dc_pro_nf\n"
        "from item_venda_direta ivd, produto p\n"
@@ -281,22 +299,7 @@ PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa) {
 
 void ReadPositionContents(DatabaseSession& db, PositionMode mode, PositionPlace& place) {
   if (!place.listed) return;
-  const bool table = mode == PositionMode::Table;
-  place.contents = ReadPosition(db, mode,
-                                table ? "select lv.nr_orc_loc, lv.nr_pos_com, vd.ic_tip_ope, vd.nm_comp_lock\n"
-                                        "from local_vnd lv\n"
-                                        "  left join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc\n"
-                                        "where lv.id_loc = $1\n"
-                                        "order by lv.nr_pos_com, lv.nr_orc_loc"
-                                      : "select CCO.NR_ORC_LOC, VD.ic_tip_ope, VD.nm_comp_lock, 1 as nr_pos_com\n"
-                                        "from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD\n"
-                                        "where CC.NR_CMD = $1\n"
-                                        "  and CC.NR_CMD = CCO.NR_CMD\n"
-                                        "  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC\n"
-                                        "order by CCO.NR_ORC_LOC",
-                                table ? "select lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1"
-                                      : "select CCO.NR_ORC_LOC from CONTROLE_COMANDA_ORCAMENTO CCO where CCO.NR_CMD = $1",
-                                place.key);
+  place.contents = ReadPosition(db, mode, place.key);
   Recordset& sales = place.contents.front();
   if (const auto blocked = place.sales_decide ? FirstBlockedAmong(sales) : std::nullopt) {
     place.status = blocked->status;

@@ -51,7 +51,8 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
     handler(context, request);
   };
   const std::string pedido = "ic_tip_tra=\"1\" operador=\"10\" tipo=\"C\" pessoas=\"\" mensagem=\"\"/>";
-  run(&HandleTableStatus, "<local mesa=\"90\" status=\"\" mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>");
+  run(&HandleTableStatus,
+      "<local mesa=\"90\" status=\"\" mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>");
   run(&HandleTablePosition, "<pedido mesa=\"90\" " + pedido);
   run(&HandleComandaPosition, "<pedido mesa=\"150\" " + pedido);
   run(&HandleComandaPosition, "<pedido mesa=\"151\" " + pedido);  // opened on the spot
@@ -80,7 +81,9 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   EXPECT_GE(queries, 25);
   // What the requests named (tables, comandas, people) is bound, never written into a text.
   const std::regex request_value("(^|[^$\\w])(90|150|151|37)\\b");
-  for (const std::string& statement : statements) EXPECT_FALSE(std::regex_search(statement, request_value)) << statement;
+  for (const std::string& statement : statements) {
+    EXPECT_FALSE(std::regex_search(statement, request_value)) << statement;
+  }
 }
 
 }  // namespace
