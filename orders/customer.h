@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/database.h"
 #include "orders/input_value.h"
 
 namespace orba {
 
-class DatabaseSession;
 class Operator;
 
 // Each load overwrites it. Ids are kept as text ("" for Null) because they go
@@ -43,6 +43,10 @@ std::string ConsumerCustomerMissingText();
 // The first row of consumidor. Without one: the box above, the record
 // cleared, false. Database failures throw DatabaseError.
 bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer);
+// Its read, for a caller that sends it with its other reads
+// (DatabaseSession::Queries), and the same outcome taken from its rows.
+DatabaseSession::Statement ConsumerCustomerStatement();
+bool ReadConsumerCustomer(const Recordset& rs, Operator& op, CustomerRecord& customer);
 
 // The customer of a sale open on the place `place` (a hotel room). Product
 // use, invoice type and IPI contributor are left as they are. Without one:
