@@ -75,7 +75,7 @@ TEST_F(QueryPlanTest, LookupsUseIndexes) {
                                                  << db.QueryPlan(statement, recorder.values[i]);
     }
   }
-  EXPECT_GE(queries, 19) << "every lookup of the building blocks must have been planned";
+  EXPECT_GE(queries, 18) << "every lookup of the building blocks must have been planned";
 }
 
 }  // namespace
