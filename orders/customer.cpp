@@ -192,34 +192,49 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
   return true;
 }
 
+DatabaseSession::Statement SaleCustomersStatement(const DatabaseSession& db, const std::vector<long long>& sales) {
+  // Each sale's establishment and, joined to it, its customer's profile: the
+  // joined columns are Null when the back office did not register the
+  // customer in full. Every key joined is a primary key: one row a sale.
+  return {"Select vd.nr_orc_loc, vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, vd.id_end_geo_fat,\r"
+          "       vd.id_end_geo_etg, vd.id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli,\r"
+          "       vd.id_uti_pro, vd.id_tip_nf\r"
+          "From venda_direta vd\r"
+          "  left join estabelecimento es on vd.id_etb_cli = es.id_etb\r"
+          "  left join cliente cli on es.id_pes = cli.id_pes_cli\r"
+          "  left join endereco_geo eg on vd.id_end_geo_fat = eg.id_end_geo\r"
+          "  left join municipio mun on eg.id_mun = mun.id_mun\r"
+          "Where " + db.InList("vd.nr_orc_loc", "$1", Value::Kind::Integer),
+          {db.ListOf(sales)}};
+}
+
+std::map<std::int32_t, CustomerRecord> ReadSaleCustomers(Recordset& rs, const CustomerRecord& walk_in) {
+  std::map<std::int32_t, CustomerRecord> customers;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    const std::int32_t sale = rs.Field("nr_orc_loc").Int32();
+    if (rs.Field("id_etb_cli").Text() == walk_in.establishment) {
+      customers.emplace(sale, walk_in);
+      continue;
+    }
+    if (rs.Field("id_pes_cli").IsNull() || rs.Field("id_mun").IsNull()) continue;
+    CustomerRecord loaded = walk_in;
+    ReadSaleProfile(rs, loaded);
+    loaded.product_use = FieldText(rs, "id_uti_pro");
+    loaded.invoice_type = FieldText(rs, "id_tip_nf");
+    loaded.requesting_user.clear();
+    customers.emplace(sale, std::move(loaded));
+  }
+  return customers;
+}
+
 bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
                       CustomerRecord& customer) {
-  // The sale's establishment and, joined to it, its customer's profile: the
-  // joined columns are Null when the back office did not register the
-  // customer in full. Every key joined is a primary key: one row at most.
-  Recordset rs = db.Query(
-      "Select vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, vd.id_end_geo_fat,\r"
-      "       vd.id_end_geo_etg, vd.id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli,\r"
-      "       vd.id_uti_pro, vd.id_tip_nf\r"
-      "From venda_direta vd\r"
-      "  left join estabelecimento es on vd.id_etb_cli = es.id_etb\r"
-      "  left join cliente cli on es.id_pes = cli.id_pes_cli\r"
-      "  left join endereco_geo eg on vd.id_end_geo_fat = eg.id_end_geo\r"
-      "  left join municipio mun on eg.id_mun = mun.id_mun\r"
-      "Where vd.nr_orc_loc = $1",
-      {sale});
-  if (rs.Eof()) return false;
-  if (rs.Field("id_etb_cli").Text() == walk_in.establishment) {
-    customer = walk_in;
-    return true;
-  }
-  if (rs.Field("id_pes_cli").IsNull() || rs.Field("id_mun").IsNull()) return false;
-  CustomerRecord loaded = walk_in;
-  ReadSaleProfile(rs, loaded);
-  loaded.product_use = FieldText(rs, "id_uti_pro");
-  loaded.invoice_type = FieldText(rs, "id_tip_nf");
-  loaded.requesting_user.clear();
-  customer = loaded;
+  const DatabaseSession::Statement read = SaleCustomersStatement(db, {sale});
+  Recordset rs = db.Query(read.text, read.values);
+  const auto customers = ReadSaleCustomers(rs, walk_in);
+  const auto found = customers.find(sale);
+  if (found == customers.end()) return false;
+  customer = found->second;
   return true;
 }
 

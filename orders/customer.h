@@ -5,7 +5,9 @@
 // comanda.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "common/database.h"
 #include "orders/input_value.h"
@@ -63,6 +65,11 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
 // when the sale has no such customer. Database failures throw DatabaseError.
 bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
                       CustomerRecord& customer);
+// The same for several sales in one read, for a caller that sends it with its
+// other reads (DatabaseSession::Queries): the customers by sale, without the
+// sales that have no such customer.
+DatabaseSession::Statement SaleCustomersStatement(const DatabaseSession& db, const std::vector<long long>& sales);
+std::map<std::int32_t, CustomerRecord> ReadSaleCustomers(Recordset& rs, const CustomerRecord& walk_in);
 
 // With a sale number: the customer of that sale. Without one: the customer
 // `person` (any customer when it is empty too), the one with the lowest
