@@ -12,6 +12,24 @@
 
 namespace orba {
 
+DatabaseSession::Statement AssociatedEnvironmentStatement(std::int32_t id_amb) {
+  return {" select\r"
+          " al.id_amb\r"
+          " ,  al.nm_amb\r"
+          " ,  als.id_amb   as id_amb_ass\r"
+          " ,  als.nm_amb as nm_amb_ass\r"
+          " From\r"
+          " ambiente_local al\r"
+          ",  ambiente_local        als\r"
+          " Where al.id_amb = $1\r"
+          " and   al.id_amb = als.id_amb_ass",
+          {id_amb}};
+}
+
+void RememberAssociatedEnvironment(PackageCoverageMemo& memo, std::int32_t id_amb, const Recordset& rs) {
+  memo.associated_environment[id_amb] = !rs.Eof();
+}
+
 namespace {
 
 constexpr const char* kWeekdays[7] = {"dom", "seg", "ter", "qua", "qui", "sex", "sab"};
@@ -62,19 +80,8 @@ std::optional<long long> ActivePackageService(DatabaseSession& db, std::int32_t 
 }
 
 bool HasAssociatedEnvironment(DatabaseSession& db, std::int32_t id_amb) {
-  Recordset rs = db.Query(
-      " select\r"
-      " al.id_amb\r"
-      " ,  al.nm_amb\r"
-      " ,  als.id_amb   as id_amb_ass\r"
-      " ,  als.nm_amb as nm_amb_ass\r"
-      " From\r"
-      " ambiente_local al\r"
-      ",  ambiente_local        als\r"
-      " Where al.id_amb = $1\r"
-      " and   al.id_amb = als.id_amb_ass",
-      {id_amb});
-  return !rs.Eof();
+  const DatabaseSession::Statement read = AssociatedEnvironmentStatement(id_amb);
+  return !db.Query(read.text, read.values).Eof();
 }
 
 bool AssociatedEnvironment(DatabaseSession& db, std::int32_t id_amb, PackageCoverageMemo* memo) {
