@@ -289,7 +289,7 @@ bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, co
 DatabaseSession::Statement SaleLinesRead(const DatabaseSession& db, const std::vector<std::int32_t>& sales) {
   std::vector<long long> numbers(sales.begin(), sales.end());
   return {"Select ivd.nr_orc_loc, ivd.pr_un_it_atd, ivd.qt_pro_atd, ivd.vl_dsc from item_venda_direta ivd where " +
-              db.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " order by ivd.nr_orc_loc, ivd.id_seq",
+              db.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " order by ivd.nr_orc_loc, ivd.id_seq_pro_prn nulls first, ivd.id_seq",
           {db.ListOf(numbers)}};
 }
 
@@ -297,8 +297,10 @@ void WriteSaleTotals(DatabaseSession& db, const Clock& clock, const std::vector<
                      Recordset lines, const InputValue& waiter) {
   const Value waiter_value = RawValue(waiter);
   const std::string time = CurrentTimeText(clock);
-  // The lines of each sale in the order of their numbers: the same sums,
-  // line by line, as a sale read alone.
+  // The lines of each sale as its index of accompaniments lists them (main
+  // lines first, then the accompaniments by their item): the order in which
+  // the totals have always been summed, so that a real total comes out the
+  // same to the last bit.
   struct Sums {
     double items = 0;
     double discount = 0;
