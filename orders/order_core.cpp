@@ -167,17 +167,20 @@ std::vector<std::int32_t> OrderWriter::PlanSales() {
     if (sale > 0) open_sales.push_back(sale);
   }
   if (!open_sales.empty()) {
+    reads = mode_.OpenSalesReads(open_sales);
     reads.push_back({"Select ivd.nr_orc_loc, max(ivd.id_seq) as id_seq_max from item_venda_direta ivd where " +
                          db_.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " group by ivd.nr_orc_loc",
                      {db_.ListOf(open_sales)}});
   }
+  const std::size_t modes = open_sales.empty() ? 0 : reads.size() - 1;
   if (drawn > 0) reads.push_back(SaleNumbersDraw(drawn));
   if (reads.empty()) return sales;
   std::vector<Recordset> results = db_.Queries(reads);
   if (!open_sales.empty()) {
-    for (Recordset& last = results.front(); !last.Eof(); last.MoveNext()) {
+    for (Recordset& last = results[modes]; !last.Eof(); last.MoveNext()) {
       TakeLastLine(static_cast<std::int32_t>(last.Field("nr_orc_loc").Int()), last.Field("id_seq_max"));
     }
+    mode_.OpenSalesRead(std::vector<Recordset>(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(modes)));
   }
   if (drawn == 0) return sales;
   std::int32_t first = 0;

@@ -50,6 +50,10 @@ class OrderMode {
   // first reads; Opened gets their rows, in the same order.
   virtual std::vector<DatabaseSession::Statement> OpeningReads(const OrderRequest&) { return {}; }
   virtual void Opened(std::vector<Recordset>) {}
+  // Reads about the open sales the order adds to, sent with the draw of the
+  // new sale numbers; OpenSalesRead gets their rows, in the same order.
+  virtual std::vector<DatabaseSession::Statement> OpenSalesReads(const std::vector<long long>&) { return {}; }
+  virtual void OpenSalesRead(std::vector<Recordset>) {}
   // Reads sent with the order's closing reads, once every line is written;
   // Closed gets their rows before the sales are totalled and linked, and
   // throws Refusal when the order must not be stored.

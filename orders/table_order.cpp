@@ -1,6 +1,7 @@
 #include "orders/table_order.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -39,6 +40,8 @@ class TableOrderMode final : public OrderMode {
   void FindTarget(const OrderRequest& order) override;
   std::vector<DatabaseSession::Statement> OpeningReads(const OrderRequest& order) override;
   void Opened(std::vector<Recordset> rows) override;
+  std::vector<DatabaseSession::Statement> OpenSalesReads(const std::vector<long long>& sales) override;
+  void OpenSalesRead(std::vector<Recordset> rows) override;
   std::vector<DatabaseSession::Statement> ClosingReads(const std::vector<OrderGroup>& groups) override;
   void Closed(std::vector<Recordset> rows, const std::vector<OrderGroup>& groups) override;
   StampOwner Owner() const override { return StampOwner::Place(id_loc_); }
@@ -65,6 +68,13 @@ class TableOrderMode final : public OrderMode {
   bool new_sale_per_order_ = false;  // local.ic_pap_fil = "S"
   bool sales_checked_ = false;
   std::optional<CustomerRecord> walk_in_;
+  // Read with the order's first reads, and looked at when first needed: the
+  // walk-in customer and the state of the table's sales.
+  Recordset consumer_;
+  Recordset sales_of_place_;
+  // The customers of the open sales the order adds to, read with the draw.
+  std::optional<Recordset> sale_customers_rows_;
+  std::optional<std::map<std::int32_t, CustomerRecord>> sale_customers_;
   PackageCoverageMemo package_memo_;
   // nr_pos_com and nr_orc_loc of the table's sales on the order's positions,
   // by sale number.
@@ -90,20 +100,32 @@ DatabaseSession::Statement TableOrderMode::PositionLinksRead(const std::set<std:
 }
 
 std::vector<DatabaseSession::Statement> TableOrderMode::OpeningReads(const OrderRequest& order) {
+  std::vector<DatabaseSession::Statement> reads{ConsumerCustomerStatement(), SalesOfPlaceStatement(db_, id_loc_),
+                                                AssociatedEnvironmentStatement(id_amb_)};
   // The sales of every position of the order, read once: nothing links a
   // sale to the table before the order ends.
-  if (new_sale_per_order_) return {};
+  if (new_sale_per_order_) return reads;
   std::set<std::int32_t> positions;
   for (const OrderItem& item : order.items) positions.insert(item.position);
-  return {PositionLinksRead(positions)};
+  reads.push_back(PositionLinksRead(positions));
+  return reads;
 }
 
 void TableOrderMode::Opened(std::vector<Recordset> rows) {
-  if (rows.empty()) return;
-  for (Recordset& rs = rows.front(); !rs.Eof(); rs.MoveNext()) {
+  consumer_ = std::move(rows[0]);
+  sales_of_place_ = std::move(rows[1]);
+  RememberAssociatedEnvironment(package_memo_, id_amb_, rows[2]);
+  if (rows.size() < 4) return;
+  for (Recordset& rs = rows[3]; !rs.Eof(); rs.MoveNext()) {
     position_sales_.emplace_back(rs.Field("nr_pos_com").Real(), rs.Field("nr_orc_loc"));
   }
 }
+
+std::vector<DatabaseSession::Statement> TableOrderMode::OpenSalesReads(const std::vector<long long>& sales) {
+  return {SaleCustomersStatement(db_, sales)};
+}
+
+void TableOrderMode::OpenSalesRead(std::vector<Recordset> rows) { sale_customers_rows_ = std::move(rows.front()); }
 
 std::int32_t TableOrderMode::SaleOfGroup(const OrderItem& item, const std::vector<OrderGroup>& groups) {
   if (new_sale_per_order_) return 0;
@@ -123,14 +145,14 @@ void TableOrderMode::CheckExistingSale(std::int32_t) {
   // Every sale of the table is looked at the first time: the order holds the
   // write lock, so nothing changes until it ends.
   if (sales_checked_) return;
-  if (const auto blocked = FirstBlockedSaleOfPlace(db_, id_loc_)) throw Refusal(blocked->message);
+  if (const auto blocked = FirstBlockedSale(sales_of_place_)) throw Refusal(blocked->message);
   sales_checked_ = true;
 }
 
 const CustomerRecord& TableOrderMode::WalkIn() {
   if (!walk_in_) {
     CustomerRecord customer;
-    if (!LoadConsumerCustomer(db_, c_.op, customer)) throw Refusal(kCustomerNotFound);
+    if (!ReadConsumerCustomer(consumer_, c_.op, customer)) throw Refusal(kCustomerNotFound);
     walk_in_ = std::move(customer);
   }
   return *walk_in_;
@@ -146,12 +168,15 @@ CustomerRecord TableOrderMode::CustomerOfNewSale(const OrderItem& item) {
 }
 
 CustomerRecord TableOrderMode::CustomerOfSale(std::int32_t sale) {
-  CustomerRecord customer;
+  if (!sale_customers_) {
+    sale_customers_.emplace();
+    if (sale_customers_rows_) *sale_customers_ = ReadSaleCustomers(*sale_customers_rows_, WalkIn());
+  }
   // A sale whose customer the back office did not register in full (no
   // establishment, address or municipality to join) goes on as the walk-in
   // customer's, as it always has.
-  if (!LoadSaleCustomer(db_, WalkIn(), sale, customer)) return WalkIn();
-  return customer;
+  const auto found = sale_customers_->find(sale);
+  return found != sale_customers_->end() ? found->second : WalkIn();
 }
 
 bool TableOrderMode::Covered(const OrderItem& item) {
