@@ -1,10 +1,10 @@
 #include "common/audit_log.h"
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "common/clock.h"
-#include "common/database.h"
 
 namespace orba {
 
@@ -21,66 +21,62 @@ std::string LogStamp(const Clock& clock) {
 
 }  // namespace
 
-std::int32_t NextTransactionSequence(DatabaseSession& session) {
-  session.SqlClear();
-  session.SqlAppend("Update parametro_geral");
-  session.SqlAppend("set id_seq_tsa = id_seq_tsa + 1");
-  session.ExecuteSql(session.SqlText());
-
-  session.SqlClear();
-  session.SqlAppend("Select id_seq_tsa from parametro_geral");
-  Recordset rs = session.Query(session.SqlText());
-  const std::int32_t value = rs.Field(std::size_t{0}).Int32();
-  rs.Close();
-  return value;
+std::vector<DatabaseSession::Statement> CommandLogReads(int count) {
+  // The increment and the search see the same row: the update holds it until
+  // the end of the transaction, so no other writer draws the same numbers.
+  return {
+      {"Update parametro_geral set id_seq_tsa = id_seq_tsa + $1 returning id_seq_tsa", {count}},
+      {"Select Id_Seq_Tsa from LOG_DONE where Id_Seq_Tsa > (select id_seq_tsa from parametro_geral) - $1"
+       " and Id_Seq_Tsa <= (select id_seq_tsa from parametro_geral)",
+       {count}},
+      {"Select max(id_seq_log) from log_done", {}},
+  };
 }
 
-std::int32_t NextLogSequence(DatabaseSession& session) {
-  session.SqlClear();
-  session.SqlAppend("Select max(id_seq_log) from log_done");
-  Recordset rs = session.Query(session.SqlText());
-  long long highest = 0;
-  if (!rs.Eof() && !rs.Field(std::size_t{0}).IsNull()) highest = rs.Field(std::size_t{0}).Int32();
-  rs.Close();
-  return Value(highest + 1).Int32();
+void WriteCommandLogs(DatabaseSession& session, const Clock& clock, std::string_view command,
+                      const std::vector<NullableText>& complements, const Recordset* reads) {
+  const int wanted = static_cast<int>(complements.size());
+  if (wanted == 0) return;
+  // Numbers LOG_DONE already uses are skipped; the counter keeps them as
+  // drawn, and more are drawn until there are enough.
+  std::vector<std::int32_t> numbers;
+  std::vector<Recordset> more;
+  const Recordset* drawn = reads;
+  for (int drawing = wanted;;) {
+    const std::int32_t last = drawn[0].Field(std::size_t{0}).Int32();
+    std::set<long long> taken;
+    for (Recordset used = drawn[1]; !used.Eof(); used.MoveNext()) taken.insert(used.Field(std::size_t{0}).Int());
+    for (long long number = static_cast<long long>(last) - drawing + 1; number <= last; ++number) {
+      if (taken.count(number) == 0) numbers.push_back(static_cast<std::int32_t>(number));
+    }
+    drawing = wanted - static_cast<int>(numbers.size());
+    if (drawing == 0) break;
+    more = session.Queries(CommandLogReads(drawing));
+    drawn = more.data();
+  }
+  const Recordset& highest = reads[2];
+  long long log_sequence = 0;
+  if (!highest.Eof() && !highest.Field(std::size_t{0}).IsNull()) log_sequence = highest.Field(std::size_t{0}).Int32();
+
+  std::string command_text(command);
+  const std::string command_value = SqlEscape(command_text);
+  const std::string stamp = LogStamp(clock);
+  for (int i = 0; i < wanted; ++i) {
+    const std::int32_t sequence = Value(++log_sequence).Int32();
+    NullableText complement = complements[static_cast<std::size_t>(i)];
+    const Value complement_value = complement.has_value() ? Value(*SqlEscape(complement)) : Value();
+    session.ExecuteSql(
+        "Insert into LOG_DONE (id_seq_log, dth_ger_log, cmd_log, dc_cpl_cmd, Id_Seq_Tsa, dth_done, dc_msg_adc)"
+        " values ($1, $2, $3, $4, $5, null, null)",
+        {sequence, stamp, command_value, complement_value, numbers[static_cast<std::size_t>(i)]});
+    session.ExecuteSql("Insert into LOG_TO_UP (id_seq_log) values ($1)", {sequence});
+  }
 }
 
 void WriteCommandLog(DatabaseSession& session, const Clock& clock, std::string_view command,
                      NullableText complement) {
-  // A transaction number that no LOG_DONE row uses yet; every draw advances
-  // the counter, the rejected ones too.
-  std::int32_t transaction = 0;
-  for (;;) {
-    transaction = NextTransactionSequence(session);
-    session.SqlClear();
-    session.SqlAppend("Select 1 from LOG_DONE where id_seq_tsa = " + std::to_string(transaction));
-    Recordset probe = session.Query(session.SqlText());
-    const bool taken = !probe.Eof();
-    probe.Close();
-    if (!taken) break;
-  }
-
-  const std::int32_t log_sequence = NextLogSequence(session);
-
-  std::string command_text(command);
-  session.SqlClear();
-  session.SqlAppend("Insert into LOG_DONE ");
-  session.SqlAppend("(id_seq_log, dth_ger_log, cmd_log, dc_cpl_cmd, Id_Seq_Tsa, dth_done, dc_msg_adc)");
-  session.SqlAppend("values (" + std::to_string(log_sequence));
-  session.SqlAppend(",'" + LogStamp(clock) + "'");
-  session.SqlAppend(",'" + SqlEscape(command_text) + "'");
-  if (complement.has_value()) {
-    session.SqlAppend(",'" + *SqlEscape(complement) + "'");
-  } else {
-    session.SqlAppend(",null");
-  }
-  session.SqlAppend("," + std::to_string(transaction));
-  session.SqlAppend(",null,null)");
-  session.ExecuteSql(session.SqlText());
-
-  session.SqlClear();
-  session.SqlAppend("Insert into LOG_TO_UP (id_seq_log) values (" + std::to_string(log_sequence) + ")");
-  session.ExecuteSql(session.SqlText());
+  const std::vector<Recordset> reads = session.Queries(CommandLogReads(1));
+  WriteCommandLogs(session, clock, command, {std::move(complement)}, reads.data());
 }
 
 }  // namespace orba

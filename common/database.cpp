@@ -1,6 +1,7 @@
 #include "common/database.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 
@@ -222,13 +223,59 @@ std::vector<std::string> AccentCaseVariants(const std::string& upper) {
 
 }  // namespace
 
-std::string DatabaseSession::NameMatches(std::string_view column, std::string_view name) const {
-  const std::vector<std::string> variants = AccentCaseVariants(SqlEscapeValue(name));
-  if (backend_) return backend_->NameMatches(column, variants);
-  // No database yet: the condition as the embedded engine reads it.
-  std::string condition = std::string(column) + (variants.size() == 1 ? " = " : " in (");
-  for (std::size_t i = 0; i < variants.size(); ++i) condition += (i > 0 ? ", '" : "'") + variants[i] + "'";
-  return variants.size() == 1 ? condition : condition + ")";
+std::string DatabaseSession::NameMatches(std::string_view column, std::string_view marker) const {
+  // On the server upper() folds the ASCII letters whatever the database's
+  // locale, and an index on upper(column) serves the condition; in SQLite the
+  // column's NOCASE collation folds them and keeps to its index. The list of
+  // spellings covers the accented letters.
+  if (engine_ == DatabaseEngine::Postgresql) return "upper(" + std::string(column) + ") = any(cast(" + std::string(marker) + " as text[]))";
+  return InList(column, marker, Value::Kind::Text);
+}
+
+Value DatabaseSession::NameValue(std::string_view name) const {
+  return ListOf(AccentCaseVariants(SqlEscapeValue(name)));
+}
+
+std::string DatabaseSession::InList(std::string_view column, std::string_view marker, Value::Kind kind) const {
+  // The server takes an array, and its planner keeps "= any" to the index;
+  // SQLite reads the elements of a JSON array, and the comparison takes the
+  // collation of the column.
+  if (engine_ == DatabaseEngine::Postgresql) {
+    return std::string(column) + " = any(cast(" + std::string(marker) +
+           (kind == Value::Kind::Integer ? " as bigint[]))" : " as text[]))");
+  }
+  return std::string(column) + " in (select value from json_each(" + std::string(marker) + "))";
+}
+
+Value DatabaseSession::ListOf(const std::vector<long long>& numbers) const {
+  const bool server = engine_ == DatabaseEngine::Postgresql;
+  std::string list(1, server ? '{' : '[');
+  for (std::size_t i = 0; i < numbers.size(); ++i) list += (i > 0 ? "," : "") + std::to_string(numbers[i]);
+  return Value(list + (server ? '}' : ']'));
+}
+
+Value DatabaseSession::ListOf(const std::vector<std::string>& texts) const {
+  // Both forms quote each element with " and escape " and \ with a
+  // backslash; JSON also wants its control characters escaped.
+  const bool server = engine_ == DatabaseEngine::Postgresql;
+  std::string list(1, server ? '{' : '[');
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    list += i > 0 ? ",\"" : "\"";
+    for (const char c : texts[i]) {
+      if (c == '"' || c == '\\') {
+        list += '\\';
+        list += c;
+      } else if (!server && static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+        list += escaped;
+      } else {
+        list += c;
+      }
+    }
+    list += '"';
+  }
+  return Value(list + (server ? '}' : ']'));
 }
 
 void DatabaseSession::SqlClear() { buffer_.assign(1, std::string()); }
@@ -287,6 +334,33 @@ Recordset DatabaseSession::Query(const std::string& text, const std::vector<Valu
   return rs;
 }
 
+std::vector<Recordset> DatabaseSession::Queries(const std::vector<Statement>& statements) {
+  provider_error_.clear();
+  busy_ = false;
+  if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
+  std::vector<ResultRows> rows;
+  try {
+    if (!begun_ && backend_->Revive()) {
+      op_.LogEvent("Conexão com o banco de dados restabelecida: " + backend_->Description());
+    }
+    if (observer_) {
+      for (const Statement& statement : statements) observer_(statement.text, statement.values);
+    }
+    backend_->RunAll(statements, rows);
+  } catch (const DatabaseError& e) {
+    provider_error_ = e.what();
+    busy_ = e.Busy();
+    throw;
+  }
+  std::vector<Recordset> results(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    results[i].columns_ = std::move(rows[i].columns);
+    results[i].rows_ = std::move(rows[i].rows);
+    results[i].open_ = true;
+  }
+  return results;
+}
+
 bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
   try {
     rs = Query(text);
@@ -305,7 +379,17 @@ void DatabaseSession::ExecuteSql(const std::string& text, const std::vector<Valu
 
 void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) { Run(text, {}, nullptr, false); }
 
-long long DatabaseSession::ChangedRows() const { return backend_ ? backend_->ChangedRows() : 0; }
+long long DatabaseSession::ChangedRows() {
+  if (!backend_) return 0;
+  try {
+    backend_->Settle();
+  } catch (const DatabaseError& e) {
+    provider_error_ = e.what();
+    busy_ = e.Busy();
+    throw;
+  }
+  return backend_->ChangedRows();
+}
 
 long long DatabaseSession::TotalChanges() const { return backend_ ? backend_->TotalChanges() : 0; }
 

@@ -116,11 +116,22 @@ class DatabaseSession {
   // given) is set, so that a service told to stop does not sit out the wait.
   void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop = nullptr);
 
-  // A condition that `column` holds the place name `name` the way the back
-  // office compares names: blanks around it ignored, without regard to case,
-  // accented letters included ("SALÃO 1" finds "Salão 1"). The name goes in
-  // through SqlEscape; the condition keeps to the column's index.
-  std::string NameMatches(std::string_view column, std::string_view name) const;
+  // A condition that `column` holds the place name bound to `marker` (a
+  // value made by NameValue) the way the back office compares names: blanks
+  // around it ignored, without regard to case, accented letters included
+  // ("SALÃO 1" finds "Salão 1"). The condition keeps to the column's index.
+  std::string NameMatches(std::string_view column, std::string_view marker) const;
+  // The value bound to NameMatches' marker for the name `name` (it goes in
+  // through SqlEscape's rules: upper case, quotes replaced, trimmed).
+  Value NameValue(std::string_view name) const;
+
+  // A condition that `column` is one of the list bound to `marker` as one
+  // value (made by ListOf): the text stays the same whatever the list's
+  // length, so that it is prepared once. `kind` is the column's: Integer or
+  // Text.
+  std::string InList(std::string_view column, std::string_view marker, Value::Kind kind) const;
+  Value ListOf(const std::vector<long long>& numbers) const;
+  Value ListOf(const std::vector<std::string>& texts) const;
 
   // The clause that ends a select reading rows whose check decides a write
   // of the same transaction: " for update" on PostgreSQL, where a plain read
@@ -145,11 +156,23 @@ class DatabaseSession {
   // the schema. Write markers where the engine cannot tell the value's type
   // from its place with a cast: "cast($1 as integer)".
   Recordset Query(const std::string& text, const std::vector<Value>& values);
+  // Queries that do not depend on one another, each run as Query runs it;
+  // their rows come back in the same order. On a server they go out together
+  // and wait for it once.
+  struct Statement {
+    std::string text;
+    std::vector<Value> values;
+  };
+  std::vector<Recordset> Queries(const std::vector<Statement>& statements);
   // The same for callers that test the result: true when the query failed,
   // and the recordset is then closed, so any use of it fails too. Nothing is
   // shown.
   bool OpenRecordset(const std::string& text, Recordset& rs);
   // Runs one statement without result; throws DatabaseError on failure.
+  // Inside a transaction on a server, a statement without result is sent at
+  // once but its outcome is read with the next query or the commit, which
+  // then fail in its place: the writes of a transaction wait for the server
+  // together.
   void ExecuteSql(const std::string& text);
   // The same with `values` bound, the statement kept as for Query.
   void ExecuteSql(const std::string& text, const std::vector<Value>& values);
@@ -176,8 +199,8 @@ class DatabaseSession {
   bool LastFailureWasBusy() const { return busy_; }
 
   // Rows changed by the last INSERT, UPDATE or DELETE; by all of them since
-  // the database was opened.
-  long long ChangedRows() const;
+  // the database was opened. Waits for the writes sent before.
+  long long ChangedRows();
   long long TotalChanges() const;
 
   // Sees the text of every statement, with the values bound to it, before

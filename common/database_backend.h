@@ -39,6 +39,16 @@ class DatabaseBackend {
   // usually carries the values of one request and is kept only when the
   // engine sees it come back.
   virtual void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) = 0;
+  // Runs queries that do not depend on one another and fills `out` with
+  // their rows, one entry per statement, in order. Engines that talk to a
+  // server send them together.
+  virtual void RunAll(const std::vector<DatabaseSession::Statement>& statements, std::vector<ResultRows>& out) {
+    out.assign(statements.size(), ResultRows());
+    for (std::size_t i = 0; i < statements.size(); ++i) Run(statements[i].text, statements[i].values, &out[i]);
+  }
+  // Waits for the outcome of every statement sent and not yet answered,
+  // throwing the first failure among them.
+  virtual void Settle() {}
   // Run for a statement that is its own transaction and whose commit need not
   // wait for the disk (see DatabaseSession::ExecuteSqlWithoutDiskWait).
   // Engines that cannot make that distinction cheaply just run it.
@@ -57,11 +67,6 @@ class DatabaseBackend {
   // it failed: only a rollback is accepted).
   enum class TransactionState { None, Open, Failed };
   virtual TransactionState Transaction() const = 0;
-
-  // A condition that `column` holds one of `spellings`: upper-case texts that
-  // differ only in the case of accented letters. ASCII letters are the
-  // engine's to fold.
-  virtual std::string NameMatches(std::string_view column, const std::vector<std::string>& spellings) const = 0;
 
   virtual void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) = 0;
 

@@ -159,6 +159,7 @@ void PostgresBackend::Connect() {
   conn_ = conn;
   lost_.clear();
   prepared_.clear();  // statements prepared on the connection went with it
+  sent_.clear();
   applied_lock_wait_ = std::chrono::milliseconds(-1);
   ApplyLockWait();
 }
@@ -197,19 +198,6 @@ void PostgresBackend::ApplyLockWait() {
   PQclear(result);
 }
 
-std::string PostgresBackend::NameMatches(std::string_view column, const std::vector<std::string>& spellings) const {
-  // upper() folds the ASCII letters whatever the database's locale; the
-  // spellings cover the accented ones, and an index on upper(column) serves both.
-  const std::string folded = "upper(" + std::string(column) + ")";
-  if (spellings.size() == 1) return folded + " = '" + spellings.front() + "'";
-  std::string condition = folded + " in (";
-  for (std::size_t i = 0; i < spellings.size(); ++i) {
-    if (i > 0) condition += ", ";
-    condition += "'" + spellings[i] + "'";
-  }
-  return condition + ")";
-}
-
 DatabaseBackend::TransactionState PostgresBackend::Transaction() const {
   if (!Connected()) return TransactionState::None;  // the server has undone it
   switch (PQtransactionStatus(conn_)) {
@@ -223,15 +211,12 @@ DatabaseBackend::TransactionState PostgresBackend::Transaction() const {
   }
 }
 
-PGresult* PostgresBackend::Execute(const std::function<int()>& send) {
-  if (send() == 0) return nullptr;
-  const auto started = std::chrono::steady_clock::now();
-  bool cancelled = false;
+bool PostgresBackend::AwaitInput(std::chrono::steady_clock::time_point started, bool& cancelled) {
   while (PQisBusy(conn_) != 0) {
     pollfd waiting{PQsocket(conn_), POLLIN, 0};
     const int ready = poll(&waiting, 1, kWatchMilliseconds);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && PQconsumeInput(conn_) == 0) break;  // the result says why
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0 && PQconsumeInput(conn_) == 0) return false;  // the result says why
     if (!cancelled && stop_ != nullptr && stop_->load() &&
         std::chrono::steady_clock::now() - started >= kCancelAfter) {
       // The server answers the statement with query_canceled: busy.
@@ -243,6 +228,13 @@ PGresult* PostgresBackend::Execute(const std::function<int()>& send) {
       cancelled = true;
     }
   }
+  return true;
+}
+
+PGresult* PostgresBackend::Execute(const std::function<int()>& send) {
+  if (send() == 0) return nullptr;
+  bool cancelled = false;
+  AwaitInput(std::chrono::steady_clock::now(), cancelled);
   // One statement gives one result; a failure may come after rows.
   PGresult* result = nullptr;
   while (PGresult* next = PQgetResult(conn_)) {
@@ -286,22 +278,223 @@ const std::string& PostgresBackend::Prepared(const std::string& text) {
   return prepared_.emplace(text, name).first->second;
 }
 
+void PostgresBackend::CountChanges(const PGresult* result) {
+  const char* command = PQcmdStatus(const_cast<PGresult*>(result));
+  if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") || StartsWith(command, "DELETE") ||
+      StartsWith(command, "MERGE")) {
+    changed_ = std::atoll(PQcmdTuples(const_cast<PGresult*>(result)));
+    total_changed_ += changed_;
+  }
+}
+
+namespace {
+
+void CopyRows(const PGresult* result, ResultRows& out) {
+  const int columns = PQnfields(result);
+  const int rows = PQntuples(result);
+  for (int c = 0; c < columns; ++c) out.columns.emplace_back(PQfname(result, c));
+  out.rows.reserve(static_cast<std::size_t>(rows));
+  for (int r = 0; r < rows; ++r) {
+    std::vector<Value> row;
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int c = 0; c < columns; ++c) row.push_back(FieldValue(result, r, c));
+    out.rows.push_back(std::move(row));
+  }
+}
+
+// The values of a statement as libpq takes them: texts, Null as a null pointer.
+struct BoundTexts {
+  explicit BoundTexts(const std::vector<Value>& values) {
+    texts.reserve(values.size());
+    for (const Value& value : values) texts.push_back(value.Text());
+    for (std::size_t i = 0; i < values.size(); ++i) pointers.push_back(values[i].IsNull() ? nullptr : texts[i].c_str());
+  }
+  std::vector<std::string> texts;
+  std::vector<const char*> pointers;
+};
+
+bool EndsTransaction(const std::string& text) { return text == "COMMIT" || text == "ROLLBACK"; }
+
+}  // namespace
+
+void PostgresBackend::Send(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
+  int sent = 0;
+  if (values.empty()) {
+    sent = PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+  } else {
+    auto found = prepared_.find(text);
+    if (found == prepared_.end()) {
+      const std::string name = "orba_" + std::to_string(++prepared_count_);
+      if (PQsendPrepare(conn_, name.c_str(), text.c_str(), 0, nullptr) != 0) {
+        sent_.push_back({text, nullptr, true});
+        found = prepared_.emplace(text, name).first;
+      }
+    }
+    const BoundTexts bound(values);
+    if (found != prepared_.end()) {
+      sent = PQsendQueryPrepared(conn_, found->second.c_str(), static_cast<int>(values.size()), bound.pointers.data(),
+                                 nullptr, nullptr, 0);
+    }
+  }
+  if (sent == 0) {
+    // Nothing more can go out on this connection: what was sent is lost with it.
+    const std::string message = Trimmed(PQerrorMessage(conn_));
+    sent_.clear();
+    if (!Connected()) lost_ = message;
+    throw DatabaseError(message);
+  }
+  sent_.push_back({text, out, false});
+}
+
+PGresult* PostgresBackend::NextResult(std::chrono::steady_clock::time_point started, bool& cancelled) {
+  if (!AwaitInput(started, cancelled)) return nullptr;
+  return PQgetResult(conn_);
+}
+
+void PostgresBackend::Collect() {
+  std::vector<Sent> sent;
+  sent.swap(sent_);
+  const auto started = std::chrono::steady_clock::now();
+  bool cancelled = false;
+  std::string failure;
+  std::string failure_state;
+  stale_ = false;
+  auto fail = [&](const PGresult* result, const std::string& text) {
+    if (!failure.empty()) return;  // the first failure is the one that counts
+    const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    failure = primary != nullptr ? primary : Trimmed(PQerrorMessage(conn_));
+    if (failure.empty()) failure = "Falha no banco de dados";
+    if (result != nullptr && PQresultErrorField(result, PG_DIAG_SQLSTATE) != nullptr) {
+      failure_state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    }
+    if (Stale(result)) {
+      prepared_.erase(text);
+      stale_ = true;
+    }
+  };
+  if (PQpipelineSync(conn_) == 0) {
+    failure = Trimmed(PQerrorMessage(conn_));
+    if (!Connected()) lost_ = failure;
+    throw DatabaseError(failure);
+  }
+  for (const Sent& each : sent) {
+    // A statement's results end with a null; a failure may come after rows.
+    bool answered = false;
+    while (PGresult* result = NextResult(started, cancelled)) {
+      answered = true;
+      const ExecStatusType status = PQresultStatus(result);
+      if (status == PGRES_FATAL_ERROR) {
+        if (each.preparation) prepared_.erase(each.text);
+        fail(result, each.text);
+      } else if (status == PGRES_PIPELINE_ABORTED) {
+        if (each.preparation) prepared_.erase(each.text);
+      } else if (!each.preparation) {
+        CountChanges(result);
+        if (std::strcmp(PQcmdStatus(result), "ROLLBACK") == 0 && each.text == "COMMIT") {
+          // A COMMIT of a transaction that a failed statement spoiled is
+          // answered ROLLBACK without an error: it must not pass for a commit.
+          if (failure.empty()) failure = "A transação foi desfeita pelo banco de dados e não pôde ser confirmada.";
+        }
+        if (each.out != nullptr && status == PGRES_TUPLES_OK) CopyRows(result, *each.out);
+      }
+      PQclear(result);
+    }
+    if (!answered && !Connected()) break;
+  }
+  // The mark itself, unless the connection went.
+  if (Connected()) {
+    while (PGresult* result = NextResult(started, cancelled)) {
+      const bool mark = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (mark) break;
+    }
+  }
+  if (!Connected()) {
+    if (failure.empty()) failure = Trimmed(PQerrorMessage(conn_));
+    lost_ = failure;
+    throw DatabaseError(failure.empty() ? "Conexão perdida" : failure);
+  }
+  if (!failure.empty()) throw DatabaseError(failure, Busy(failure_state.empty() ? nullptr : failure_state.c_str()));
+}
+
+void PostgresBackend::LeavePipeline() {
+  if (conn_ != nullptr && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && sent_.empty() &&
+      PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+    PQexitPipelineMode(conn_);
+  }
+}
+
+void PostgresBackend::Settle() {
+  if (conn_ != nullptr && !sent_.empty()) Collect();
+}
+
+void PostgresBackend::RunAll(const std::vector<DatabaseSession::Statement>& statements, std::vector<ResultRows>& out) {
+  if (conn_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados " + description_ + ": " + lost_);
+  out.assign(statements.size(), ResultRows());
+  if (statements.empty()) return;
+  const bool own_pipeline = PQpipelineStatus(conn_) == PQ_PIPELINE_OFF;
+  if (own_pipeline) {
+    ApplyLockWait();
+    if (PQenterPipelineMode(conn_) == 0) throw DatabaseError(Trimmed(PQerrorMessage(conn_)));
+  }
+  struct Leave {
+    PostgresBackend& backend;
+    bool own;
+    ~Leave() {
+      if (own) backend.LeavePipeline();
+    }
+  } leave{*this, own_pipeline};
+  for (bool again = own_pipeline;; again = false) {
+    for (std::size_t i = 0; i < statements.size(); ++i) Send(statements[i].text, statements[i].values, &out[i]);
+    try {
+      Collect();
+      return;
+    } catch (const DatabaseError&) {
+      // Plans the schema no longer fits are prepared afresh, and the queries
+      // run once more, as Run does; not inside a transaction, which failed.
+      if (!again || !stale_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) throw;
+      out.assign(statements.size(), ResultRows());
+    }
+  }
+}
+
 void PostgresBackend::Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
   if (conn_ == nullptr) throw DatabaseError("Não há conexão com o banco de dados " + description_ + ": " + lost_);
+  if (PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) {
+    // Inside a transaction: a write waits for the next query or the end.
+    if (text == "ROLLBACK") {
+      try {
+        Settle();  // what failed is why the transaction is undone
+      } catch (const DatabaseError&) {
+      }
+    }
+    Send(text, values, out);
+    if (out == nullptr && !EndsTransaction(text)) return;
+    struct Leave {
+      PostgresBackend& backend;
+      bool ends;
+      ~Leave() {
+        if (ends) backend.LeavePipeline();
+      }
+    } leave{*this, EndsTransaction(text)};
+    Collect();
+    return;
+  }
   ApplyLockWait();
+  if (text == BeginStatement() && values.empty()) {
+    if (PQenterPipelineMode(conn_) == 0) throw DatabaseError(Trimmed(PQerrorMessage(conn_)));
+    Send(text, values, out);
+    return;
+  }
   PGresult* result = nullptr;
   if (values.empty()) {
     result = Execute([&] { return PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0); });
   } else {
-    std::vector<std::string> texts;
-    std::vector<const char*> pointers;
-    texts.reserve(values.size());
-    for (const Value& value : values) texts.push_back(value.Text());
-    for (std::size_t i = 0; i < values.size(); ++i) pointers.push_back(values[i].IsNull() ? nullptr : texts[i].c_str());
+    const BoundTexts bound(values);
     for (bool again = true;; again = false) {
       const std::string& name = Prepared(text);
       result = Execute([&] {
-        return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), pointers.data(), nullptr,
+        return PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), bound.pointers.data(), nullptr,
                                    nullptr, 0);
       });
       // A plan the schema no longer fits is prepared afresh and run once
@@ -312,30 +505,12 @@ void PostgresBackend::Run(const std::string& text, const std::vector<Value>& val
     }
   }
   RequireSuccess(result, text);
-  const char* command = PQcmdStatus(result);
-  // A COMMIT of a transaction that a failed statement spoiled is answered
-  // ROLLBACK without an error: it must not pass for a commit.
-  if (std::strcmp(command, "ROLLBACK") == 0 && StartsWith(text.c_str(), "COMMIT")) {
+  if (std::strcmp(PQcmdStatus(result), "ROLLBACK") == 0 && StartsWith(text.c_str(), "COMMIT")) {
     PQclear(result);
     throw DatabaseError("A transação foi desfeita pelo banco de dados e não pôde ser confirmada.");
   }
-  if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") || StartsWith(command, "DELETE") ||
-      StartsWith(command, "MERGE")) {
-    changed_ = std::atoll(PQcmdTuples(result));
-    total_changed_ += changed_;
-  }
-  if (out != nullptr) {
-    const int columns = PQnfields(result);
-    const int rows = PQntuples(result);
-    for (int c = 0; c < columns; ++c) out->columns.emplace_back(PQfname(result, c));
-    out->rows.reserve(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-      std::vector<Value> row;
-      row.reserve(static_cast<std::size_t>(columns));
-      for (int c = 0; c < columns; ++c) row.push_back(FieldValue(result, r, c));
-      out->rows.push_back(std::move(row));
-    }
-  }
+  CountChanges(result);
+  if (out != nullptr) CopyRows(result, *out);
   PQclear(result);
 }
 

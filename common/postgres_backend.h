@@ -19,12 +19,19 @@
 //     under a name of its own, kept until the connection ends, and prepared
 //     afresh under a new name when the server refuses the kept plan because
 //     the schema changed;
+//   - a transaction runs in pipeline mode: its statements without result
+//     are sent at once and their outcomes read with the next query or the
+//     commit (the first failure among them is that call's failure), so the
+//     writes of a transaction wait for the server together; independent
+//     queries (RunAll) go out together too;
 //   - a lost connection is made again before the next statement outside a
 //     transaction.
 
 #include <functional>
+#include <chrono>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "common/database_backend.h"
 
@@ -48,11 +55,12 @@ class PostgresBackend final : public DatabaseBackend {
 
   std::string Description() const override { return description_; }
   void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) override;
+  void RunAll(const std::vector<DatabaseSession::Statement>& statements, std::vector<ResultRows>& out) override;
+  void Settle() override;
   long long ChangedRows() const override { return changed_; }
   long long TotalChanges() const override { return total_changed_; }
   const char* BeginStatement() const override { return "BEGIN"; }
   TransactionState Transaction() const override;
-  std::string NameMatches(std::string_view column, const std::vector<std::string>& spellings) const override;
   void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) override;
   bool Revive() override;
 
@@ -71,6 +79,31 @@ class PostgresBackend final : public DatabaseBackend {
   // Throws DatabaseError with the server's text when `result` is a failure;
   // clears it then.
   void RequireSuccess(pg_result* result, const std::string& text);
+  // Reads the changed-row count of a statement's result.
+  void CountChanges(const pg_result* result);
+
+  // Pipeline mode. Each statement sent (and each preparation) gives one
+  // result, read in the order sent.
+  struct Sent {
+    std::string text;
+    ResultRows* out = nullptr;  // where its rows go, when wanted
+    bool preparation = false;
+  };
+  // Sends a statement in pipeline mode, preparing it first when it has
+  // values and is not prepared on this connection yet.
+  void Send(const std::string& text, const std::vector<Value>& values, ResultRows* out);
+  // Marks the end of what was sent, waits for the server and reads every
+  // result up to that mark; throws the first failure among them.
+  void Collect();
+  // The next result, waiting for it the way Execute does.
+  pg_result* NextResult(std::chrono::steady_clock::time_point started, bool& cancelled);
+  // Waits until libpq has a whole result, cancelling the statement once the
+  // stop flag is set and it has waited kCancelAfter. False when the
+  // connection failed meanwhile.
+  bool AwaitInput(std::chrono::steady_clock::time_point started, bool& cancelled);
+  void LeavePipeline();
+  std::vector<Sent> sent_;
+  bool stale_ = false;  // the last Collect met a plan the schema no longer fits
 
   std::string connection_;
   std::string description_;

@@ -58,17 +58,6 @@ int SqliteBackend::OnBusy(void* backend, int attempt) {
   return 1;
 }
 
-std::string SqliteBackend::NameMatches(std::string_view column, const std::vector<std::string>& spellings) const {
-  // The column's NOCASE collation folds the ASCII letters and keeps to its index.
-  if (spellings.size() == 1) return std::string(column) + " = '" + spellings.front() + "'";
-  std::string condition = std::string(column) + " in (";
-  for (std::size_t i = 0; i < spellings.size(); ++i) {
-    if (i > 0) condition += ", ";
-    condition += "'" + spellings[i] + "'";
-  }
-  return condition + ")";
-}
-
 namespace {
 
 bool OnlyBlanksOrSemicolons(const char* tail) {

@@ -33,7 +33,6 @@ class SqliteBackend final : public DatabaseBackend {
   // here and not halfway through an order.
   const char* BeginStatement() const override { return "BEGIN IMMEDIATE"; }
   TransactionState Transaction() const override;
-  std::string NameMatches(std::string_view column, const std::vector<std::string>& spellings) const override;
   void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) override;
 
  private:

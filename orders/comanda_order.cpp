@@ -45,15 +45,19 @@ class ComandaOrderMode final : public OrderMode {
   bool Print(const std::vector<OrderGroup>& groups) override;
 
  private:
-  std::int32_t FirstLinkedSale();
   const CustomerRecord& WalkIn(const char* refusal);
 
   Context& c_;
   DatabaseSession& db_;
   long long number_ = 0;
   InputValue person_;  // controle_comanda.ID_PES_CLI; absent when Null
-  std::optional<std::int32_t> linked_sale_;
-  bool sales_checked_ = false;
+  // The links are written when the order closes its sales, and the back
+  // office cannot finalize or lock a linked sale while the order holds it:
+  // the first linked sale (0: none) and the first blocked one are the same
+  // throughout the order.
+  std::int32_t linked_sale_ = 0;
+  std::optional<BlockedSale> blocked_sale_;
+  Recordset consumer_;  // the walk-in customer's row, read when needed
   std::optional<CustomerRecord> walk_in_;
   std::optional<CustomerRecord> new_sale_customer_;
 };
@@ -62,40 +66,38 @@ void ComandaOrderMode::FindTarget(const OrderRequest& order) {
   const auto number = ParseComandaNumber(order.mesa);
   if (!number) throw RequestFailure("número de comanda inválido: mesa=\"" + order.mesa + "\"");
   number_ = *number;
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   CC.ID_PES_CLI");
-  db_.SqlAppend("From ");
-  db_.SqlAppend("   CONTROLE_COMANDA            CC");
-  // Held until the order ends, like a table's row.
-  db_.SqlAppend("Where CC.NR_CMD      = " + Number(number_) + db_.ForUpdate());
-  Recordset rs = db_.Query(db_.SqlText());
-  if (rs.Eof()) throw Refusal(kComandaNotOpen);
-  person_ = InputValue::FromField(rs.Field("ID_PES_CLI"));
-}
-
-// The links are written when the order closes its sales, so the first linked
-// sale is the same for every group of the order: it is read once.
-std::int32_t ComandaOrderMode::FirstLinkedSale() {
-  if (!linked_sale_) {
-    db_.SqlClear();
-    db_.SqlAppend("Select ");
-    db_.SqlAppend("   VD.NR_ORC_LOC");
-    db_.SqlAppend(",  VD.ID_ETB_CLI");
-    db_.SqlAppend("From ");
-    db_.SqlAppend("   CONTROLE_COMANDA_ORCAMENTO  CCO");
-    db_.SqlAppend(",  VENDA_DIRETA                VD");
-    db_.SqlAppend("Where CCO.NR_CMD     = " + Number(number_));
-    db_.SqlAppend("  And CCO.NR_ORC_LOC = VD.NR_ORC_LOC");
-    db_.SqlAppend("Order By CCO.NR_ORC_LOC");
-    Recordset rs = db_.Query(db_.SqlText());
-    linked_sale_ = rs.Eof() ? 0 : rs.Field("NR_ORC_LOC").Int32();
-  }
-  return *linked_sale_;
+  // Everything the order reads of the comanda, at once.
+  std::vector<Recordset> reads = db_.Queries({
+      // Held until the order ends, like a table's row.
+      {"Select\r"
+       "   CC.ID_PES_CLI\r"
+       "From\r"
+       "   CONTROLE_COMANDA            CC\r"
+       "Where CC.NR_CMD      = $1" +
+           std::string(db_.ForUpdate()),
+       {number_}},
+      {"Select\r"
+       "   VD.NR_ORC_LOC\r"
+       ",  VD.ID_ETB_CLI\r"
+       "From\r"
+       "   CONTROLE_COMANDA_ORCAMENTO  CCO\r"
+       ",  VENDA_DIRETA                VD\r"
+       "Where CCO.NR_CMD     = $1\r"
+       "  And CCO.NR_ORC_LOC = VD.NR_ORC_LOC\r"
+       "Order By CCO.NR_ORC_LOC",
+       {number_}},
+      SalesOfComandaStatement(db_, number_),
+      ConsumerCustomerStatement(),
+  });
+  if (reads[0].Eof()) throw Refusal(kComandaNotOpen);
+  person_ = InputValue::FromField(reads[0].Field("ID_PES_CLI"));
+  linked_sale_ = reads[1].Eof() ? 0 : reads[1].Field("NR_ORC_LOC").Int32();
+  blocked_sale_ = FirstBlockedSale(reads[2]);
+  consumer_ = std::move(reads[3]);
 }
 
 std::int32_t ComandaOrderMode::SaleOfGroup(const OrderItem& item, const std::vector<OrderGroup>& groups) {
-  if (const std::int32_t linked = FirstLinkedSale(); linked != 0) return linked;
+  if (linked_sale_ != 0) return linked_sale_;
   // A fresh comanda: a position met again further down the same order goes
   // on with the sale it was given there.
   for (const OrderGroup& group : groups) {
@@ -107,9 +109,7 @@ std::int32_t ComandaOrderMode::SaleOfGroup(const OrderItem& item, const std::vec
 void ComandaOrderMode::CheckExistingSale(std::int32_t) {
   // Lines added to a sale the back office has finalized would change a bill
   // already closed; a locked sale is being worked on at a workstation.
-  if (sales_checked_) return;
-  if (const auto blocked = FirstBlockedSaleOfComanda(db_, number_)) throw Refusal(blocked->message);
-  sales_checked_ = true;
+  if (blocked_sale_) throw Refusal(blocked_sale_->message);
 }
 
 // Product use and invoice type of a new sale are the walk-in customer's, as
@@ -117,7 +117,7 @@ void ComandaOrderMode::CheckExistingSale(std::int32_t) {
 const CustomerRecord& ComandaOrderMode::WalkIn(const char* refusal) {
   if (!walk_in_) {
     CustomerRecord customer;
-    if (!LoadConsumerCustomer(db_, c_.op, customer)) throw Refusal(refusal);
+    if (!ReadConsumerCustomer(consumer_, c_.op, customer)) throw Refusal(refusal);
     walk_in_ = std::move(customer);
   }
   return *walk_in_;
@@ -141,18 +141,14 @@ CustomerRecord ComandaOrderMode::CustomerOfSale(std::int32_t sale) {
 }
 
 void ComandaOrderMode::LinkSale(const OrderGroup& group) {
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   CCO.NR_CMD");
-  db_.SqlAppend("From ");
-  db_.SqlAppend("   CONTROLE_COMANDA_ORCAMENTO  CCO");
-  db_.SqlAppend("where CCO.NR_CMD      = " + Number(number_));
-  db_.SqlAppend("  And CCO.NR_ORC_LOC = " + Number(group.sale));
-  if (!db_.Query(db_.SqlText()).Eof()) return;
-  db_.SqlClear();
-  db_.SqlAppend("Insert into CONTROLE_COMANDA_ORCAMENTO (NR_CMD, NR_ORC_LOC) values (" + Number(number_) + "," +
-                Number(group.sale) + ")");
-  db_.ExecuteSql(db_.SqlText());
+  // Linked once, whatever number of orders add to the sale; nothing to read
+  // back, so the write waits for the server with the order's others.
+  db_.ExecuteSql(
+      "Insert into CONTROLE_COMANDA_ORCAMENTO (NR_CMD, NR_ORC_LOC)\r"
+      "select cast($1 as integer), cast($2 as integer)\r"
+      "where not exists (select 1 from CONTROLE_COMANDA_ORCAMENTO CCO\r"
+      "                  where CCO.NR_CMD = $1 And CCO.NR_ORC_LOC = $2)",
+      {number_, group.sale});
 }
 
 // Each sale of a comanda is printed on its own; the first that fails ends

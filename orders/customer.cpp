@@ -4,7 +4,6 @@
 
 #include "common/database.h"
 #include "common/operator.h"
-#include "common/sql_text.h"
 
 namespace orba {
 
@@ -40,10 +39,77 @@ void ReadSaleProfile(const Recordset& rs, CustomerRecord& customer) {
   customer.establishment = FieldText(rs, "id_etb_cli");
 }
 
-// A value written into the select list as a literal: a number, or NULL.
-std::string Literal(const std::string& value) {
-  return value.empty() ? std::string("NULL") : InputValue(value).Raw();
+// A kept id as a number would read it back: "" stays empty; anything else
+// must be a number (DatabaseError otherwise).
+std::string NumberText(const std::string& value) {
+  return value.empty() ? std::string() : InputValue(value).RawValue().Text();
 }
+
+// The columns of a comanda's customer, from a sale or from a person.
+void ReadComandaProfile(const Recordset& rs, CustomerRecord& customer) {
+  customer.name = FieldText(rs, "nm_pes_cpl");
+  customer.person = FieldText(rs, "id_pes");
+  customer.state = FieldText(rs, "id_uf");
+  customer.municipality = FieldText(rs, "id_mun");
+  customer.billing_address = FieldText(rs, "ID_END_GEO_FAT");
+  customer.delivery_address = FieldText(rs, "ID_END_GEO_ETG");
+  customer.collection_address = FieldText(rs, "ID_END_GEO_COB");
+  customer.company_type = FieldText(rs, "id_tip_emp");
+  customer.establishment = FieldText(rs, "id_etb_cli");
+  customer.requesting_user.clear();
+}
+
+constexpr const char* kSaleComandaCustomer =
+    "Select\r"
+    "   vd.nm_pes_cli      as nm_pes_cpl\r"
+    ",  c.id_pes_cli       as id_pes\r"
+    ",  m.id_uf\r"
+    ",  eg.id_mun\r"
+    ",  vd.id_uti_pro\r"
+    ",  vd.ID_END_GEO_FAT\r"
+    ",  vd.ID_END_GEO_ETG\r"
+    ",  vd.ID_END_GEO_COB\r"
+    ",  c.id_tip_emp\r"
+    ",  vd.id_etb_cli\r"
+    ",  vd.id_tip_nf\r"
+    "From\r"
+    "   venda_direta       vd\r"
+    ",  endereco_geo       eg\r"
+    ",  municipio          m\r"
+    ",  estabelecimento    e\r"
+    ",  cliente            c\r"
+    "Where vd.nr_orc_loc = $1\r"
+    "  and vd.id_etb_cli = e.id_etb\r"
+    "  and e.id_pes      = c.id_pes_cli\r"
+    "  and e.id_etb      = eg.id_etb\r"
+    "  and eg.id_mun     = m.id_mun";
+
+// The customer of a person (any person without the last condition), the
+// first establishment of it.
+constexpr const char* kPersonComandaCustomer =
+    "Select\r"
+    "   p.nm_pes_cpl\r"
+    ",  c.id_pes_cli       as id_pes\r"
+    ",  m.id_uf\r"
+    ",  eg.id_mun\r"
+    ",  eg.id_end_geo      as ID_END_GEO_FAT\r"
+    ",  eg.id_end_geo      as ID_END_GEO_ETG\r"
+    ",  eg.id_end_geo      as ID_END_GEO_COB\r"
+    ",  c.id_tip_emp\r"
+    ",  e.id_etb           as id_etb_cli\r"
+    "From\r"
+    "   estabelecimento    e\r"
+    ",  cliente            c\r"
+    ",  pessoa             p\r"
+    ",  endereco_geo       eg\r"
+    ",  municipio          m\r"
+    "Where e.id_pes  = c.id_pes_cli\r"
+    "  and e.id_etb  = eg.id_etb\r"
+    "  and eg.id_mun = m.id_mun\r"
+    "  and e.id_pes  = p.id_pes\r";
+constexpr const char* kOfPerson = "  and e.id_pes = $1\r";
+// Only the first row is used.
+constexpr const char* kFirstEstablishment = "Order by e.id_etb\rLIMIT 1";
 
 }  // namespace
 
@@ -67,10 +133,9 @@ std::string ConsumerCustomerMissingText() {
   return text;
 }
 
-bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer) {
-  db.SqlClear();
-  db.SqlAppend("Select * from consumidor");
-  Recordset rs = db.Query(db.SqlText());
+DatabaseSession::Statement ConsumerCustomerStatement() { return {"Select * from consumidor", {}}; }
+
+bool ReadConsumerCustomer(const Recordset& rs, Operator& op, CustomerRecord& customer) {
   if (rs.Eof()) {
     op.ShowMessage(ConsumerCustomerMissingText(), kCustomerTitle, MessageIcon::Critical);
     ClearProfile(customer);
@@ -96,22 +161,26 @@ bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& cus
   return true;
 }
 
+bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer) {
+  const DatabaseSession::Statement read = ConsumerCustomerStatement();
+  return ReadConsumerCustomer(db.Query(read.text, read.values), op, customer);
+}
+
 bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
                        std::int32_t place) {
-  db.SqlClear();
-  db.SqlAppend(
+  Recordset rs = db.Query(
       " SELECT vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, id_end_geo_fat, id_end_geo_etg, "
-      "id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli ");
-  db.SqlAppend(" From ");
-  db.SqlAppend("  ((((local_vnd AS lv INNER JOIN venda_direta AS vd ON lv.nr_orc_loc = vd.nr_orc_loc) ");
-  db.SqlAppend("      INNER JOIN estabelecimento es ON vd.id_etb_cli = es.id_etb) ");
-  db.SqlAppend("      inner join cliente cli on es.id_pes = cli.id_pes_cli) ");
-  // "end" is a reserved word of other databases: the address is "ende".
-  db.SqlAppend("      inner join endereco_geo ende on vd.id_end_geo_fat = ende.id_end_geo) ");
-  db.SqlAppend("      inner join municipio mun on ende.id_mun = mun.id_mun ");
-  db.SqlAppend(" where lv.id_loc =" + SqlNumber(static_cast<long long>(place)));
-  db.SqlAppend(" LIMIT 1");
-  Recordset rs = db.Query(db.SqlText());
+      "id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli\r"
+      " From\r"
+      "  ((((local_vnd AS lv INNER JOIN venda_direta AS vd ON lv.nr_orc_loc = vd.nr_orc_loc)\r"
+      "      INNER JOIN estabelecimento es ON vd.id_etb_cli = es.id_etb)\r"
+      "      inner join cliente cli on es.id_pes = cli.id_pes_cli)\r"
+      // "end" is a reserved word of other databases: the address is "ende".
+      "      inner join endereco_geo ende on vd.id_end_geo_fat = ende.id_end_geo)\r"
+      "      inner join municipio mun on ende.id_mun = mun.id_mun\r"
+      " where lv.id_loc = $1\r"
+      " LIMIT 1",
+      {place});
   if (rs.Eof()) {
     op.ShowMessage(kPlaceCustomerNotFound, kPlaceCustomerTitle, MessageIcon::Information);
     ClearProfile(customer);
@@ -123,96 +192,70 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
   return true;
 }
 
+DatabaseSession::Statement SaleCustomersStatement(const DatabaseSession& db, const std::vector<long long>& sales) {
+  // Each sale's establishment and, joined to it, its customer's profile: the
+  // joined columns are Null when the back office did not register the
+  // customer in full. Every key joined is a primary key: one row a sale.
+  return {"Select vd.nr_orc_loc, vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, vd.id_end_geo_fat,\r"
+          "       vd.id_end_geo_etg, vd.id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli,\r"
+          "       vd.id_uti_pro, vd.id_tip_nf\r"
+          "From venda_direta vd\r"
+          "  left join estabelecimento es on vd.id_etb_cli = es.id_etb\r"
+          "  left join cliente cli on es.id_pes = cli.id_pes_cli\r"
+          "  left join endereco_geo eg on vd.id_end_geo_fat = eg.id_end_geo\r"
+          "  left join municipio mun on eg.id_mun = mun.id_mun\r"
+          "Where " + db.InList("vd.nr_orc_loc", "$1", Value::Kind::Integer),
+          {db.ListOf(sales)}};
+}
+
+std::map<std::int32_t, CustomerRecord> ReadSaleCustomers(Recordset& rs, const CustomerRecord& walk_in) {
+  std::map<std::int32_t, CustomerRecord> customers;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    const std::int32_t sale = rs.Field("nr_orc_loc").Int32();
+    if (rs.Field("id_etb_cli").Text() == walk_in.establishment) {
+      customers.emplace(sale, walk_in);
+      continue;
+    }
+    if (rs.Field("id_pes_cli").IsNull() || rs.Field("id_mun").IsNull()) continue;
+    CustomerRecord loaded = walk_in;
+    ReadSaleProfile(rs, loaded);
+    loaded.product_use = FieldText(rs, "id_uti_pro");
+    loaded.invoice_type = FieldText(rs, "id_tip_nf");
+    loaded.requesting_user.clear();
+    customers.emplace(sale, std::move(loaded));
+  }
+  return customers;
+}
+
 bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
                       CustomerRecord& customer) {
-  const std::string number = SqlNumber(static_cast<long long>(sale));
-  db.SqlClear();
-  db.SqlAppend("Select id_etb_cli from venda_direta where nr_orc_loc = " + number);
-  Recordset owner = db.Query(db.SqlText());
-  if (owner.Eof()) return false;
-  if (owner.Field("id_etb_cli").Text() == walk_in.establishment) {
-    customer = walk_in;
-    return true;
-  }
-  db.SqlClear();
-  db.SqlAppend("Select vd.nm_pes_cli, cli.id_pes_cli, mun.id_uf, mun.id_mun, vd.id_end_geo_fat,");
-  db.SqlAppend("       vd.id_end_geo_etg, vd.id_end_geo_cob, cli.id_tip_emp, vd.id_etb_cli,");
-  db.SqlAppend("       vd.id_uti_pro, vd.id_tip_nf");
-  db.SqlAppend("From venda_direta vd");
-  db.SqlAppend("  inner join estabelecimento es on vd.id_etb_cli = es.id_etb");
-  db.SqlAppend("  inner join cliente cli on es.id_pes = cli.id_pes_cli");
-  db.SqlAppend("  inner join endereco_geo eg on vd.id_end_geo_fat = eg.id_end_geo");
-  db.SqlAppend("  inner join municipio mun on eg.id_mun = mun.id_mun");
-  db.SqlAppend("Where vd.nr_orc_loc = " + number);
-  Recordset rs = db.Query(db.SqlText());
-  if (rs.Eof()) return false;
-  CustomerRecord loaded = walk_in;
-  ReadSaleProfile(rs, loaded);
-  loaded.product_use = FieldText(rs, "id_uti_pro");
-  loaded.invoice_type = FieldText(rs, "id_tip_nf");
-  loaded.requesting_user.clear();
-  customer = loaded;
+  const DatabaseSession::Statement read = SaleCustomersStatement(db, {sale});
+  Recordset rs = db.Query(read.text, read.values);
+  const auto customers = ReadSaleCustomers(rs, walk_in);
+  const auto found = customers.find(sale);
+  if (found == customers.end()) return false;
+  customer = found->second;
   return true;
 }
 
 bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer,
                          const InputValue& sale_number, const InputValue& person) {
-  db.SqlClear();
+  CustomerRecord loaded = customer;
+  Recordset rs;
   if (!sale_number.Empty()) {
-    const std::string sale = sale_number.Raw();
-    db.SqlAppend("Select ");
-    db.SqlAppend("   vd.nm_pes_cli      as nm_pes_cpl");
-    db.SqlAppend(",  c.id_pes_cli       as id_pes");
-    db.SqlAppend(",  m.id_uf");
-    db.SqlAppend(",  eg.id_mun");
-    db.SqlAppend(",  vd.id_uti_pro");
-    db.SqlAppend(",  vd.ID_END_GEO_FAT");
-    db.SqlAppend(",  vd.ID_END_GEO_ETG");
-    db.SqlAppend(",  vd.ID_END_GEO_COB");
-    db.SqlAppend(",  c.id_tip_emp");
-    db.SqlAppend(",  vd.id_etb_cli");
-    db.SqlAppend(",  vd.id_tip_nf");
-    db.SqlAppend("From ");
-    db.SqlAppend("   venda_direta       vd");
-    db.SqlAppend(",  endereco_geo       eg");
-    db.SqlAppend(",  municipio          m");
-    db.SqlAppend(",  estabelecimento    e");
-    db.SqlAppend(",  cliente            c");
-    db.SqlAppend("Where vd.nr_orc_loc = " + sale);
-    db.SqlAppend("  and vd.id_etb_cli = e.id_etb");
-    db.SqlAppend("  and e.id_pes      = c.id_pes_cli");
-    db.SqlAppend("  and e.id_etb      = eg.id_etb");
-    db.SqlAppend("  and eg.id_mun     = m.id_mun");
+    rs = db.Query(kSaleComandaCustomer, {sale_number.RawValue()});
+    if (!rs.Eof()) {
+      loaded.product_use = FieldText(rs, "id_uti_pro");
+      loaded.invoice_type = FieldText(rs, "id_tip_nf");
+    }
   } else {
-    const std::string person_id = person.Empty() ? std::string() : person.Raw();
-    db.SqlAppend("Select ");
-    db.SqlAppend("   p.nm_pes_cpl");
-    db.SqlAppend(",  c.id_pes_cli       as id_pes");
-    db.SqlAppend(",  m.id_uf");
-    db.SqlAppend(",  eg.id_mun");
-    db.SqlAppend(",  " + Literal(customer.product_use) + " as id_uti_pro");
-    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_FAT");
-    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_ETG");
-    db.SqlAppend(",  eg.id_end_geo      as ID_END_GEO_COB");
-    db.SqlAppend(",  c.id_tip_emp");
-    db.SqlAppend(",  e.id_etb           as id_etb_cli");
-    db.SqlAppend(",  " + Literal(customer.invoice_type) + " as id_tip_nf");
-    db.SqlAppend("From ");
-    db.SqlAppend("   estabelecimento    e");
-    db.SqlAppend(",  cliente            c");
-    db.SqlAppend(",  pessoa             p");
-    db.SqlAppend(",  endereco_geo       eg");
-    db.SqlAppend(",  municipio          m");
-    db.SqlAppend("Where e.id_pes  = c.id_pes_cli");
-    db.SqlAppend("  and e.id_etb  = eg.id_etb");
-    db.SqlAppend("  and eg.id_mun = m.id_mun");
-    db.SqlAppend("  and e.id_pes  = p.id_pes");
-    if (!person_id.empty()) db.SqlAppend("  and e.id_pes = " + person_id);
-    db.SqlAppend("Order by e.id_etb");
-    // Only the first row is used.
-    db.SqlAppend("LIMIT 1");
+    const Value person_id = person.Empty() ? Value() : person.RawValue();
+    // A person's customer keeps the product use and invoice type it has.
+    loaded.product_use = NumberText(customer.product_use);
+    loaded.invoice_type = NumberText(customer.invoice_type);
+    rs = person.Empty() ? db.Query(std::string(kPersonComandaCustomer) + kFirstEstablishment, {})
+                        : db.Query(std::string(kPersonComandaCustomer) + kOfPerson + kFirstEstablishment, {person_id});
   }
-  Recordset rs = db.Query(db.SqlText());
   if (rs.Eof()) {
     op.ShowMessage(kComandaCustomerNotFound, kCustomerTitle, MessageIcon::Critical);
     ClearProfile(customer);
@@ -220,19 +263,7 @@ bool LoadComandaCustomer(DatabaseSession& db, Operator& op, CustomerRecord& cust
     customer.invoice_type = "0";
     return false;
   }
-  CustomerRecord loaded = customer;
-  loaded.name = FieldText(rs, "nm_pes_cpl");
-  loaded.person = FieldText(rs, "id_pes");
-  loaded.state = FieldText(rs, "id_uf");
-  loaded.municipality = FieldText(rs, "id_mun");
-  loaded.product_use = FieldText(rs, "id_uti_pro");
-  loaded.billing_address = FieldText(rs, "ID_END_GEO_FAT");
-  loaded.delivery_address = FieldText(rs, "ID_END_GEO_ETG");
-  loaded.collection_address = FieldText(rs, "ID_END_GEO_COB");
-  loaded.company_type = FieldText(rs, "id_tip_emp");
-  loaded.establishment = FieldText(rs, "id_etb_cli");
-  loaded.invoice_type = FieldText(rs, "id_tip_nf");
-  loaded.requesting_user.clear();
+  ReadComandaProfile(rs, loaded);
   customer = loaded;
   return true;
 }

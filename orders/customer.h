@@ -5,13 +5,15 @@
 // comanda.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "common/database.h"
 #include "orders/input_value.h"
 
 namespace orba {
 
-class DatabaseSession;
 class Operator;
 
 // Each load overwrites it. Ids are kept as text ("" for Null) because they go
@@ -43,6 +45,10 @@ std::string ConsumerCustomerMissingText();
 // The first row of consumidor. Without one: the box above, the record
 // cleared, false. Database failures throw DatabaseError.
 bool LoadConsumerCustomer(DatabaseSession& db, Operator& op, CustomerRecord& customer);
+// Its read, for a caller that sends it with its other reads
+// (DatabaseSession::Queries), and the same outcome taken from its rows.
+DatabaseSession::Statement ConsumerCustomerStatement();
+bool ReadConsumerCustomer(const Recordset& rs, Operator& op, CustomerRecord& customer);
 
 // The customer of a sale open on the place `place` (a hotel room). Product
 // use, invoice type and IPI contributor are left as they are. Without one:
@@ -59,6 +65,11 @@ bool LoadPlaceCustomer(DatabaseSession& db, Operator& op, CustomerRecord& custom
 // when the sale has no such customer. Database failures throw DatabaseError.
 bool LoadSaleCustomer(DatabaseSession& db, const CustomerRecord& walk_in, std::int32_t sale,
                       CustomerRecord& customer);
+// The same for several sales in one read, for a caller that sends it with its
+// other reads (DatabaseSession::Queries): the customers by sale, without the
+// sales that have no such customer.
+DatabaseSession::Statement SaleCustomersStatement(const DatabaseSession& db, const std::vector<long long>& sales);
+std::map<std::int32_t, CustomerRecord> ReadSaleCustomers(Recordset& rs, const CustomerRecord& walk_in);
 
 // With a sale number: the customer of that sale. Without one: the customer
 // `person` (any customer when it is empty too), the one with the lowest

@@ -36,6 +36,12 @@ std::string InputValue::Raw() const {
   throw DatabaseError("Valor numérico não informado");
 }
 
+Value InputValue::RawValue() const {
+  const std::string raw = Raw();
+  if (const auto whole = ParseInteger(raw)) return Value(*whole);
+  return Value(*ParseDecimal(raw));
+}
+
 double InputValue::Number() const {
   if (const auto* i = std::get_if<long long>(&v_)) return static_cast<double>(*i);
   if (const auto* d = std::get_if<double>(&v_)) return *d;

@@ -35,6 +35,9 @@ class InputValue {
   // mark. A text must parse as a number (',' or '.' as mark); anything else,
   // an absent value included, throws DatabaseError.
   std::string Raw() const;
+  // The number Raw() writes, as a value bound to a statement: an integer
+  // where Raw() gives a whole number, a real otherwise. Throws as Raw.
+  Value RawValue() const;
   // The value as a number (SqlNumber form); throws DatabaseError as Raw.
   double Number() const;
   // "'" + SqlEscape(text) + "'".

@@ -4,6 +4,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -64,18 +65,26 @@ class OrderWriter {
   OrderWriter(Context& context, OrderMode& mode, const OrderRequest& order)
       : c_(context), db_(context.db), mode_(mode), order_(order) {}
 
+  // The products of every code of the order, in one statement, and their
+  // rows; a code without a row is looked up alone when it is met.
+  DatabaseSession::Statement ProductsRead();
+  void TakeProducts(Recordset rows);
   void WriteItems();
   void CloseSales();
   const std::vector<OrderGroup>& groups() const { return groups_; }
   const std::vector<OrderLine>& lines() const { return lines_; }
 
  private:
-  std::int32_t StartGroup(const OrderItem& item);
-  std::int32_t NewSale(const OrderItem& item);
-  // The products of every code of the order, in one statement.
-  void FindProducts();
+  // The sale of each group of the order, in order: the open sales that the
+  // mode gives, and the new ones numbered in one draw.
+  std::vector<std::int32_t> PlanSales();
+  void StartGroup(const OrderItem& item, std::int32_t sale, bool fresh);
+  void NewSale(const OrderItem& item, std::int32_t sale);
   const Product& FindProduct(const std::string& code);
   const TaxRule& FindRule(const Product& product, const CustomerRecord& customer, const std::string& code);
+  // The last line number of an open sale, as read; throws RequestFailure
+  // when it is out of range.
+  void TakeLastLine(std::int32_t sale, const Value& last_line);
   std::int16_t NextLine(std::int32_t sale);
   std::int16_t WriteLine(std::int32_t sale, const Line& line);
   void WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options);
@@ -92,6 +101,9 @@ class OrderWriter {
   std::map<std::int32_t, std::int16_t> last_lines_;
   std::map<std::string, Product> products_;
   std::map<RuleKey, TaxRuleOutcome> rules_;
+  std::set<std::int32_t> new_sales_;  // drawn for this order
+  // Each code as it goes into the products' statement, with the codes that give it.
+  std::map<std::string, std::vector<const std::string*>> codes_;
 };
 
 void OrderWriter::RefuseAfterFailure(const std::string& message, const std::string& cause) {
@@ -104,11 +116,16 @@ void OrderWriter::RefuseAfterFailure(const std::string& message, const std::stri
 }
 
 void OrderWriter::WriteItems() {
-  FindProducts();
+  const std::vector<std::int32_t> sales = PlanSales();
+  std::set<std::int32_t> unwritten = new_sales_;
+  std::size_t next_group = 0;
   std::int32_t sale = 0;
   std::int32_t previous_position = 0;
   for (const OrderItem& item : order_.items) {
-    if (item.position != previous_position) sale = StartGroup(item);
+    if (item.position != previous_position) {
+      sale = sales[next_group++];
+      StartGroup(item, sale, unwritten.erase(sale) > 0);
+    }
     previous_position = item.position;
 
     // The product is known before anything is decided about it.
@@ -126,10 +143,66 @@ void OrderWriter::WriteItems() {
   }
 }
 
-std::int32_t OrderWriter::StartGroup(const OrderItem& item) {
-  std::int32_t sale = mode_.SaleOfGroup(item, groups_);
-  if (sale == 0) {
-    sale = NewSale(item);
+std::vector<std::int32_t> OrderWriter::PlanSales() {
+  // The groups as the mode sees them while the order goes on: a new sale
+  // stands as a provisional negative number until the draw.
+  std::vector<OrderGroup> planned;
+  std::vector<std::int32_t> sales;
+  int drawn = 0;
+  std::int32_t previous_position = 0;
+  for (const OrderItem& item : order_.items) {
+    if (item.position == previous_position) continue;
+    previous_position = item.position;
+    std::int32_t sale = mode_.SaleOfGroup(item, planned);
+    if (sale == 0) sale = -(++drawn);
+    sales.push_back(sale);
+    const bool listed =
+        std::any_of(planned.begin(), planned.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
+    if (!listed) planned.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
+  }
+  // The new numbers are drawn, and the last line of each open sale read, at once.
+  std::vector<DatabaseSession::Statement> reads;
+  std::vector<long long> open_sales;
+  for (const std::int32_t sale : sales) {
+    if (sale > 0) open_sales.push_back(sale);
+  }
+  if (!open_sales.empty()) {
+    reads = mode_.OpenSalesReads(open_sales);
+    reads.push_back({"Select ivd.nr_orc_loc, max(ivd.id_seq) as id_seq_max from item_venda_direta ivd where " +
+                         db_.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " group by ivd.nr_orc_loc",
+                     {db_.ListOf(open_sales)}});
+  }
+  const std::size_t modes = open_sales.empty() ? 0 : reads.size() - 1;
+  if (drawn > 0) reads.push_back(SaleNumbersDraw(drawn));
+  if (reads.empty()) return sales;
+  std::vector<Recordset> results = db_.Queries(reads);
+  if (!open_sales.empty()) {
+    for (Recordset& last = results[modes]; !last.Eof(); last.MoveNext()) {
+      TakeLastLine(static_cast<std::int32_t>(last.Field("nr_orc_loc").Int()), last.Field("id_seq_max"));
+    }
+    mode_.OpenSalesRead(std::vector<Recordset>(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(modes)));
+  }
+  if (drawn == 0) return sales;
+  std::int32_t first = 0;
+  try {
+    const Recordset& draw = results.back();
+    if (draw.Eof()) throw DatabaseError("parametro_geral sem registro");
+    first = draw.Field("id_vnd_dir").Int32() - drawn + 1;
+  } catch (const DatabaseError& e) {
+    RefuseAfterFailure(kNoSaleNumber, e.what());
+  }
+  for (std::int32_t& sale : sales) {
+    if (sale < 0) {
+      sale = first + (-sale) - 1;
+      new_sales_.insert(sale);
+    }
+  }
+  return sales;
+}
+
+void OrderWriter::StartGroup(const OrderItem& item, std::int32_t sale, bool fresh) {
+  if (fresh) {
+    NewSale(item, sale);
   } else {
     mode_.CheckExistingSale(sale);
     if (customers_.count(sale) == 0) customers_.emplace(sale, mode_.CustomerOfSale(sale));
@@ -140,46 +213,35 @@ std::int32_t OrderWriter::StartGroup(const OrderItem& item) {
   const bool listed =
       std::any_of(groups_.begin(), groups_.end(), [sale](const OrderGroup& group) { return group.sale == sale; });
   if (!listed) groups_.push_back(OrderGroup{sale, item.position, item.associated_place, item.account_type});
-  return sale;
 }
 
-std::int32_t OrderWriter::NewSale(const OrderItem& item) {
-  std::int32_t sale = 0;
+void OrderWriter::NewSale(const OrderItem& item, std::int32_t sale) {
   std::string failure;
-  if (!NextSaleNumber(db_, sale, true, &failure)) RefuseAfterFailure(kNoSaleNumber, failure);
   CustomerRecord customer = mode_.CustomerOfNewSale(item);
   if (!InsertSale(db_, c_.parameters, c_.clock, NewOrderSale(customer, sale, order_.operador), &failure)) {
     RefuseAfterFailure(kSaleNotWritten, failure);
   }
   customers_.emplace(sale, std::move(customer));
   last_lines_[sale] = 0;
-  return sale;
 }
 
-void OrderWriter::FindProducts() {
-  // Each code as it goes into the statement, with the codes that give it.
-  std::map<std::string, std::vector<const std::string*>> codes;
+DatabaseSession::Statement OrderWriter::ProductsRead() {
   for (const OrderItem& item : order_.items) {
-    codes[SqlEscapeValue(item.code)].push_back(&item.code);
-    for (const OrderSide& side : item.sides) codes[SqlEscapeValue(side.code)].push_back(&side.code);
+    codes_[SqlEscapeValue(item.code)].push_back(&item.code);
+    for (const OrderSide& side : item.sides) codes_[SqlEscapeValue(side.code)].push_back(&side.code);
   }
-  if (codes.empty()) return;
-  std::string list;
-  for (const auto& [text, unused] : codes) {
-    if (!list.empty()) list += ", ";
-    list += "'" + text + "'";
-  }
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   id_mat_pro");
-  db_.SqlAppend(",  aq_ipi");
-  db_.SqlAppend(",  cd_pro");
-  db_.SqlAppend("from   produto ");
-  db_.SqlAppend("where cd_pro in (" + list + ")");
+  std::vector<std::string> list;
+  for (const auto& [text, unused] : codes_) list.push_back(text);
+  return {"Select id_mat_pro, aq_ipi, cd_pro from produto where " + db_.InList("cd_pro", "$1", Value::Kind::Text),
+          {db_.ListOf(list)}};
+}
+
+void OrderWriter::TakeProducts(Recordset rs) {
+  std::map<std::string, std::vector<const std::string*>>& codes = codes_;
   // The rows of a code come in the order of its own lookup: the first one is
   // the product. A code without a row of exactly its text, or whose row
   // cannot be read, is left to its own lookup, which refuses it or fails.
-  for (Recordset rs = db_.Query(db_.SqlText()); !rs.Eof(); rs.MoveNext()) {
+  for (; !rs.Eof(); rs.MoveNext()) {
     const auto code = codes.find(rs.Field("cd_pro").Text());
     if (code == codes.end() || products_.count(*code->second.front()) > 0) continue;
     Product product;
@@ -196,13 +258,7 @@ void OrderWriter::FindProducts() {
 
 const Product& OrderWriter::FindProduct(const std::string& code) {
   if (auto found = products_.find(code); found != products_.end()) return found->second;
-  db_.SqlClear();
-  db_.SqlAppend("Select ");
-  db_.SqlAppend("   id_mat_pro");
-  db_.SqlAppend(",  aq_ipi");
-  db_.SqlAppend("from   produto ");
-  db_.SqlAppend("where cd_pro = '" + SqlEscapeValue(code) + "'");
-  Recordset rs = db_.Query(db_.SqlText());
+  Recordset rs = db_.Query("Select id_mat_pro, aq_ipi from produto where cd_pro = $1", {SqlEscapeValue(code)});
   // A code the back office does not know is refused by name: taking another
   // line's product instead would sell the wrong thing.
   if (rs.Eof()) throw Refusal(UnknownProduct(code));
@@ -237,22 +293,17 @@ const TaxRule& OrderWriter::FindRule(const Product& product, const CustomerRecor
   return outcome.rule;
 }
 
-std::int16_t OrderWriter::NextLine(std::int32_t sale) {
-  auto found = last_lines_.find(sale);
-  if (found == last_lines_.end()) {
-    db_.SqlClear();
-    db_.SqlAppend("Select ");
-    db_.SqlAppend("   max(id_seq) as id_seq_max");
-    db_.SqlAppend("from ");
-    db_.SqlAppend("   item_venda_direta    ivd");
-    db_.SqlAppend("Where ivd.nr_orc_loc = " + Number(sale));
-    Recordset rs = db_.Query(db_.SqlText());
-    const long long last = rs.Eof() || rs.Field("id_seq_max").IsNull() ? 0 : rs.Field("id_seq_max").Int();
-    if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
-      throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
-    }
-    found = last_lines_.emplace(sale, static_cast<std::int16_t>(last)).first;
+void OrderWriter::TakeLastLine(std::int32_t sale, const Value& last_line) {
+  const long long last = last_line.IsNull() ? 0 : last_line.Int();
+  if (last < 0 || last > std::numeric_limits<std::int16_t>::max()) {
+    throw RequestFailure("sequência de itens fora do limite na venda " + Number(sale));
   }
+  last_lines_[sale] = static_cast<std::int16_t>(last);
+}
+
+std::int16_t OrderWriter::NextLine(std::int32_t sale) {
+  // Open sales without lines are not in the batch that read the last lines.
+  auto found = last_lines_.try_emplace(sale, std::int16_t{0}).first;
   if (found->second == std::numeric_limits<std::int16_t>::max()) {
     throw RequestFailure("sequência de itens esgotada na venda " + Number(sale));
   }
@@ -306,13 +357,25 @@ void OrderWriter::WriteOptions(std::int32_t sale, std::int16_t line, const std::
 }
 
 void OrderWriter::CloseSales() {
+  std::vector<std::int32_t> sales;
+  std::vector<NullableText> complements;
   for (const OrderGroup& group : groups_) {
-    // A database failure or an overflow of the totals throws: a failure of
-    // the request, not a refusal.
-    if (!RecalculateSaleTotals(db_, c_.clock, group.sale, order_.operador)) throw Refusal(kTotalsNotWritten);
-    mode_.LinkSale(group);
-    WriteCommandLog(db_, c_.clock, "ORCAMENTO", Number(group.sale));
+    sales.push_back(group.sale);
+    complements.emplace_back(Number(group.sale));
   }
+  // The lines to total and the numbers of the audit rows, read together.
+  std::vector<DatabaseSession::Statement> reads = CommandLogReads(static_cast<int>(sales.size()));
+  const std::size_t lines_at = reads.size();
+  reads.push_back(SaleLinesRead(db_, sales));
+  for (DatabaseSession::Statement& read : mode_.ClosingReads(groups_)) reads.push_back(std::move(read));
+  std::vector<Recordset> results = db_.Queries(reads);
+  mode_.Closed(std::vector<Recordset>(results.begin() + static_cast<std::ptrdiff_t>(lines_at) + 1, results.end()),
+               groups_);
+  // A database failure or an overflow of the totals throws: a failure of
+  // the request, not a refusal.
+  WriteSaleTotals(db_, c_.clock, sales, results[lines_at], order_.operador);
+  for (const OrderGroup& group : groups_) mode_.LinkSale(group);
+  WriteCommandLogs(db_, c_.clock, "ORCAMENTO", complements, results.data());
 }
 
 void RemoveItems(pugi::xml_document& request) {
@@ -372,10 +435,18 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
           }
           // An order accepted for the place or comanda earlier in the day,
           // sent again: it is stored, so it is answered as stored, and applied
-          // once.
-          resent = !order.stamp.empty() && IsAcceptedStamp(context.db, mode.Owner(), order.stamp);
+          // once. Read with the products and what the mode needs.
+          OrderWriter writer(context, mode, order);
+          std::vector<DatabaseSession::Statement> reads = mode.OpeningReads(order);
+          const std::size_t own = reads.size();
+          reads.push_back(writer.ProductsRead());
+          if (!order.stamp.empty()) reads.push_back(AcceptedStampRead(mode.Owner(), order.stamp));
+          std::vector<Recordset> results = context.db.Queries(reads);
+          resent = !order.stamp.empty() && !results.back().Eof();
           if (!resent) {
-            OrderWriter writer(context, mode, order);
+            writer.TakeProducts(std::move(results[own]));
+            results.resize(own);
+            mode.Opened(std::move(results));
             writer.WriteItems();
             writer.CloseSales();
             groups = writer.groups();

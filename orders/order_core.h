@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 
 #include "common/context.h"
+#include "common/database.h"
 #include "orders/customer.h"
 #include "orders/order_request.h"
 #include "orders/order_stamp.h"
@@ -22,7 +23,6 @@ namespace orba {
 // Messages of an order answer ("\n" written as the two characters).
 inline constexpr const char* kNoSaleNumber = "Erro ao selecionar\\num numero novo\\nde orçamento.";
 inline constexpr const char* kSaleNotWritten = "Erro ao inserir\\num orçamento.";
-inline constexpr const char* kTotalsNotWritten = "Erro ao totalizar\\no último orçamento.";
 inline constexpr const char* kNotPrinted = "Erro ao finalizar\\no último orçamento.";
 inline constexpr const char* kCustomerNotFound = "Erro ao selecionar os dados do cliente.";
 // A failure before the commit: nothing was stored, sending again is safe.
@@ -46,6 +46,19 @@ class OrderMode {
   // Finds the place or comanda of the order, inside the order's transaction;
   // throws Refusal when it cannot take orders.
   virtual void FindTarget(const OrderRequest& order) = 0;
+  // Reads the mode needs once the target is found, sent with the order's own
+  // first reads; Opened gets their rows, in the same order.
+  virtual std::vector<DatabaseSession::Statement> OpeningReads(const OrderRequest&) { return {}; }
+  virtual void Opened(std::vector<Recordset>) {}
+  // Reads about the open sales the order adds to, sent with the draw of the
+  // new sale numbers; OpenSalesRead gets their rows, in the same order.
+  virtual std::vector<DatabaseSession::Statement> OpenSalesReads(const std::vector<long long>&) { return {}; }
+  virtual void OpenSalesRead(std::vector<Recordset>) {}
+  // Reads sent with the order's closing reads, once every line is written;
+  // Closed gets their rows before the sales are totalled and linked, and
+  // throws Refusal when the order must not be stored.
+  virtual std::vector<DatabaseSession::Statement> ClosingReads(const std::vector<OrderGroup>&) { return {}; }
+  virtual void Closed(std::vector<Recordset>, const std::vector<OrderGroup>&) {}
   // Whose resend stamp the order carries (known once the target is found).
   virtual StampOwner Owner() const = 0;
   // The open sale that a group starting with `item` adds to; 0 for a new

@@ -17,12 +17,16 @@ Value StoredStamp(std::string_view stamp) { return Value(ReplaceQuotes(stamp)); 
 
 }  // namespace
 
-bool IsAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp) {
+DatabaseSession::Statement AcceptedStampRead(const StampOwner& owner, std::string_view stamp) {
   // One lookup of the whole key.
-  return !db.Query("select 1 from controle_pedido_pda\r"
-                   "where ic_tip_loc = $1 and id_loc = $2 and dc_dth_ped = $3",
-                   {std::string(1, owner.kind), owner.id, StoredStamp(stamp)})
-              .Eof();
+  return {"select 1 from controle_pedido_pda\r"
+          "where ic_tip_loc = $1 and id_loc = $2 and dc_dth_ped = $3",
+          {std::string(1, owner.kind), owner.id, StoredStamp(stamp)}};
+}
+
+bool IsAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp) {
+  const DatabaseSession::Statement read = AcceptedStampRead(owner, stamp);
+  return !db.Query(read.text, read.values).Eof();
 }
 
 void RecordAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp,

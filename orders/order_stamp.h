@@ -9,10 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/database.h"
+
 namespace orba {
 
 class Clock;
-class DatabaseSession;
 
 // Whose stamp: a place (local.id_loc) or a comanda (its number). Keyed by what
 // was found, not by the name as the handheld typed it. A transfer is recorded
@@ -31,6 +32,8 @@ inline constexpr std::size_t kMaxStampLength = 64;
 
 // True when `stamp` is recorded for the owner. Throws DatabaseError.
 bool IsAcceptedStamp(DatabaseSession& db, const StampOwner& owner, std::string_view stamp);
+// The same lookup for a batch of queries: not empty when it is recorded.
+DatabaseSession::Statement AcceptedStampRead(const StampOwner& owner, std::string_view stamp);
 
 // Records `stamp` as accepted for the owner in the open business day. Runs
 // inside the caller's transaction. Throws DatabaseError.

@@ -7,9 +7,10 @@
 #include <map>
 #include <string_view>
 
+#include "common/database.h"
+
 namespace orba {
 
-class DatabaseSession;
 class Clock;
 struct GeneralParameters;
 
@@ -29,5 +30,11 @@ struct PackageCoverageMemo {
 bool CheckPackageCoverage(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                           std::int32_t idlocalass, std::int32_t id_loc, std::int32_t id_amb,
                           std::string_view product_code, PackageCoverageMemo* memo = nullptr);
+
+// The read of whether an environment has associated environments, for a
+// caller that sends it with its other reads (DatabaseSession::Queries) and
+// keeps its answer in the memo, so that the items need not read it.
+DatabaseSession::Statement AssociatedEnvironmentStatement(std::int32_t id_amb);
+void RememberAssociatedEnvironment(PackageCoverageMemo& memo, std::int32_t id_amb, const Recordset& rs);
 
 }  // namespace orba

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -32,23 +33,12 @@ void Require(const InputValue& value, const char* description) {
   if (value.Empty()) throw MissingInput(description);
 }
 
-// Optional forms: the default when the input is empty, else the form.
-std::string RawOr(const InputValue& value, const char* fallback) {
-  return value.Empty() ? std::string(fallback) : value.Raw();
-}
-std::string NumberOr(const InputValue& value, const char* fallback) {
-  return value.Empty() ? std::string(fallback) : SqlNumber(value.Number());
-}
-std::string QuotedOr(const InputValue& value, const std::string& fallback) {
-  return value.Empty() ? fallback : value.Quoted();
-}
-
 std::string BusinessDate(const GeneralParameters& parameters) {
-  return "'" + SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd")) + "'";
+  return SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd"));
 }
 
-// The values bound in place of the literals above, each of the kind the
-// literal has (an integer, a real, a text or Null), so that the row written
+// The values bound to a statement, each of the kind its literal would have
+// ( (an integer, a real, a text or Null), so that the row written
 // is the same: a number as Raw() or SqlNumber() writes it, a text as Quoted()
 // puts it between its quotes.
 Value LiteralValue(const std::string& literal) {
@@ -61,6 +51,12 @@ Value RawValue(const InputValue& value) { return LiteralValue(value.Raw()); }
 Value RawOrNull(const InputValue& value) { return value.Empty() ? Value() : RawValue(value); }
 Value NumberValue(const InputValue& value) { return LiteralValue(SqlNumber(value.Number())); }
 Value QuotedOrNull(const InputValue& value) { return value.Empty() ? Value() : Value(SqlEscapeValue(value.Text())); }
+// The column's fixed default when the input is empty.
+Value RawOr(const InputValue& value, Value fallback) { return value.Empty() ? fallback : RawValue(value); }
+Value NumberOr(const InputValue& value, Value fallback) { return value.Empty() ? fallback : NumberValue(value); }
+Value QuotedOr(const InputValue& value, Value fallback) {
+  return value.Empty() ? fallback : Value(SqlEscapeValue(value.Text()));
+}
 
 // Inserts one row with its values bound: the text depends on the columns
 // only, so the statement is prepared once.
@@ -75,23 +71,6 @@ void InsertRow(DatabaseSession& db, const std::string& table, const std::vector<
     markers += (values.size() == 1 ? "$" : ", $") + std::to_string(values.size());
   }
   db.ExecuteSql("Insert into " + table + " (" + names + ")\rvalues (" + markers + ")", values);
-}
-
-// Lays out "Insert into <table>" / "(" / columns / ")" / "values(" / values / ")".
-void AppendInsert(DatabaseSession& db, const char* table,
-                  const std::vector<std::pair<const char*, std::string>>& columns) {
-  db.SqlClear();
-  db.SqlAppend(std::string("Insert into ") + table);
-  db.SqlAppend("(");
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    db.SqlAppend(std::string(i == 0 ? "   " : ",  ") + columns[i].first);
-  }
-  db.SqlAppend(")");
-  db.SqlAppend("values(");
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    db.SqlAppend((i == 0 ? "   " : ",  ") + columns[i].second);
-  }
-  db.SqlAppend(")");
 }
 
 // Runs `write`, turning every failure into false and its description.
@@ -115,20 +94,15 @@ std::string CurrentTimeText(const Clock& clock) {
   return text;
 }
 
-bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction, std::string* failure) {
+DatabaseSession::Statement SaleNumbersDraw(int count) {
+  return {"Update parametro_geral set id_vnd_dir = coalesce(id_vnd_dir, 0) + $1 returning id_vnd_dir", {count}};
+}
+
+bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction, std::string* failure,
+                    int count) {
   const bool own_transaction = !in_caller_transaction;
   bool begun = false;
   try {
-    db.SqlClear();
-    db.SqlAppend("Select id_vnd_dir      ");
-    db.SqlAppend("from   parametro_geral ");
-    Recordset rs = db.Query(db.SqlText());
-    if (rs.Eof()) {
-      if (failure != nullptr) *failure = "parametro_geral sem registro";
-      return false;
-    }
-    rs.Close();
-
     if (own_transaction) {
       begun = true;
       // A number taken outside a transaction could be read back after another
@@ -138,26 +112,23 @@ bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_tr
         return false;
       }
     }
-    db.SqlClear();
-    // One statement reads and raises the number under the row's write lock:
-    // another writer (the back office, or a second connection) waits for
-    // this transaction and then raises the number it leaves, so no number is
-    // given twice, the first one included.
-    db.SqlAppend("Update parametro_geral");
-    db.SqlAppend("set    id_vnd_dir = coalesce(id_vnd_dir, 0) + 1");
-    db.ExecuteSql(db.SqlText());
-
-    db.SqlClear();
-    db.SqlAppend("Select id_vnd_dir from parametro_geral");
-    rs = db.Query(db.SqlText());
-    if (rs.Eof()) throw DatabaseError("parametro_geral sem registro");
-    const std::int32_t taken = rs.Field("id_vnd_dir").Int32();
-    rs.Close();
+    // One statement raises the number and reads it under the row's write
+    // lock: another writer (the back office, or a second connection) waits
+    // for this transaction and then raises the number it leaves, so no number
+    // is given twice, the first one included.
+    const DatabaseSession::Statement draw = SaleNumbersDraw(count);
+    Recordset rs = db.Query(draw.text, draw.values);
+    if (rs.Eof()) {
+      if (begun) db.RollbackTransaction();
+      if (failure != nullptr) *failure = "parametro_geral sem registro";
+      return false;
+    }
+    const std::int32_t last = rs.Field("id_vnd_dir").Int32();
     if (own_transaction) {
       db.CommitTransaction();
       if (db.InTransaction()) throw DatabaseError("commit failed");
     }
-    number = taken;
+    number = last - count + 1;
     return true;
   } catch (const DatabaseError& e) {
     // A lock held too long by another writer is the caller's to tell: its
@@ -186,56 +157,55 @@ bool InsertSale(DatabaseSession& db, const GeneralParameters& parameters, const 
     Require(in.id_end_geo_cob,
             "O Item não foi aceito. Não foi informado o Endereço de Cobrança do Cliente.     ");
 
-    const std::string day = BusinessDate(parameters);
-    const std::string time = "'" + CurrentTimeText(clock) + "'";
-    const std::string null = "NULL";
-    // Every value is formed before the statement is started, so a value that
-    // is not a number stops the operation with nothing sent.
-    const std::vector<std::pair<const char*, std::string>> columns = {
-        {"nr_orc_loc", in.nr_orc_loc.Raw()},
-        {"ic_tip_ope", in.ic_tip_ope.Quoted()},
+    const Value day = BusinessDate(parameters);
+    const Value time = CurrentTimeText(clock);
+    const Value null;
+    // Every value is formed before the statement is sent, so a value that is
+    // not a number stops the operation with nothing written.
+    const std::vector<std::pair<const char*, Value>> columns = {
+        {"nr_orc_loc", RawValue(in.nr_orc_loc)},
+        {"ic_tip_ope", QuotedOrNull(in.ic_tip_ope)},
         {"dt_vnd_dir", day},
-        {"id_tip_nf", in.id_tip_nf.Raw()},
-        {"id_uti_pro", in.id_uti_pro.Raw()},
-        {"nm_pes_cli", in.nm_pes_cli.Quoted()},
-        {"id_etb_cli", in.id_etb_cli.Raw()},
-        {"id_usu_req", RawOr(in.id_usu_req, "0")},
-        {"id_end_geo_fat", in.id_end_geo_fat.Raw()},
-        {"id_end_geo_etg", in.id_end_geo_etg.Raw()},
-        {"id_end_geo_cob", in.id_end_geo_cob.Raw()},
-        {"id_pes_atd", RawOr(in.id_pes_atd, "NULL")},
-        {"vl_tot_ite", NumberOr(in.vl_tot_ite, "0")},
-        {"vl_bon", NumberOr(in.vl_bon, "0")},
-        {"vl_tot_dsc", NumberOr(in.vl_tot_dsc, "0")},
-        {"vl_tot_vnd", NumberOr(in.vl_tot_vnd, "0")},
-        {"pc_dsc", NumberOr(in.pc_dsc, "0")},
-        {"id_usu_aut_dsc", RawOr(in.id_usu_aut_dsc, "NULL")},
-        {"id_cnd_pag", RawOr(in.id_cnd_pag, "0")},
-        {"ic_tp_ent", QuotedOr(in.ic_tp_ent, "'0'")},
+        {"id_tip_nf", RawValue(in.id_tip_nf)},
+        {"id_uti_pro", RawValue(in.id_uti_pro)},
+        {"nm_pes_cli", QuotedOrNull(in.nm_pes_cli)},
+        {"id_etb_cli", RawValue(in.id_etb_cli)},
+        {"id_usu_req", RawOr(in.id_usu_req, 0)},
+        {"id_end_geo_fat", RawValue(in.id_end_geo_fat)},
+        {"id_end_geo_etg", RawValue(in.id_end_geo_etg)},
+        {"id_end_geo_cob", RawValue(in.id_end_geo_cob)},
+        {"id_pes_atd", RawOrNull(in.id_pes_atd)},
+        {"vl_tot_ite", NumberOr(in.vl_tot_ite, 0)},
+        {"vl_bon", NumberOr(in.vl_bon, 0)},
+        {"vl_tot_dsc", NumberOr(in.vl_tot_dsc, 0)},
+        {"vl_tot_vnd", NumberOr(in.vl_tot_vnd, 0)},
+        {"pc_dsc", NumberOr(in.pc_dsc, 0)},
+        {"id_usu_aut_dsc", RawOrNull(in.id_usu_aut_dsc)},
+        {"id_cnd_pag", RawOr(in.id_cnd_pag, 0)},
+        {"ic_tp_ent", QuotedOr(in.ic_tp_ent, "0")},
         {"dt_ent", QuotedOr(in.dt_ent, day)},
-        {"vl_ent", NumberOr(in.vl_ent, "0")},
+        {"vl_ent", NumberOr(in.vl_ent, 0)},
         {"dt_pri_prst", QuotedOr(in.dt_pri_prst, day)},
-        {"qp_pri_prst", NumberOr(in.qp_pri_prst, "0")},
-        {"ecf_loj_ope", QuotedOr(in.ecf_loj_ope, null)},
-        {"nr_cf", QuotedOr(in.nr_cf, null)},
-        {"nr_seq_ope", QuotedOr(in.nr_seq_ope, null)},
-        {"id_vnd_dir", RawOr(in.id_vnd_dir, "NULL")},
-        {"id_etb_frq", RawOr(in.id_etb_frq, "NULL")},
-        {"vl_tot_prl", NumberOr(in.vl_tot_prl, "NULL")},
-        {"vl_tot_frt", NumberOr(in.vl_tot_frt, "0")},
-        {"qt_prl", NumberOr(in.qt_prl, "NULL")},
-        {"id_ori_venda", RawOr(in.id_ori_venda, "NULL")},
-        {"id_ori_midia", RawOr(in.id_ori_midia, "NULL")},
-        {"id_pes_cnv", RawOr(in.id_pes_cnv, "NULL")},
+        {"qp_pri_prst", NumberOr(in.qp_pri_prst, 0)},
+        {"ecf_loj_ope", QuotedOrNull(in.ecf_loj_ope)},
+        {"nr_cf", QuotedOrNull(in.nr_cf)},
+        {"nr_seq_ope", QuotedOrNull(in.nr_seq_ope)},
+        {"id_vnd_dir", RawOrNull(in.id_vnd_dir)},
+        {"id_etb_frq", RawOrNull(in.id_etb_frq)},
+        {"vl_tot_prl", NumberOr(in.vl_tot_prl, null)},
+        {"vl_tot_frt", NumberOr(in.vl_tot_frt, 0)},
+        {"qt_prl", NumberOr(in.qt_prl, null)},
+        {"id_ori_venda", RawOrNull(in.id_ori_venda)},
+        {"id_ori_midia", RawOrNull(in.id_ori_midia)},
+        {"id_pes_cnv", RawOrNull(in.id_pes_cnv)},
         {"dt_vnd_ini", day},
         {"hr_vnd_ini", time},
         {"hr_vnd_dir", time},
-        {"vl_tx_srv", NumberOr(in.vl_tx_srv, "NULL")},
-        {"dc_obs_ger", QuotedOr(in.dc_obs_ger, null)},
-        {"nm_comp_lock", QuotedOr(in.nm_comp_lock, null)},
+        {"vl_tx_srv", NumberOr(in.vl_tx_srv, null)},
+        {"dc_obs_ger", QuotedOrNull(in.dc_obs_ger)},
+        {"nm_comp_lock", QuotedOrNull(in.nm_comp_lock)},
     };
-    AppendInsert(db, "venda_direta", columns);
-    db.ExecuteSql(db.SqlText());
+    InsertRow(db, "venda_direta", columns);
   });
 }
 
@@ -299,7 +269,7 @@ bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, co
         {"ic_gera_ord_srv", QuotedOrNull(in.ic_gera_ord_srv)},
         {"ic_recebe_vnd_sem_ord_srv", QuotedOrNull(in.ic_recebe_vnd_sem_ord_srv)},
         {"id_seq_osv_off", RawOrNull(in.id_seq_osv_off)},
-        {"dt_vnd_ite", SqlEscapeValue(ConvertDate(parameters.BusinessDay, "yyyymmdd"))},
+        {"dt_vnd_ite", BusinessDate(parameters)},
         {"hr_vnd_ite", CurrentTimeText(clock)},
         {"ic_inc_pac", QuotedOrNull(in.ic_inc_pac)},
         {"id_usu_aut_inc_pac", QuotedOrNull(in.id_usu_aut_inc_pac)},
@@ -316,45 +286,45 @@ bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, co
   });
 }
 
-bool RecalculateSaleTotals(DatabaseSession& db, const Clock& clock, std::int32_t sale_number,
-                           const InputValue& waiter) {
-  const std::string sale = SqlNumber(static_cast<long long>(sale_number));
-  const std::string waiter_text = waiter.Raw();
+DatabaseSession::Statement SaleLinesRead(const DatabaseSession& db, const std::vector<std::int32_t>& sales) {
+  std::vector<long long> numbers(sales.begin(), sales.end());
+  return {"Select ivd.nr_orc_loc, ivd.pr_un_it_atd, ivd.qt_pro_atd, ivd.vl_dsc from item_venda_direta ivd where " +
+              db.InList("ivd.nr_orc_loc", "$1", Value::Kind::Integer) + " order by ivd.nr_orc_loc, ivd.id_seq_pro_prn nulls first, ivd.id_seq",
+          {db.ListOf(numbers)}};
+}
 
-  db.SqlClear();
-  db.SqlAppend("Select ");
-  db.SqlAppend("   ivd.pr_un_it_atd");
-  db.SqlAppend(",  ivd.qt_pro_atd");
-  db.SqlAppend(",  ivd.vl_dsc");
-  db.SqlAppend("from ");
-  db.SqlAppend("   item_venda_direta    ivd");
-  db.SqlAppend("Where ivd.nr_orc_loc = " + sale);
-  Recordset rs = db.Query(db.SqlText());
-  double items = 0;
-  double discount = 0;
-  for (; !rs.Eof(); rs.MoveNext()) {
-    const double quantity = rs.Field("qt_pro_atd").Real();
-    items += quantity * rs.Field("pr_un_it_atd").Real();
-    discount += quantity * rs.Field("vl_dsc").Real();
-    if (!std::isfinite(items) || !std::isfinite(discount)) {
-      throw DatabaseError("Estouro de capacidade no total da venda " + sale);
+void WriteSaleTotals(DatabaseSession& db, const Clock& clock, const std::vector<std::int32_t>& sales,
+                     Recordset lines, const InputValue& waiter) {
+  const Value waiter_value = RawValue(waiter);
+  const std::string time = CurrentTimeText(clock);
+  // The lines of each sale as its index of accompaniments lists them (main
+  // lines first, then the accompaniments by their item): the order in which
+  // the totals have always been summed, so that a real total comes out the
+  // same to the last bit.
+  struct Sums {
+    double items = 0;
+    double discount = 0;
+  };
+  std::map<long long, Sums> sums;
+  for (; !lines.Eof(); lines.MoveNext()) {
+    Sums& sale = sums[lines.Field("nr_orc_loc").Int()];
+    const double quantity = lines.Field("qt_pro_atd").Real();
+    sale.items += quantity * lines.Field("pr_un_it_atd").Real();
+    sale.discount += quantity * lines.Field("vl_dsc").Real();
+    if (!std::isfinite(sale.items) || !std::isfinite(sale.discount)) {
+      throw DatabaseError("Estouro de capacidade no total da venda " + lines.Field("nr_orc_loc").Text());
     }
   }
-  rs.Close();
-  const double total = items - discount;
-  if (!std::isfinite(total)) throw DatabaseError("Estouro de capacidade no total da venda " + sale);
-
-  db.SqlClear();
-  db.SqlAppend("Update venda_direta");
-  db.SqlAppend("set id_pes_atd = " + waiter_text);
-  db.SqlAppend(",   vl_tot_frt = 0");
-  db.SqlAppend(",   vl_tot_ite = " + SqlNumber(items));
-  db.SqlAppend(",   vl_tot_dsc = " + SqlNumber(discount));
-  db.SqlAppend(",   vl_tot_vnd = " + SqlNumber(total));
-  db.SqlAppend(",  hr_vnd_dir = '" + CurrentTimeText(clock) + "'");
-  db.SqlAppend("Where nr_orc_loc = " + sale);
-  db.ExecuteSql(db.SqlText());
-  return true;
+  for (const std::int32_t sale : sales) {
+    const Sums found = sums[sale];
+    const double total = found.items - found.discount;
+    if (!std::isfinite(total)) throw DatabaseError("Estouro de capacidade no total da venda " + std::to_string(sale));
+    db.ExecuteSql(
+        "Update venda_direta set id_pes_atd = $1, vl_tot_frt = 0, vl_tot_ite = $2, vl_tot_dsc = $3, vl_tot_vnd = $4,"
+        " hr_vnd_dir = $5 where nr_orc_loc = $6",
+        {waiter_value, LiteralValue(SqlNumber(found.items)), LiteralValue(SqlNumber(found.discount)),
+         LiteralValue(SqlNumber(total)), time, sale});
+  }
 }
 
 SaleInput NewOrderSale(const CustomerRecord& customer, std::int32_t number, const InputValue& waiter) {

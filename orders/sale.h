@@ -9,12 +9,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/database.h"
 #include "orders/input_value.h"
 
 namespace orba {
 
-class DatabaseSession;
 class Clock;
 struct CustomerRecord;
 struct GeneralParameters;
@@ -112,16 +113,20 @@ SaleInput NewOrderSale(const CustomerRecord& customer, std::int32_t number, cons
 // Source of the errors raised for a missing required input.
 inline constexpr const char* kSaleErrorSource = "OrbaOffLine";
 
-// Raises parametro_geral.id_vnd_dir by one (1 when it was Null) and reads it
-// back as the new sale number. Without `in_caller_transaction` it runs in a
+// Raises parametro_geral.id_vnd_dir by `count` (from 0 when it was Null) and
+// gives the first of the `count` new sale numbers, the ones that drawing them
+// one by one gives. Without `in_caller_transaction` it runs in a
 // transaction of its own; with it, inside the caller's, so that a rollback
 // there gives the number back. False (number untouched) when parametro_geral
 // has no row or on any database failure, after rolling back its own
 // transaction; `failure` (when given) then receives the description. Inside
 // the caller's transaction a lock that another writer held past the wait is
 // thrown as the busy DatabaseError it is.
+// The statement of that draw, for a caller that reads it in a batch inside
+// its transaction: one row, the last of the numbers.
+DatabaseSession::Statement SaleNumbersDraw(int count);
 bool NextSaleNumber(DatabaseSession& db, std::int32_t& number, bool in_caller_transaction = false,
-                    std::string* failure = nullptr);
+                    std::string* failure = nullptr, int count = 1);
 
 // Writes one sale header. False, with nothing written, when a required input
 // is empty, an input that goes unquoted is not a number, or the database
@@ -136,12 +141,15 @@ bool InsertSale(DatabaseSession& db, const GeneralParameters& parameters, const 
 bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                     const SaleItemInput& input, std::string* failure = nullptr);
 
-// Recomputes vl_tot_ite, vl_tot_dsc and vl_tot_vnd from the sale's lines, sets
-// vl_tot_frt 0, the waiter and hr_vnd_dir. Returns true; a database failure, a
-// waiter that is not a number or a floating-point overflow throws
+// The lines of `sales`, to be read (in the caller's batch of queries, once
+// the lines are written) for WriteSaleTotals.
+DatabaseSession::Statement SaleLinesRead(const DatabaseSession& db, const std::vector<std::int32_t>& sales);
+// Recomputes vl_tot_ite, vl_tot_dsc and vl_tot_vnd of each sale from its
+// lines in `lines`, sets vl_tot_frt 0, the waiter and hr_vnd_dir. A database
+// failure, a waiter that is not a number or a floating-point overflow throws
 // DatabaseError.
-bool RecalculateSaleTotals(DatabaseSession& db, const Clock& clock, std::int32_t sale_number,
-                           const InputValue& waiter);
+void WriteSaleTotals(DatabaseSession& db, const Clock& clock, const std::vector<std::int32_t>& sales,
+                     Recordset lines, const InputValue& waiter);
 
 // "hh:mm:ss" of the clock's current time, the form of the hr_ columns.
 std::string CurrentTimeText(const Clock& clock);

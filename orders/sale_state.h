@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace orba {
+#include "common/database.h"
 
-class DatabaseSession;
+namespace orba {
 
 inline constexpr std::string_view kOrderFinalized = "PEDIDO\\nFINALIZADO.     ";
 inline constexpr std::string_view kOrderLocked = "PEDIDO\\nBLOQUEADO.     ";
@@ -27,5 +27,11 @@ std::optional<BlockedSale> FirstBlockedSaleOfPlace(DatabaseSession& db, std::int
 
 // The same among the sales of a comanda (controle_comanda_orcamento).
 std::optional<BlockedSale> FirstBlockedSaleOfComanda(DatabaseSession& db, long long comanda);
+
+// The reads of the two above, for a caller that sends them with its other
+// reads (DatabaseSession::Queries), and the answer taken from their rows.
+DatabaseSession::Statement SalesOfPlaceStatement(const DatabaseSession& db, std::int32_t place);
+DatabaseSession::Statement SalesOfComandaStatement(const DatabaseSession& db, long long comanda);
+std::optional<BlockedSale> FirstBlockedSale(Recordset& sales);
 
 }  // namespace orba

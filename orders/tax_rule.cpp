@@ -20,20 +20,10 @@ TaxRuleQuery TaxRuleQueryFor(const CustomerRecord& customer, const InputValue& p
 
 namespace {
 
-std::string NumberList(const std::set<long long>& numbers) {
-  std::string list;
-  for (const long long number : numbers) {
-    if (!list.empty()) list += ", ";
-    list += SqlNumber(number);
-  }
-  return list;
-}
-
-// A row of tributacao that may be the rule of some products of the lookup.
+// A row of tributacao that may be the rule of a product of the lookup.
 struct Candidate {
   long long id_tri = 0;
-  long long fiscal_group = 0;
-  std::optional<long long> product;  // none: any product
+  bool any_product = false;
   bool any_municipality = false;
   TaxRule rule;
   std::string failure;  // a field of the rule that cannot be read
@@ -42,111 +32,98 @@ struct Candidate {
 // The place of a rule among the four attempts: the municipality and the
 // product, the municipality, the product, neither.
 int Attempt(const Candidate& candidate) {
-  return (candidate.any_municipality ? 2 : 0) + (candidate.product ? 0 : 1);
+  return (candidate.any_municipality ? 2 : 0) + (candidate.any_product ? 1 : 0);
 }
+
+Candidate ReadCandidate(const Recordset& rs) {
+  Candidate candidate;
+  candidate.id_tri = rs.Field("id_tri").Int();
+  candidate.any_product = rs.Field("id_mat_pro").IsNull();
+  candidate.any_municipality = rs.Field("id_mun").IsNull();
+  // Read everything first: a value that fails is the failure of the
+  // product whose rule this row is, and of no other.
+  try {
+    TaxRule& rule = candidate.rule;
+    rule.id_tri = rs.Field("id_tri").Int32();
+    rule.Ic_Tri_Ipi = rs.Field("Ic_Tri_Ipi").Text();
+    rule.Ic_Ipi_Bas_Icms = rs.Field("Ic_Ipi_Bas_Icms").Text();
+    rule.Ic_Zon_Frc = rs.Field("Ic_Zon_Frc").Text();
+    rule.ic_tri_icms = rs.Field("ic_tri_icms").Text();
+    rule.Aq_Icms = rs.Field("Aq_Icms").Real();
+    rule.Aq_Rdu_Icms = rs.Field("Aq_Rdu_Icms").Real();
+    rule.cd_nat_ope = rs.Field("cd_nat_ope").Int32();
+  } catch (const DatabaseError& e) {
+    candidate.failure = e.what();
+  }
+  return candidate;
+}
+
+std::string NotFound(long long product) { return "Produto não encontrado: id_mat_pro = " + SqlNumber(product); }
 
 }  // namespace
 
-std::map<long long, TaxRuleOutcome> FindTaxRules(DatabaseSession& db, const TaxRuleQuery& query,
-                                                 const std::vector<long long>& products) {
-  // Every value is checked before the first statement is sent.
-  const std::string company_type = query.id_tip_emp.Raw();
-  const std::string establishment = query.id_etb_orba.Raw();
-  const std::string invoice_type = query.id_tip_nf.Raw();
-  const std::string product_use = query.id_uti_pro.Raw();
-  const std::string state = query.id_uf.Raw();
-  const std::string municipality = query.id_mun.Raw();
+DatabaseSession::Statement TaxRulesStatement(const DatabaseSession& db, const TaxRuleQuery& query,
+                                             const std::vector<long long>& products) {
+  // Each product with every rule of the four attempts for its fiscal group:
+  // a product without a rule comes with Nulls, a product missing from
+  // produto not at all. The profile is checked before anything is sent.
+  return {"select\r"
+          "   p.id_mat_pro       as product_id\r"
+          ",  p.id_gru_fsc       as product_group\r"
+          ",  tri.id_tri\r"
+          ",  tri.Ic_Tri_Ipi\r"
+          ",  tri.Ic_ipi_bas_icms\r"
+          ",  tri.ic_zon_frc\r"
+          ",  tri.ic_tri_icms\r"
+          ",  tri.aq_icms\r"
+          ",  tri.aq_rdu_icms\r"
+          ",  tri.cd_nat_ope\r"
+          ",  tri.id_mun\r"
+          ",  tri.id_mat_pro\r"
+          "From\r"
+          "   produto          p\r"
+          "   left join tributacao tri\r"
+          "     on  tri.id_tip_emp  = $1\r"
+          "     and tri.id_etb_orba = $2\r"
+          "     and tri.id_tip_nf   = $3\r"
+          "     and tri.id_gru_fsc  = p.id_gru_fsc\r"
+          "     and tri.id_uti_pro  = $4\r"
+          "     and tri.id_Uf       = $5\r"
+          "     and (tri.id_mun     = $6 or tri.id_mun is null)\r"
+          "     and (tri.id_mat_pro = p.id_mat_pro or tri.id_mat_pro is null)\r"
+          "Where\r"
+          "   " + db.InList("p.id_mat_pro", "$7", Value::Kind::Integer),
+          {query.id_tip_emp.RawValue(), query.id_etb_orba.RawValue(), query.id_tip_nf.RawValue(),
+           query.id_uti_pro.RawValue(), query.id_uf.RawValue(), query.id_mun.RawValue(), db.ListOf(products)}};
+}
 
+std::map<long long, TaxRuleOutcome> ReadTaxRules(Recordset& rs, const std::vector<long long>& products) {
   std::map<long long, TaxRuleOutcome> outcomes;
-  const std::set<long long> wanted(products.begin(), products.end());
-  if (wanted.empty()) return outcomes;
-  for (const long long product : wanted) {
-    outcomes[product].failure = "Produto não encontrado: id_mat_pro = " + SqlNumber(product);
-  }
-
-  // The fiscal group of each product.
-  db.SqlClear();
-  db.SqlAppend("select id_mat_pro, id_gru_fsc");
-  db.SqlAppend("From");
-  db.SqlAppend("   produto");
-  db.SqlAppend("Where");
-  db.SqlAppend("   id_mat_pro in (" + NumberList(wanted) + ")");
-  std::map<long long, long long> fiscal_groups;
-  for (Recordset rs = db.Query(db.SqlText()); !rs.Eof(); rs.MoveNext()) {
-    const long long product = rs.Field("id_mat_pro").Int();
+  for (const long long product : products) outcomes[product].failure = NotFound(product);
+  // The candidates of each product whose fiscal group could be read.
+  std::map<long long, std::vector<Candidate>> candidates;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    const long long product = rs.Field("product_id").Int();
     const auto outcome = outcomes.find(product);
-    if (outcome == outcomes.end() || fiscal_groups.count(product) > 0) continue;
-    try {
-      fiscal_groups[product] = rs.Field("id_gru_fsc").Int32();
-      outcome->second.failure.clear();
-    } catch (const DatabaseError& e) {
-      outcome->second.failure = e.what();
+    if (outcome == outcomes.end()) continue;
+    if (candidates.count(product) == 0) {
+      try {
+        rs.Field("product_group").Int32();
+        outcome->second.failure.clear();
+        candidates[product];
+      } catch (const DatabaseError& e) {
+        outcome->second.failure = e.what();
+        continue;
+      }
     }
-  }
-  if (fiscal_groups.empty()) return outcomes;
-  std::set<long long> groups;
-  std::set<long long> grouped_products;
-  for (const auto& [product, group] : fiscal_groups) {
-    groups.insert(group);
-    grouped_products.insert(product);
-  }
-
-  // Every rule of the four attempts of every product, at once.
-  db.SqlClear();
-  db.SqlAppend("select");
-  db.SqlAppend("   tri.id_tri");
-  db.SqlAppend(",  tri.Ic_Tri_Ipi");
-  db.SqlAppend(",  tri.Ic_ipi_bas_icms");
-  db.SqlAppend(",  tri.ic_zon_frc");
-  db.SqlAppend(",  tri.ic_tri_icms");
-  db.SqlAppend(",  tri.aq_icms");
-  db.SqlAppend(",  tri.aq_rdu_icms");
-  db.SqlAppend(",  tri.cd_nat_ope");
-  db.SqlAppend(",  tri.id_gru_fsc");
-  db.SqlAppend(",  tri.id_mun");
-  db.SqlAppend(",  tri.id_mat_pro");
-  db.SqlAppend("From");
-  db.SqlAppend("   tributacao       tri");
-  db.SqlAppend("Where");
-  db.SqlAppend("    tri.id_tip_emp  = " + company_type);
-  db.SqlAppend("and tri.id_etb_orba = " + establishment);
-  db.SqlAppend("and tri.id_tip_nf   = " + invoice_type);
-  db.SqlAppend("and tri.id_gru_fsc  in (" + NumberList(groups) + ")");
-  db.SqlAppend("and tri.id_uti_pro  = " + product_use);
-  db.SqlAppend("and tri.id_Uf       = " + state);
-  db.SqlAppend("and (tri.id_mun     = " + municipality + " or tri.id_mun is null)");
-  db.SqlAppend("and (tri.id_mat_pro in (" + NumberList(grouped_products) + ") or tri.id_mat_pro is null)");
-  std::vector<Candidate> candidates;
-  for (Recordset rs = db.Query(db.SqlText()); !rs.Eof(); rs.MoveNext()) {
-    Candidate candidate;
-    candidate.id_tri = rs.Field("id_tri").Int();
-    candidate.fiscal_group = rs.Field("id_gru_fsc").Int();
-    if (!rs.Field("id_mat_pro").IsNull()) candidate.product = rs.Field("id_mat_pro").Int();
-    candidate.any_municipality = rs.Field("id_mun").IsNull();
-    // Read everything first: a value that fails is the failure of the
-    // products whose rule this row is, and of no other.
-    try {
-      TaxRule& rule = candidate.rule;
-      rule.id_tri = rs.Field("id_tri").Int32();
-      rule.Ic_Tri_Ipi = rs.Field("Ic_Tri_Ipi").Text();
-      rule.Ic_Ipi_Bas_Icms = rs.Field("Ic_Ipi_Bas_Icms").Text();
-      rule.Ic_Zon_Frc = rs.Field("Ic_Zon_Frc").Text();
-      rule.ic_tri_icms = rs.Field("ic_tri_icms").Text();
-      rule.Aq_Icms = rs.Field("Aq_Icms").Real();
-      rule.Aq_Rdu_Icms = rs.Field("Aq_Rdu_Icms").Real();
-      rule.cd_nat_ope = rs.Field("cd_nat_ope").Int32();
-    } catch (const DatabaseError& e) {
-      candidate.failure = e.what();
-    }
-    candidates.push_back(std::move(candidate));
+    if (!rs.Field("id_tri").IsNull()) candidates[product].push_back(ReadCandidate(rs));
   }
 
   // Each product takes the first attempt that has a rule for it and, as a
   // lookup through the index would, the first such rule by id_tri.
-  for (const auto& [product, group] : fiscal_groups) {
+  for (const auto& [product, rules] : candidates) {
     const Candidate* best = nullptr;
-    for (const Candidate& candidate : candidates) {
-      if (candidate.fiscal_group != group || (candidate.product && *candidate.product != product)) continue;
+    for (const Candidate& candidate : rules) {
       if (best == nullptr || std::make_pair(Attempt(candidate), candidate.id_tri) <
                                  std::make_pair(Attempt(*best), best->id_tri)) {
         best = &candidate;
@@ -159,6 +136,16 @@ std::map<long long, TaxRuleOutcome> FindTaxRules(DatabaseSession& db, const TaxR
     if (outcome.found) outcome.rule = best->rule;
   }
   return outcomes;
+}
+
+std::map<long long, TaxRuleOutcome> FindTaxRules(DatabaseSession& db, const TaxRuleQuery& query,
+                                                 const std::vector<long long>& products) {
+  const std::set<long long> unique(products.begin(), products.end());
+  const std::vector<long long> wanted(unique.begin(), unique.end());
+  const DatabaseSession::Statement read = TaxRulesStatement(db, query, wanted);
+  if (wanted.empty()) return {};
+  Recordset rs = db.Query(read.text, read.values);
+  return ReadTaxRules(rs, wanted);
 }
 
 bool FindTaxRule(DatabaseSession& db, const TaxRuleQuery& query, TaxRule& rule) {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/database.h"
 #include "orders/input_value.h"
 
 namespace orba {
 
-class DatabaseSession;
 struct CustomerRecord;
 
 struct TaxRule {
@@ -59,12 +59,18 @@ struct TaxRuleOutcome {
 };
 
 // FindTaxRule for several products of one profile at once (the query's
-// id_mat_pro is not used), in two statements whatever their number: each
+// id_mat_pro is not used), in one statement whatever their number: each
 // product gets the rule FindTaxRule gives it, or the failure FindTaxRule
 // throws for it. A profile value that is not a number or a database failure
 // throws DatabaseError.
 std::map<long long, TaxRuleOutcome> FindTaxRules(DatabaseSession& db, const TaxRuleQuery& query,
                                                  const std::vector<long long>& products);
+// Its read, for a caller that sends it with its other reads
+// (DatabaseSession::Queries): building it checks the profile, as above; the
+// outcomes come from its rows. `products` without repeats.
+DatabaseSession::Statement TaxRulesStatement(const DatabaseSession& db, const TaxRuleQuery& query,
+                                             const std::vector<long long>& products);
+std::map<long long, TaxRuleOutcome> ReadTaxRules(Recordset& rs, const std::vector<long long>& products);
 
 // The taxes of one sale line of `amount` (unit price times quantity) under a
 // rule, for a product whose IPI rate is `product_ipi_rate` percent.

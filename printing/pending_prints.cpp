@@ -13,14 +13,16 @@ namespace orba {
 
 namespace {
 
-std::string DayValue(const Context& context) { return "'" + SqlEscapeValue(context.parameters.BusinessDay) + "'"; }
+// The business day as the pending lines hold it.
+Value DayValue(const Context& context) { return SqlEscapeValue(context.parameters.BusinessDay); }
 
 // The sales with pending items of the business day.
 std::vector<long long> PendingSales(Context& context) {
   std::vector<long long> sales;
   for (Recordset rs = context.db.Query("Select distinct nr_orc_loc from item_a_imprimir_pda\r"
-                                       "Where  dt_dia = " + DayValue(context) + "\r"
-                                       "Order by nr_orc_loc");
+                                       "Where  dt_dia = $1\r"
+                                       "Order by nr_orc_loc",
+                                       {DayValue(context)});
        !rs.Eof(); rs.MoveNext()) {
     sales.push_back(rs.Field("nr_orc_loc").Int());
   }
@@ -37,19 +39,14 @@ bool TicketsDue(Context& context, int printer_type) {
 }  // namespace
 
 void RecordPrintIntent(DatabaseSession& db, const std::string& business_day, const std::vector<OrderLine>& lines) {
-  if (lines.empty()) return;
-  // One statement for all the lines; its text depends on their count only.
-  std::vector<Value> values{SqlEscapeValue(business_day)};
-  std::string rows;
+  // One kept statement run once per line: inside the order's transaction on
+  // a server the rows go out with its other writes.
+  const Value day = SqlEscapeValue(business_day);
   for (const auto& [sale, sequence] : lines) {
-    rows += rows.empty() ? "" : ", ";
-    rows += "($" + std::to_string(values.size() + 1) + ", $" + std::to_string(values.size() + 2) + ", $1)";
-    values.emplace_back(static_cast<long long>(sale));
-    values.emplace_back(static_cast<long long>(sequence));
+    db.ExecuteSql("Insert into item_a_imprimir_pda (nr_orc_loc, id_seq, dt_dia)\rvalues ($1, $2, $3)\r"
+                  "on conflict do nothing",
+                  {sale, sequence, day});
   }
-  db.ExecuteSql("Insert into item_a_imprimir_pda (nr_orc_loc, id_seq, dt_dia)\rvalues " + rows +
-                    "\ron conflict do nothing",
-                values);
 }
 
 std::string PendingPrintOutcome::Describe() const {
@@ -86,7 +83,7 @@ PendingPrintOutcome PrintPendingItems(Context& context) {
       // share one.
       if (due) {
         const std::string failure =
-            PrintTickets(context, list, kPrintTitle, type, settings, nullptr, TicketLines::LeftByOrders);
+            PrintTickets(context, list, kPrintTitle, type, settings, nullptr, TicketLines::LeftByOrders).failure;
         if (!failure.empty()) {
           if (!outcome.failure.empty()) outcome.failure += " | ";
           outcome.failure += "venda " + list + ": " + failure;
@@ -95,7 +92,7 @@ PendingPrintOutcome PrintPendingItems(Context& context) {
       }
       // Whatever is left of the sale is nothing this routine can print (the
       // back office printed or removed the line).
-      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc = " + list);
+      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc = $1", {sale});
       if (due) outcome.printed.push_back(sale);
     }
   } catch (const std::exception& e) {
@@ -109,7 +106,7 @@ void PendingPrintRetry::StartUp() {
   DatabaseSession& db = context_.db;
   if (db.IsOpen()) {
     try {
-      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  dt_dia <> " + DayValue(context_));
+      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  dt_dia <> $1", {DayValue(context_)});
     } catch (const std::exception& e) {
       context_.op.LogEvent(std::string("Itens pendentes de outros dias não esquecidos: ") + e.what());
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -41,11 +43,12 @@ long long RoundHalfEven(long long twice) {
 
 class PreBillWriter {
  public:
-  PreBillWriter(Context& context, std::string sale_list, std::string_view title, int printer_type,
+  PreBillWriter(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
                 const PrinterSettings& settings)
       : context_(context),
         db_(context.db),
-        sale_list_(std::move(sale_list)),
+        sales_(RequireSales(sale_list)),
+        sale_list_(RequireSaleList(sale_list)),
         several_(sale_list_.find(',') != std::string::npos),
         compact_(printer_type == 2),
         title_(title),
@@ -61,12 +64,19 @@ class PreBillWriter {
   std::string Money(double value) const {
     return RightAligned(FormatAmount(value, 2, true, context_.parameters.DecimalSeparator), 9);
   }
+  void ReadParameters(const Recordset& rs);
+  void ReadPlace(const Recordset& rs);
+  void ReadHeader(const Recordset& rs);
+  void ReadTotals(const Recordset& rs);
+  void ReadAddress(Recordset& rs);
+  void ReadDispatch(const Recordset& rs);
   void Items(std::vector<std::string>& out);
   void Totals(std::vector<std::string>& out);
   void Closing(std::vector<std::string>& out);
 
   Context& context_;
   DatabaseSession& db_;
+  std::vector<long long> sales_;
   std::string sale_list_;
   bool several_;
   bool compact_;
@@ -89,148 +99,169 @@ class PreBillWriter {
   std::string dispatch_date_, dispatch_kind_;
   std::string agreement_name_;
   bool agreement_found_ = false;
+  Recordset items_;
+  std::map<std::pair<long long, long long>, std::vector<std::string>> options_;  // by nr_orc_loc, id_seq
   double total_ = 0;
 };
 
 void PreBillWriter::Gather() {
-  {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select nm_emp, tx_srv, ic_imp_end_cli_orc");
-    db_.SqlAppend("from   parametro_geral");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      company_ = rs.Field("nm_emp").Text();
-      if (!rs.Field("tx_srv").Text().empty()) service_rate_ = rs.Field("tx_srv").Real();
-      if (!rs.Field("ic_imp_end_cli_orc").Text().empty()) {
-        address_switch_ = rs.Field("ic_imp_end_cli_orc").Text();
-      }
-    }
-  }
-  if (context_.parameters.IsComandaMode()) {
-    place_ = ComandaPlaceText(db_, sale_list_);
-  } else {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select l.nm_loc, l.qt_loc_ocu, la.nm_loc as nm_loc_ass, lv.nr_pos_com, lv.id_tp_cta");
-    db_.SqlAppend("from   local_vnd lv");
-    db_.SqlAppend("       inner join local l on lv.id_loc = l.id_loc");
-    db_.SqlAppend("       left join local la on lv.id_loc_ass = la.id_loc");
-    db_.SqlAppend("Where  lv.nr_orc_loc in (" + sale_list_ + ")");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      const std::string name = rs.Field("nm_loc").Text();
-      const std::string associated = rs.Field("nm_loc_ass").Text();
-      const std::string position = rs.Field("nr_pos_com").Text();
-      if (several_) {
-        place_ = "LOCAL: " + name;
-      } else if (associated.empty()) {
-        place_ = "LOCAL: " + name + "/" + position;
-      } else {
-        place_ = "LOCAL: " + associated + "/" + name + "/" + position;
-      }
-      people_ = rs.Field("qt_loc_ocu").IsNull() ? 0 : rs.Field("qt_loc_ocu").Int();
-      account_type_ = rs.Field("id_tp_cta").IsNull() ? 1 : rs.Field("id_tp_cta").Int();
-    }
-  }
-  {
-    // The header of the earliest sale.
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli,");
-    db_.SqlAppend("       sum(vd.vl_tot_ite) as vl_tot_ite, sum(vd.vl_bon) as vl_bon,");
-    db_.SqlAppend("       sum(vd.vl_tot_dsc) as vl_tot_dsc, sum(vd.vl_tot_vnd) as vl_tot_vnd,");
-    db_.SqlAppend("       sum(vd.vl_ent) as vl_ent, sum(vd.vl_tot_frt) as vl_tot_frt,");
-    db_.SqlAppend("       sum(vd.vl_tx_srv) as vl_tx_srv, vd.pc_dsc, vd.id_cnd_pag, vd.ic_tp_ent,");
-    db_.SqlAppend("       vd.dt_ent, vd.dt_pri_prst, vd.qp_pri_prst, vd.id_pes_cnv,");
-    db_.SqlAppend("       u.nm_pes_cpl as nm_pes_usu, vd.dc_obs_ger, vd.id_etb_cli");
-    db_.SqlAppend("from   venda_direta vd, usuario u");
-    db_.SqlAppend("Where  vd.nr_orc_loc in (" + sale_list_ + ")");
-    db_.SqlAppend("And    vd.id_pes_atd = u.id_pes_usu");
-    db_.SqlAppend("Group by vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli, vd.pc_dsc,");
-    db_.SqlAppend("       vd.id_cnd_pag, vd.ic_tp_ent, vd.dt_ent, vd.dt_pri_prst, vd.qp_pri_prst,");
-    db_.SqlAppend("       vd.id_pes_cnv, u.nm_pes_cpl, vd.dc_obs_ger, vd.id_etb_cli");
-    db_.SqlAppend("Order by vd.dt_vnd_dir, vd.hr_vnd_ini");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      header_.operation_type = rs.Field("ic_tip_ope").Text();
-      header_.sale_date = rs.Field("dt_vnd_dir").Text();
-      header_.start_time = rs.Field("hr_vnd_ini").Text();
-      header_.customer = rs.Field("nm_pes_cli").Text();
-      header_.waiter = rs.Field("nm_pes_usu").Text();
-      header_.observation = rs.Field("dc_obs_ger").Text();
-      if (!rs.Field("id_etb_cli").Text().empty()) {
-        header_.has_customer_establishment = true;
-        header_.customer_establishment = rs.Field("id_etb_cli").Int();
-      }
-      if (!rs.Field("id_pes_cnv").IsNull()) {
-        header_.has_agreement = true;
-        header_.agreement = rs.Field("id_pes_cnv").Int();
-      }
-    }
-  }
-  {
-    // Totals over every listed sale: the sales of one table differ in their
-    // header columns, so each one is a group of its own above.
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select sum(vl_tot_dsc) as vl_tot_dsc, sum(vl_tot_frt) as vl_tot_frt,");
-    db_.SqlAppend("       sum(vl_tx_srv) as vl_tx_srv, sum(vl_ent) as vl_ent");
-    db_.SqlAppend("from   venda_direta");
-    db_.SqlAppend("Where  nr_orc_loc in (" + sale_list_ + ")");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      discount_ = NumberOrZero(rs.Field("vl_tot_dsc"));
-      freight_ = NumberOrZero(rs.Field("vl_tot_frt"));
-      service_ = NumberOrZero(rs.Field("vl_tx_srv"));
-      entry_ = NumberOrZero(rs.Field("vl_ent"));
-    }
-  }
-  if (address_switch_ == "S" && header_.has_customer_establishment) {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select eg.dc_lg, eg.dc_cpl_end, eg.nm_brr, m.nm_mun");
-    db_.SqlAppend("from   endereco_geo eg, municipio m");
-    db_.SqlAppend("Where  eg.id_etb = " + std::to_string(header_.customer_establishment));
-    db_.SqlAppend("And    eg.id_mun = m.id_mun");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      street_ = rs.Field("dc_lg").Text();
-      complement_ = rs.Field("dc_cpl_end").Text();
-      district_ = rs.Field("nm_brr").Text();
-      city_ = rs.Field("nm_mun").Text();
-    }
-  }
+  // Everything the document shows, read at once: the queries depend on the
+  // sales only, so the rows that depend on the header (the customer's address,
+  // the agreement) are read for every sale and picked below.
+  const Value sales = db_.ListOf(sales_);
+  const auto of_sales = [&](std::string_view column) { return db_.InList(column, "$1", Value::Kind::Integer); };
+  std::vector<DatabaseSession::Statement> reads{
+      {"Select nm_emp, tx_srv, ic_imp_end_cli_orc\rfrom   parametro_geral", {}},
+      context_.parameters.IsComandaMode()
+          ? ComandaPlaceQuery(db_, sales)
+          : DatabaseSession::Statement{
+                "Select l.nm_loc, l.qt_loc_ocu, la.nm_loc as nm_loc_ass, lv.nr_pos_com, lv.id_tp_cta\r"
+                "from   local_vnd lv\r"
+                "       inner join local l on lv.id_loc = l.id_loc\r"
+                "       left join local la on lv.id_loc_ass = la.id_loc\r"
+                "Where  " + of_sales("lv.nr_orc_loc"),
+                {sales}},
+      // The header of the earliest sale.
+      {"Select vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli,\r"
+       "       sum(vd.vl_tot_ite) as vl_tot_ite, sum(vd.vl_bon) as vl_bon,\r"
+       "       sum(vd.vl_tot_dsc) as vl_tot_dsc, sum(vd.vl_tot_vnd) as vl_tot_vnd,\r"
+       "       sum(vd.vl_ent) as vl_ent, sum(vd.vl_tot_frt) as vl_tot_frt,\r"
+       "       sum(vd.vl_tx_srv) as vl_tx_srv, vd.pc_dsc, vd.id_cnd_pag, vd.ic_tp_ent,\r"
+       "       vd.dt_ent, vd.dt_pri_prst, vd.qp_pri_prst, vd.id_pes_cnv,\r"
+       "       u.nm_pes_cpl as nm_pes_usu, vd.dc_obs_ger, vd.id_etb_cli\r"
+       "from   venda_direta vd, usuario u\r"
+       "Where  " + of_sales("vd.nr_orc_loc") + "\r"
+       "And    vd.id_pes_atd = u.id_pes_usu\r"
+       "Group by vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli, vd.pc_dsc,\r"
+       "       vd.id_cnd_pag, vd.ic_tp_ent, vd.dt_ent, vd.dt_pri_prst, vd.qp_pri_prst,\r"
+       "       vd.id_pes_cnv, u.nm_pes_cpl, vd.dc_obs_ger, vd.id_etb_cli\r"
+       "Order by vd.dt_vnd_dir, vd.hr_vnd_ini",
+       {sales}},
+      // Totals over every listed sale: the sales of one table differ in their
+      // header columns, so each one is a group of its own above.
+      {"Select sum(vl_tot_dsc) as vl_tot_dsc, sum(vl_tot_frt) as vl_tot_frt,\r"
+       "       sum(vl_tx_srv) as vl_tx_srv, sum(vl_ent) as vl_ent\r"
+       "from   venda_direta\r"
+       "Where  " + of_sales("nr_orc_loc"),
+       {sales}},
+      {"Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd,\r"
+       "       ivd.pr_un_it_atd, ivd.vl_dsc, ivd.dc_pro_epc, ivd.id_seq_pro_prn\r"
+       "from   item_venda_direta ivd, produto p\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_mat_pro = p.id_mat_pro\r"
+       "Order by ivd.nr_orc_loc, ivd.id_seq",
+       {sales}},
+      LineOptionsQuery(db_, sales),
+      {"Select eg.id_etb, eg.dc_lg, eg.dc_cpl_end, eg.nm_brr, m.nm_mun\r"
+       "from   endereco_geo eg, municipio m\r"
+       "Where  eg.id_etb in (Select vd.id_etb_cli from venda_direta vd Where " + of_sales("vd.nr_orc_loc") + ")\r"
+       "And    eg.id_mun = m.id_mun\r"
+       "Order by eg.id_etb, eg.id_end_geo",
+       {sales}},
+      AgreementsQuery(db_, sales),
+  };
   if (settings_.dispatch_lines) {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select dt_prv_etg, ic_ret_etg");
-    db_.SqlAppend("from   item_programacao_entrega");
-    db_.SqlAppend("Where  nr_orc_loc in (" + sale_list_ + ")");
-    db_.SqlAppend("Order by nr_orc_loc, id_seq, id_seq_etg");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      has_dispatch_ = true;
-      const std::string planned = rs.Field("dt_prv_etg").Text();
-      const auto piece = [&](std::size_t from, std::size_t count) {
-        return from < planned.size() ? planned.substr(from, count) : std::string();
-      };
-      dispatch_date_ = ConvertDate(piece(0, 8), "dd/mm/yyyy") + "-" + piece(9, 2) + ":" + piece(11, 2);
-      const std::string kind = rs.Field("ic_ret_etg").Text();
-      dispatch_kind_ = kind == "R" ? "RETIRA" : kind == "E" ? "ENTREGA" : "";
-    }
+    reads.push_back({"Select dt_prv_etg, ic_ret_etg\r"
+                     "from   item_programacao_entrega\r"
+                     "Where  " + of_sales("nr_orc_loc") + "\r"
+                     "Order by nr_orc_loc, id_seq, id_seq_etg",
+                     {sales}});
   }
+  std::vector<Recordset> rows = db_.Queries(reads);
+  ReadParameters(rows[0]);
+  if (context_.parameters.IsComandaMode()) {
+    place_ = ComandaPlaceText(rows[1]);
+  } else {
+    ReadPlace(rows[1]);
+  }
+  ReadHeader(rows[2]);
+  ReadTotals(rows[3]);
+  items_ = std::move(rows[4]);
+  for (Recordset& options = rows[5]; !options.Eof(); options.MoveNext()) {
+    options_[{options.Field("nr_orc_loc").Int(), options.Field("id_Seq").Int()}].push_back(
+        options.Field("dc_car_pro").Text());
+  }
+  if (address_switch_ == "S" && header_.has_customer_establishment) ReadAddress(rows[6]);
   if (header_.has_agreement) {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select nm_pes_cnv from conveniado");
-    db_.SqlAppend("Where  id_pes_cnv = " + std::to_string(header_.agreement));
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
+    if (const auto name = AgreementName(rows[7], header_.agreement)) {
       agreement_found_ = true;
-      agreement_name_ = rs.Field("nm_pes_cnv").Text();
+      agreement_name_ = *name;
     }
   }
+  if (settings_.dispatch_lines) ReadDispatch(rows[8]);
+}
+
+void PreBillWriter::ReadParameters(const Recordset& rs) {
+  if (rs.Eof()) return;
+  company_ = rs.Field("nm_emp").Text();
+  if (!rs.Field("tx_srv").Text().empty()) service_rate_ = rs.Field("tx_srv").Real();
+  if (!rs.Field("ic_imp_end_cli_orc").Text().empty()) address_switch_ = rs.Field("ic_imp_end_cli_orc").Text();
+}
+
+void PreBillWriter::ReadPlace(const Recordset& rs) {
+  if (rs.Eof()) return;
+  const std::string name = rs.Field("nm_loc").Text();
+  const std::string associated = rs.Field("nm_loc_ass").Text();
+  const std::string position = rs.Field("nr_pos_com").Text();
+  if (several_) {
+    place_ = "LOCAL: " + name;
+  } else if (associated.empty()) {
+    place_ = "LOCAL: " + name + "/" + position;
+  } else {
+    place_ = "LOCAL: " + associated + "/" + name + "/" + position;
+  }
+  people_ = rs.Field("qt_loc_ocu").IsNull() ? 0 : rs.Field("qt_loc_ocu").Int();
+  account_type_ = rs.Field("id_tp_cta").IsNull() ? 1 : rs.Field("id_tp_cta").Int();
+}
+
+void PreBillWriter::ReadHeader(const Recordset& rs) {
+  if (rs.Eof()) return;
+  header_.operation_type = rs.Field("ic_tip_ope").Text();
+  header_.sale_date = rs.Field("dt_vnd_dir").Text();
+  header_.start_time = rs.Field("hr_vnd_ini").Text();
+  header_.customer = rs.Field("nm_pes_cli").Text();
+  header_.waiter = rs.Field("nm_pes_usu").Text();
+  header_.observation = rs.Field("dc_obs_ger").Text();
+  if (!rs.Field("id_etb_cli").Text().empty()) {
+    header_.has_customer_establishment = true;
+    header_.customer_establishment = rs.Field("id_etb_cli").Int();
+  }
+  if (!rs.Field("id_pes_cnv").IsNull()) {
+    header_.has_agreement = true;
+    header_.agreement = rs.Field("id_pes_cnv").Int();
+  }
+}
+
+void PreBillWriter::ReadTotals(const Recordset& rs) {
+  if (rs.Eof()) return;
+  discount_ = NumberOrZero(rs.Field("vl_tot_dsc"));
+  freight_ = NumberOrZero(rs.Field("vl_tot_frt"));
+  service_ = NumberOrZero(rs.Field("vl_tx_srv"));
+  entry_ = NumberOrZero(rs.Field("vl_ent"));
+}
+
+// The first address of the header's establishment.
+void PreBillWriter::ReadAddress(Recordset& rs) {
+  for (; !rs.Eof(); rs.MoveNext()) {
+    if (rs.Field("id_etb").Int() != header_.customer_establishment) continue;
+    street_ = rs.Field("dc_lg").Text();
+    complement_ = rs.Field("dc_cpl_end").Text();
+    district_ = rs.Field("nm_brr").Text();
+    city_ = rs.Field("nm_mun").Text();
+    return;
+  }
+}
+
+void PreBillWriter::ReadDispatch(const Recordset& rs) {
+  if (rs.Eof()) return;
+  has_dispatch_ = true;
+  const std::string planned = rs.Field("dt_prv_etg").Text();
+  const auto piece = [&](std::size_t from, std::size_t count) {
+    return from < planned.size() ? planned.substr(from, count) : std::string();
+  };
+  dispatch_date_ = ConvertDate(piece(0, 8), "dd/mm/yyyy") + "-" + piece(9, 2) + ":" + piece(11, 2);
+  const std::string kind = rs.Field("ic_ret_etg").Text();
+  dispatch_kind_ = kind == "R" ? "RETIRA" : kind == "E" ? "ENTREGA" : "";
 }
 
 PrintedDocument PreBillWriter::Document(std::string_view printer) {
@@ -296,16 +327,7 @@ PrintedDocument PreBillWriter::Document(std::string_view printer) {
 
 void PreBillWriter::Items(std::vector<std::string>& out) {
   const char separator = context_.parameters.DecimalSeparator;
-  Recordset rs;
-  db_.SqlClear();
-  db_.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd,");
-  db_.SqlAppend("       ivd.pr_un_it_atd, ivd.vl_dsc, ivd.dc_pro_epc, ivd.id_seq_pro_prn");
-  db_.SqlAppend("from   item_venda_direta ivd, produto p");
-  db_.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list_ + ")");
-  db_.SqlAppend("And    ivd.id_mat_pro = p.id_mat_pro");
-  db_.SqlAppend("Order by ivd.nr_orc_loc, ivd.id_seq");
-  rs = db_.Query(db_.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) {
+  for (Recordset& rs = items_; !rs.Eof(); rs.MoveNext()) {
     const double quantity = NumberOrZero(rs.Field("qt_pro_atd"));
     const double price = NumberOrZero(rs.Field("pr_un_it_atd"));
     const double value = quantity * price;
@@ -325,18 +347,9 @@ void PreBillWriter::Items(std::vector<std::string>& out) {
                     Money(price) + "   " + Money(value));
     }
     if (accompaniment) continue;
-
-    Recordset options;
-    db_.SqlClear();
-    db_.SqlAppend("Select cp.dc_car_pro");
-    db_.SqlAppend("from   ivd_caracteristica_produto icp, caracteristica_produto cp");
-    db_.SqlAppend("Where  icp.nr_orc_loc = " + std::to_string(rs.Field("nr_orc_loc").Int()));
-    db_.SqlAppend("And    icp.id_Seq = " + std::to_string(rs.Field("id_seq").Int()));
-    db_.SqlAppend("And    icp.id_car_pro = cp.id_car_pro");
-    options = db_.Query(db_.SqlText());
-    for (; !options.Eof(); options.MoveNext()) {
-      out.push_back(Cut("(*) " + options.Field("dc_car_pro").Text(), compact_ ? 17 : 37));
-    }
+    const auto options = options_.find({rs.Field("nr_orc_loc").Int(), rs.Field("id_seq").Int()});
+    if (options == options_.end()) continue;
+    for (const std::string& option : options->second) out.push_back(Cut("(*) " + option, compact_ ? 17 : 37));
   }
 }
 
@@ -396,7 +409,7 @@ bool PrintPreBill(Context& context, std::string_view sale_list, std::string_view
   try {
     PrinterSystem& printers = context.printers;
     const std::string remembered = printers.CurrentPrinter();
-    PreBillWriter writer(context, RequireSaleList(sale_list), title, printer_type, settings);
+    PreBillWriter writer(context, sale_list, title, printer_type, settings);
     writer.Gather();
     if (amounts != nullptr) {
       amounts->discount = writer.discount();

@@ -31,19 +31,19 @@ std::optional<std::vector<long long>> ParseSaleList(std::string_view sale_list) 
   return sales;
 }
 
-std::string JoinSaleList(const std::vector<long long>& sales) {
+std::vector<long long> RequireSales(std::string_view sale_list) {
+  auto sales = ParseSaleList(sale_list);
+  if (!sales) throw std::runtime_error("Lista de vendas inválida: '" + std::string(sale_list) + "'");
+  return std::move(*sales);
+}
+
+std::string RequireSaleList(std::string_view sale_list) {
   std::string text;
-  for (long long sale : sales) {
+  for (const long long sale : RequireSales(sale_list)) {
     if (!text.empty()) text += ',';
     text += std::to_string(sale);
   }
   return text;
-}
-
-std::string RequireSaleList(std::string_view sale_list) {
-  const auto sales = ParseSaleList(sale_list);
-  if (!sales) throw std::runtime_error("Lista de vendas inválida: '" + std::string(sale_list) + "'");
-  return JoinSaleList(*sales);
 }
 
 bool BlankSaleList(std::string_view sale_list) {
@@ -182,16 +182,45 @@ std::string DateLine(std::string_view sale_date, std::string_view start_time) {
 
 double NumberOrZero(const Value& value) { return value.IsNull() ? 0 : value.Real(); }
 
-std::string ComandaPlaceText(DatabaseSession& db, const std::string& sale_list) {
-  Recordset rs = db.Query(
-      "Select cco.NR_CMD, cc.IC_TIP_CMD\r"
-      "from   controle_comanda_orcamento cco\r"
-      "       left join controle_comanda cc on cc.NR_CMD = cco.NR_CMD\r"
-      "Where  cco.NR_ORC_LOC in (" + sale_list + ")\r"
-      "Order by cco.NR_CMD");
+DatabaseSession::Statement ComandaPlaceQuery(const DatabaseSession& db, const Value& sales) {
+  return {"Select cco.NR_CMD, cc.IC_TIP_CMD\r"
+          "from   controle_comanda_orcamento cco\r"
+          "       left join controle_comanda cc on cc.NR_CMD = cco.NR_CMD\r"
+          "Where  " + db.InList("cco.NR_ORC_LOC", "$1", Value::Kind::Integer) + "\r"
+          "Order by cco.NR_CMD",
+          {sales}};
+}
+
+std::string ComandaPlaceText(const Recordset& rs) {
   if (rs.Eof()) return {};
   const char* kind = rs.Field("IC_TIP_CMD").Text() == "CRT" ? "CARTAO: " : "COMANDA: ";
   return kind + std::to_string(rs.Field("NR_CMD").Int());
+}
+
+DatabaseSession::Statement AgreementsQuery(const DatabaseSession& db, const Value& sales) {
+  return {"Select c.id_pes_cnv, c.nm_pes_cnv from conveniado c\r"
+          "Where  c.id_pes_cnv in (Select vd.id_pes_cnv from venda_direta vd Where " +
+              db.InList("vd.nr_orc_loc", "$1", Value::Kind::Integer) + ")",
+          {sales}};
+}
+
+std::optional<std::string> AgreementName(Recordset& rs, long long agreement) {
+  for (; !rs.Eof(); rs.MoveNext()) {
+    if (rs.Field("id_pes_cnv").Int() == agreement) return rs.Field("nm_pes_cnv").Text();
+  }
+  return std::nullopt;
+}
+
+DatabaseSession::Statement LineOptionsQuery(const DatabaseSession& db, const Value& sales) {
+  // Options of one line have no key of their own: the row's place in the
+  // table keeps the order they were written in.
+  const char* written = db.Engine() == DatabaseEngine::Postgresql ? "icp.ctid" : "icp.rowid";
+  return {"Select icp.nr_orc_loc, icp.id_Seq, cp.dc_car_pro\r"
+          "from   ivd_caracteristica_produto icp, caracteristica_produto cp\r"
+          "Where  " + db.InList("icp.nr_orc_loc", "$1", Value::Kind::Integer) + "\r"
+          "And    icp.id_car_pro = cp.id_car_pro\r"
+          "Order by icp.nr_orc_loc, icp.id_Seq, " + written,
+          {sales}};
 }
 
 }  // namespace orba

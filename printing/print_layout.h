@@ -8,13 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/database.h"
 #include "printing/printer_system.h"
 
 namespace orba {
-
-class DatabaseSession;
-class Recordset;
-class Value;
 
 inline constexpr std::size_t kLineWidth = 37;
 inline constexpr std::string_view kSeparator = "=====================================";
@@ -59,10 +56,11 @@ struct PrintedDocument {
 // be a whole number (blanks around it allowed). Nothing when the text is empty
 // or any piece is not a number, so that nothing else reaches a statement.
 std::optional<std::vector<long long>> ParseSaleList(std::string_view sale_list);
-// The numbers joined by "," as they go into an "in (...)" list.
-std::string JoinSaleList(const std::vector<long long>& sales);
-// The canonical list; throws std::runtime_error naming the list when it is
+// The sale numbers; throws std::runtime_error naming the list when it is
 // not one.
+std::vector<long long> RequireSales(std::string_view sale_list);
+// The canonical list, as the documents print it ("12,13"); throws as
+// RequireSales.
 std::string RequireSaleList(std::string_view sale_list);
 // True when the text holds nothing but blanks.
 bool BlankSaleList(std::string_view sale_list);
@@ -95,10 +93,23 @@ std::string TypeLine(std::string_view operation_type, std::string_view title);
 // "DATA      :dd/mm/yyyy        hh:mm:ss".
 std::string DateLine(std::string_view sale_date, std::string_view start_time);
 
-// The place text of a comanda's documents, where a table's name would stand:
-// "COMANDA: 150", or "CARTAO: 9001" for a customer card; empty when no
-// comanda holds the sales.
-std::string ComandaPlaceText(DatabaseSession& db, const std::string& sale_list);
+// The comanda that holds the sales bound as `sales` (DatabaseSession::ListOf),
+// to be read with the other reads of a document.
+DatabaseSession::Statement ComandaPlaceQuery(const DatabaseSession& db, const Value& sales);
+// The place text of a comanda's documents from that query's rows, where a
+// table's name would stand: "COMANDA: 150", or "CARTAO: 9001" for a customer
+// card; empty when no comanda holds the sales.
+std::string ComandaPlaceText(const Recordset& rs);
+
+// The agreement holders of the sales bound as `sales`, and the name of
+// `agreement` among that query's rows (nothing when it is not there).
+DatabaseSession::Statement AgreementsQuery(const DatabaseSession& db, const Value& sales);
+std::optional<std::string> AgreementName(Recordset& rs, long long agreement);
+
+// The options (characteristics) of every line of the sales bound as `sales`:
+// nr_orc_loc, id_Seq, dc_car_pro, by line and, within a line, in the order
+// they were written.
+DatabaseSession::Statement LineOptionsQuery(const DatabaseSession& db, const Value& sales);
 
 // Number of a field, 0 for Null.
 double NumberOrZero(const Value& value);

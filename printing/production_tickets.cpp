@@ -61,20 +61,18 @@ TicketItem ReadTicketItem(const Recordset& rs) {
 class TicketWriter {
  public:
   TicketWriter(Context& context, std::string sale_list, bool several, int printer_type,
-               std::string_view title, const PrinterSettings& settings, std::string line_filter)
+               std::string_view title, const PrinterSettings& settings)
       : context_(context),
-        db_(context.db),
         sale_list_(std::move(sale_list)),
         several_(several),
         compact_(printer_type == 2),
         title_(title),
-        settings_(settings),
-        line_filter_(std::move(line_filter)) {}
+        settings_(settings) {}
 
-  void ReadHeader();
+  void ReadHeader(const Recordset& place, const Recordset& header, Recordset& agreements);
   // The characteristics and the unprinted accompaniments of every line of the
   // sales, read once per request, so that a ticket costs no statement per item.
-  void ReadDetails();
+  void ReadDetails(Recordset& options, Recordset& sides);
   // One ticket with `items` (main items), for `printer`.
   PrintedDocument Ticket(const std::vector<TicketItem>& items, std::string_view printer, bool printer_ticket,
                          std::vector<LineKey>& lines);
@@ -90,13 +88,11 @@ class TicketWriter {
   }
 
   Context& context_;
-  DatabaseSession& db_;
   std::string sale_list_;
   bool several_;
   bool compact_;
   std::string title_;
   const PrinterSettings& settings_;
-  std::string line_filter_;  // statement line that keeps only the lines due (may be empty)
   TicketHeader header_;
   std::map<LineKey, std::vector<std::string>> characteristics_;  // by the line they belong to
   std::map<LineKey, std::vector<Accompaniment>> accompaniments_;  // by their main line
@@ -113,49 +109,24 @@ std::string Description(const Value& special, const Value& description) {
   return special.IsNull() ? description.Text() : special.Text();
 }
 
-void TicketWriter::ReadHeader() {
+void TicketWriter::ReadHeader(const Recordset& place, const Recordset& header, Recordset& agreements) {
   if (context_.parameters.IsComandaMode()) {
-    header_.place = ComandaPlaceText(db_, sale_list_);
-  } else {
-    Recordset rs;
-    db_.SqlClear();
-    db_.SqlAppend("Select l.nm_loc, lv.nr_pos_com");
-    db_.SqlAppend("from   local_vnd lv, local l");
-    db_.SqlAppend("Where  lv.nr_orc_loc in (" + sale_list_ + ")");
-    db_.SqlAppend("And    lv.id_loc = l.id_loc");
-    rs = db_.Query(db_.SqlText());
-    if (!rs.Eof()) {
-      header_.place = "LOCAL: " + rs.Field("nm_loc").Text();
-      if (!several_) header_.place += "/" + rs.Field("nr_pos_com").Text();
-    }
-    rs.Close();
+    header_.place = ComandaPlaceText(place);
+  } else if (!place.Eof()) {
+    header_.place = "LOCAL: " + place.Field("nm_loc").Text();
+    if (!several_) header_.place += "/" + place.Field("nr_pos_com").Text();
   }
-  Recordset rs;
-  db_.SqlClear();
-  db_.SqlAppend("Select vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli, vd.id_pes_cnv,");
-  db_.SqlAppend("       u.nm_pes_cpl as nm_pes_usu");
-  db_.SqlAppend("from   venda_direta vd, usuario u");
-  db_.SqlAppend("Where  vd.nr_orc_loc in (" + sale_list_ + ")");
-  db_.SqlAppend("And    vd.id_pes_atd = u.id_pes_usu");
-  db_.SqlAppend("Order by vd.dt_vnd_dir, vd.hr_vnd_ini");
-  rs = db_.Query(db_.SqlText());
-  if (rs.Eof()) return;
-  header_.operation_type = rs.Field("ic_tip_ope").Text();
-  header_.sale_date = rs.Field("dt_vnd_dir").Text();
-  header_.start_time = rs.Field("hr_vnd_ini").Text();
-  header_.customer = rs.Field("nm_pes_cli").Text();
-  header_.waiter = rs.Field("nm_pes_usu").Text();
-  const Value& agreement = rs.Field("id_pes_cnv");
-  if (!agreement.IsNull()) {
-    Recordset cnv;
-    db_.SqlClear();
-    db_.SqlAppend("Select nm_pes_cnv from conveniado");
-    db_.SqlAppend("Where  id_pes_cnv = " + std::to_string(agreement.Int()));
-    cnv = db_.Query(db_.SqlText());
-    if (!cnv.Eof()) {
-      header_.has_agreement = true;
-      header_.agreement = cnv.Field("nm_pes_cnv").Text();
-    }
+  if (header.Eof()) return;
+  header_.operation_type = header.Field("ic_tip_ope").Text();
+  header_.sale_date = header.Field("dt_vnd_dir").Text();
+  header_.start_time = header.Field("hr_vnd_ini").Text();
+  header_.customer = header.Field("nm_pes_cli").Text();
+  header_.waiter = header.Field("nm_pes_usu").Text();
+  const Value& agreement = header.Field("id_pes_cnv");
+  if (agreement.IsNull()) return;
+  if (const auto name = AgreementName(agreements, agreement.Int())) {
+    header_.has_agreement = true;
+    header_.agreement = *name;
   }
 }
 
@@ -238,26 +209,11 @@ void TicketWriter::ItemLines(const TicketItem& item, PrintedDocument& document) 
   }
 }
 
-void TicketWriter::ReadDetails() {
-  Recordset options = db_.Query(
-      "Select icp.nr_orc_loc, icp.id_Seq, cp.dc_car_pro\r"
-      "from   ivd_caracteristica_produto icp, caracteristica_produto cp\r"
-      "Where  icp.nr_orc_loc in (" + sale_list_ + ")\r"
-      "And    icp.id_car_pro = cp.id_car_pro\r"
-      "Order by icp.nr_orc_loc, icp.id_Seq");
+void TicketWriter::ReadDetails(Recordset& options, Recordset& sides) {
   for (; !options.Eof(); options.MoveNext()) {
     characteristics_[{options.Field("nr_orc_loc").Int(), options.Field("id_Seq").Int()}].push_back(
         options.Field("dc_car_pro").Text());
   }
-  Recordset sides = db_.Query(
-      "Select p.cd_pro, p.dc_pro_nf, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd, ivd.dc_pro_epc,\r"
-      "       ivd.id_seq_pro_prn\r"
-      "from   item_venda_direta ivd, produto p\r"
-      "Where  ivd.nr_orc_loc in (" + sale_list_ + ")\r"
-      "And    ivd.id_seq_pro_prn is not null\r"
-      "And    ivd.id_mat_pro = p.id_mat_pro\r"
-      "And    ivd.id_prt_ite = 'N'\r" + line_filter_ +
-      "Order by ivd.nr_orc_loc, ivd.id_seq");
   for (; !sides.Eof(); sides.MoveNext()) {
     accompaniments_[{sides.Field("nr_orc_loc").Int(), sides.Field("id_seq_pro_prn").Int()}].push_back(
         Accompaniment{sides.Field("id_seq").Int(), sides.Field("cd_pro").Text(),
@@ -311,97 +267,142 @@ void TicketWriter::AccompanimentLines(const LineKey& line, const std::string& po
   }
 }
 
-// Lines as a row-value list for "(nr_orc_loc, id_seq) in (values ...)".
-std::string LineValues(const std::vector<LineKey>& lines) {
-  std::string values;
-  for (const LineKey& line : lines) {
-    if (!values.empty()) values += ", ";
-    values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ")";
-  }
-  return values;
-}
-
 // The printer that a ticket of lines without a production printer went to.
 constexpr long long kStartingPrinter = 0;
 
-// Records that `printer` has printed `lines`: that printer never prints them again.
-void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<LineKey>& lines) {
-  if (lines.empty()) return;
-  std::string values;
-  for (const LineKey& line : lines) {
-    if (!values.empty()) values += ", ";
-    values += "(" + std::to_string(line.first) + ", " + std::to_string(line.second) + ", " +
-              std::to_string(printer) + ")";
+// A row source of the lines bound as two lists of one length, the sales in
+// $1 and their sequences in $2: one statement whatever the number of lines.
+std::string LinePairs(const DatabaseSession& db) {
+  if (db.Engine() == DatabaseEngine::Postgresql) {
+    return "Select l.nr_orc_loc, l.id_seq\r"
+           "from   unnest(cast($1 as bigint[]), cast($2 as bigint[])) as l(nr_orc_loc, id_seq)";
   }
-  // A commit that waits for the disk makes the record durable: the one that
-  // marks the finished lines at the end of this request, or the next order's.
-  // Until then a power cut (not a crash) may lose it and the ticket is
-  // printed once more, as it would be after a cut between the ticket and
-  // its record.
-  db.ExecuteSqlWithoutDiskWait("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\rvalues " + values +
-                               "\ron conflict do nothing");
+  // The n-th sequence is taken by its place: a join of the two lists on
+  // their keys would read the second list once per line.
+  return "Select s.value as nr_orc_loc, json_extract($2, '$[' || s.key || ']') as id_seq\r"
+         "from   json_each($1) s";
 }
 
-// Marks printed ("S") every unprinted line of the sales that each of its
-// printers has printed: the production printers of its product (an
-// accompaniment goes with its main line), or the starting printer for a
-// product without one. Their per-printer records are no longer needed.
-void MarkFinishedLines(DatabaseSession& db, const std::string& sale_list) {
-  std::map<long long, std::set<long long>> printers_of_product;
-  Recordset links = db.Query(
-      "Select distinct ip.id_mat_pro, ip.id_imp\r"
-      "from   item_venda_direta ivd, impressora_produto ip, impressora i\r"
-      "Where  ivd.nr_orc_loc in (" + sale_list + ")\r"
-      "And    ivd.id_prt_ite = 'N'\r"
-      "And    ip.id_mat_pro = ivd.id_mat_pro\r"
-      "And    i.id_imp = ip.id_imp");
-  for (; !links.Eof(); links.MoveNext()) {
-    printers_of_product[links.Field("id_mat_pro").Int()].insert(links.Field("id_imp").Int());
+// The two lists of LinePairs.
+std::vector<Value> LineLists(const DatabaseSession& db, const std::vector<LineKey>& lines) {
+  std::vector<long long> sales, sequences;
+  for (const auto& [sale, sequence] : lines) {
+    sales.push_back(sale);
+    sequences.push_back(sequence);
   }
-  std::map<LineKey, std::set<long long>> printed;
-  Recordset records = db.Query("Select nr_orc_loc, id_seq, id_imp from item_impressora_pda\r"
-                               "Where  nr_orc_loc in (" + sale_list + ")");
-  for (; !records.Eof(); records.MoveNext()) {
-    printed[{records.Field("nr_orc_loc").Int(), records.Field("id_seq").Int()}].insert(
-        records.Field("id_imp").Int());
-  }
-  Recordset lines = db.Query(
-      "Select ivd.nr_orc_loc, ivd.id_seq, coalesce(main.id_mat_pro, ivd.id_mat_pro) as id_mat_pro\r"
-      "from   item_venda_direta ivd\r"
-      "       left join item_venda_direta main\r"
-      "              on main.nr_orc_loc = ivd.nr_orc_loc and main.id_seq = ivd.id_seq_pro_prn\r"
-      "Where  ivd.nr_orc_loc in (" + sale_list + ")\r"
-      "And    ivd.id_prt_ite = 'N'");
-  std::vector<LineKey> finished;
-  static const std::set<long long> kOnlyTheStartingPrinter{kStartingPrinter};
-  for (; !lines.Eof(); lines.MoveNext()) {
-    const LineKey line{lines.Field("nr_orc_loc").Int(), lines.Field("id_seq").Int()};
-    const auto product = printers_of_product.find(lines.Field("id_mat_pro").Int());
-    const std::set<long long>& wanted = product == printers_of_product.end() ? kOnlyTheStartingPrinter : product->second;
-    const auto done = printed.find(line);
-    if (done == printed.end()) continue;
-    if (std::includes(done->second.begin(), done->second.end(), wanted.begin(), wanted.end())) {
-      finished.push_back(line);
+  return {db.ListOf(sales), db.ListOf(sequences)};
+}
+
+// Records that `printer` has printed `lines`: that printer never prints them
+// again. One statement whatever the number of lines.
+void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<LineKey>& lines) {
+  if (lines.empty()) return;
+  std::vector<Value> values = LineLists(db, lines);
+  values.emplace_back(printer);
+  db.ExecuteSql("Insert into item_impressora_pda (nr_orc_loc, id_seq, id_imp)\r"
+                "Select p.nr_orc_loc, p.id_seq, cast($3 as integer) from (" + LinePairs(db) + ") p\r"
+                "Where  true\r"  // an upsert's select needs a where clause (SQLite)
+                "on conflict do nothing",
+                values);
+}
+
+// What each unprinted line of the sales owes and which printers have
+// printed it, read with the tickets and kept up to date as their records are
+// stored: a line is finished once each of its printers has printed it, the
+// production printers of its product (an accompaniment goes with its main
+// line), or the starting printer for a product without one.
+class PrintedLines {
+ public:
+  PrintedLines(Recordset& links, Recordset& records, Recordset& lines) {
+    for (; !links.Eof(); links.MoveNext()) {
+      printers_of_product_[links.Field("id_mat_pro").Int()].insert(links.Field("id_imp").Int());
+    }
+    for (; !records.Eof(); records.MoveNext()) {
+      printed_[{records.Field("nr_orc_loc").Int(), records.Field("id_seq").Int()}].insert(
+          records.Field("id_imp").Int());
+    }
+    for (; !lines.Eof(); lines.MoveNext()) {
+      product_of_line_.emplace_back(LineKey{lines.Field("nr_orc_loc").Int(), lines.Field("id_seq").Int()},
+                                    lines.Field("id_mat_pro").Int());
     }
   }
-  if (finished.empty()) return;
-  TransactionGuard transaction(db);
-  const std::string keys = LineValues(finished);
-  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  nr_orc_loc in (" + sale_list +
-                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")\rAnd    id_prt_ite = 'N'");
-  db.ExecuteSql("Delete from item_impressora_pda\rWhere  nr_orc_loc in (" + sale_list +
-                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")");
-  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc in (" + sale_list +
-                ")\rAnd    (nr_orc_loc, id_seq) in (values " + keys + ")");
-  transaction.Commit();
+
+  void Recorded(long long printer, const std::vector<LineKey>& lines) {
+    for (const LineKey& line : lines) printed_[line].insert(printer);
+  }
+
+  std::vector<LineKey> Finished() const {
+    static const std::set<long long> kOnlyTheStartingPrinter{kStartingPrinter};
+    std::vector<LineKey> finished;
+    for (const auto& [line, product_id] : product_of_line_) {
+      const auto product = printers_of_product_.find(product_id);
+      const std::set<long long>& wanted =
+          product == printers_of_product_.end() ? kOnlyTheStartingPrinter : product->second;
+      const auto done = printed_.find(line);
+      if (done == printed_.end()) continue;
+      if (std::includes(done->second.begin(), done->second.end(), wanted.begin(), wanted.end())) {
+        finished.push_back(line);
+      }
+    }
+    return finished;
+  }
+
+ private:
+  std::map<long long, std::set<long long>> printers_of_product_;
+  std::map<LineKey, std::set<long long>> printed_;
+  std::vector<std::pair<LineKey, long long>> product_of_line_;  // unprinted line, product that decides
+};
+
+// The lines one ticket carried to its printer.
+struct TicketOut {
+  long long printer;
+  std::vector<LineKey> lines;
+};
+
+// Stores the records of the tickets that went out and marks the finished
+// lines printed ("S"); their per-printer records are then no longer needed,
+// nor are they left to print. One transaction that waits for the server
+// twice, once every ticket is out: a crash before its commit prints the
+// tickets of this request once more, never loses one. The update runs as a
+// query so that a record the database refuses fails there, before the
+// commit; each printer's record is then stored on its own, so that a record
+// that cannot be stored never makes another printer print its ticket again.
+// Throws DatabaseError with the transaction's failure.
+void StorePrinted(DatabaseSession& db, const std::vector<TicketOut>& tickets, const std::vector<LineKey>& finished) {
+  if (tickets.empty() && finished.empty()) return;
+  const std::vector<Value> lists = LineLists(db, finished);
+  const std::string of_lines = db.InList("nr_orc_loc", "$1", Value::Kind::Integer) +
+                               "\rAnd    (nr_orc_loc, id_seq) in (" + LinePairs(db) + ")";
+  try {
+    TransactionGuard transaction(db);
+    for (const TicketOut& ticket : tickets) RecordPrinted(db, ticket.printer, ticket.lines);
+    db.Query("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_lines +
+                 "\rAnd    id_prt_ite = 'N'\rreturning id_seq",
+             lists);
+    if (!finished.empty()) {
+      db.ExecuteSql("Delete from item_impressora_pda\rWhere  " + of_lines, lists);
+      db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  " + of_lines, lists);
+    }
+    transaction.Commit();
+  } catch (const DatabaseError&) {
+    for (const TicketOut& ticket : tickets) {
+      try {
+        RecordPrinted(db, ticket.printer, ticket.lines);
+      } catch (const DatabaseError&) {
+        // Told with the transaction's failure; this printer prints these lines again.
+      }
+    }
+    throw;
+  }
 }
 
 // Marks every unprinted line of the sales printed (after a pre-bill of them).
-void MarkAllPrinted(DatabaseSession& db, const std::string& sale_list) {
+void MarkAllPrinted(DatabaseSession& db, const Value& sales) {
+  const std::string of_sales = db.InList("nr_orc_loc", "$1", Value::Kind::Integer);
   TransactionGuard transaction(db);
-  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  nr_orc_loc in (" + sale_list +
-                ")\rAnd    id_prt_ite = 'N'");
-  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  nr_orc_loc in (" + sale_list + ")");
+  db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_sales + "\rAnd    id_prt_ite = 'N'",
+                {sales});
+  db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  " + of_sales, {sales});
   transaction.Commit();
 }
 
@@ -431,43 +432,142 @@ constexpr const char* kLeftByOrders =
     "And    exists (Select 1 from item_a_imprimir_pda w Where w.nr_orc_loc = ivd.nr_orc_loc "
     "And w.id_seq = ivd.id_seq)\r";
 
+// The reads of one request, sent together: none depends on another's rows.
+enum TicketRead : std::size_t {
+  kPrinters, kPlace, kHeader, kAgreements, kOptions, kAccompaniments,
+  kPrinterItems, kOtherItems, kProductPrinters, kRecords, kUnprintedLines
+};
+
+std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Value& sales, TicketLines which) {
+  const DatabaseSession& db = context.db;
+  const std::string line_filter = which == TicketLines::LeftByOrders ? kLeftByOrders : "";
+  const auto of_sales = [&](std::string_view column) { return db.InList(column, "$1", Value::Kind::Integer); };
+  const std::string item_columns =
+      "Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,\r"
+      "       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com";
+  return {
+      {"Select id_imp, nm_end_imp from impressora", {}},
+      context.parameters.IsComandaMode()
+          ? ComandaPlaceQuery(db, sales)
+          : DatabaseSession::Statement{"Select l.nm_loc, lv.nr_pos_com\r"
+                                       "from   local_vnd lv, local l\r"
+                                       "Where  " + of_sales("lv.nr_orc_loc") + "\r"
+                                       "And    lv.id_loc = l.id_loc",
+                                       {sales}},
+      {"Select vd.ic_tip_ope, vd.dt_vnd_dir, vd.hr_vnd_ini, vd.nm_pes_cli, vd.id_pes_cnv,\r"
+       "       u.nm_pes_cpl as nm_pes_usu\r"
+       "from   venda_direta vd, usuario u\r"
+       "Where  " + of_sales("vd.nr_orc_loc") + "\r"
+       "And    vd.id_pes_atd = u.id_pes_usu\r"
+       "Order by vd.dt_vnd_dir, vd.hr_vnd_ini",
+       {sales}},
+      AgreementsQuery(db, sales),
+      LineOptionsQuery(db, sales),
+      {"Select p.cd_pro, p.dc_pro_nf, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd, ivd.dc_pro_epc,\r"
+       "       ivd.id_seq_pro_prn\r"
+       "from   item_venda_direta ivd, produto p\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_seq_pro_prn is not null\r"
+       "And    ivd.id_mat_pro = p.id_mat_pro\r"
+       "And    ivd.id_prt_ite = 'N'\r" + line_filter +
+       "Order by ivd.nr_orc_loc, ivd.id_seq",
+       {sales}},
+      // The items of every production printer: what one printer prints and
+      // records never changes what another one still owes.
+      {"Select i.id_imp, " + item_columns.substr(7) + "\r"
+       "from   item_venda_direta ivd\r"
+       "       inner join produto p on ivd.id_mat_pro = p.id_mat_pro\r"
+       "       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro\r"
+       "       inner join impressora i on i.id_imp = ip.id_imp\r"
+       "       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_prt_ite = 'N'\r"
+       "And    ivd.id_seq_pro_prn is null\r" + line_filter +
+       "And    not exists (Select 1 from item_impressora_pda r\r"
+       "                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq\r"
+       "                   And r.id_imp = ip.id_imp)\r"
+       "Order by i.id_imp, lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc",
+       {sales}},
+      // Items whose product has no printer that exists.
+      {item_columns + ", p.id_mat_pro\r"
+       "from   item_venda_direta ivd\r"
+       "       inner join produto p on ivd.id_mat_pro = p.id_mat_pro\r"
+       "       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_prt_ite = 'N'\r"
+       "And    ivd.id_seq_pro_prn is null\r" + line_filter +
+       "And    not exists (Select 1 from impressora_produto ip, impressora i\r"
+       "                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)\r"
+       "And    not exists (Select 1 from item_impressora_pda r\r"
+       "                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq\r"
+       "                   And r.id_imp = " + std::to_string(kStartingPrinter) + ")\r"
+       "Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc",
+       {sales}},
+      {"Select distinct ip.id_mat_pro, ip.id_imp\r"
+       "from   item_venda_direta ivd, impressora_produto ip, impressora i\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_prt_ite = 'N'\r"
+       "And    ip.id_mat_pro = ivd.id_mat_pro\r"
+       "And    i.id_imp = ip.id_imp",
+       {sales}},
+      {"Select nr_orc_loc, id_seq, id_imp from item_impressora_pda\r"
+       "Where  " + of_sales("nr_orc_loc"),
+       {sales}},
+      {"Select ivd.nr_orc_loc, ivd.id_seq, coalesce(main.id_mat_pro, ivd.id_mat_pro) as id_mat_pro\r"
+       "from   item_venda_direta ivd\r"
+       "       left join item_venda_direta main\r"
+       "              on main.nr_orc_loc = ivd.nr_orc_loc and main.id_seq = ivd.id_seq_pro_prn\r"
+       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
+       "And    ivd.id_prt_ite = 'N'",
+       {sales}},
+  };
+}
+
 }  // namespace
 
-std::string PrintTickets(Context& context, std::string_view sale_list_text, std::string_view title,
-                         int printer_type, const PrinterSettings& settings, PrintAmounts* amounts,
-                         TicketLines which) {
+TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, std::string_view title,
+                           int printer_type, const PrinterSettings& settings, PrintAmounts* amounts,
+                           TicketLines which) {
   DatabaseSession& db = context.db;
   PrinterSystem& printers = context.printers;
+  TicketOutcome outcome;
   std::vector<std::string> failures;
-  const std::string line_filter = which == TicketLines::LeftByOrders ? kLeftByOrders : "";
   try {
     const std::string sale_list = RequireSaleList(sale_list_text);
+    const Value sales = db.ListOf(RequireSales(sale_list));
+    std::vector<Recordset> rows = db.Queries(TicketReads(context, sales, which));
     std::vector<std::pair<Value, Value>> production_printers;  // id_imp, nm_end_imp
-    for (Recordset rs = db.Query("Select id_imp, nm_end_imp from impressora"); !rs.Eof(); rs.MoveNext()) {
+    for (Recordset& rs = rows[kPrinters]; !rs.Eof(); rs.MoveNext()) {
       production_printers.emplace_back(rs.Field("id_imp"), rs.Field("nm_end_imp"));
     }
-    if (production_printers.empty()) return {};
+    if (production_printers.empty()) {
+      outcome.no_printers = true;
+      return outcome;
+    }
     CurrentPrinterKeeper keeper(printers);
     const bool several = sale_list.find(',') != std::string::npos;
 
-    TicketWriter writer(context, sale_list, several, printer_type, title, settings, line_filter);
-    writer.ReadHeader();
+    TicketWriter writer(context, sale_list, several, printer_type, title, settings);
+    writer.ReadHeader(rows[kPlace], rows[kHeader], rows[kAgreements]);
 
     // A production printer without a device name turns the request into
     // one pre-bill on the current printer.
     for (const auto& [unused, device] : production_printers) {
       if (device.IsNull() || device.Text().find_first_not_of(' ') == std::string::npos) {
         if (!PrintPreBill(context, sale_list, title, printer_type, settings, amounts)) {
-          return std::string(kPreBillFailure);
+          outcome.failure = kPreBillFailure;
+          return outcome;
         }
-        MarkAllPrinted(db, sale_list);
-        return {};
+        MarkAllPrinted(db, sales);
+        return outcome;
       }
     }
-    writer.ReadDetails();
+    writer.ReadDetails(rows[kOptions], rows[kAccompaniments]);
+    PrintedLines printed(rows[kProductPrinters], rows[kRecords], rows[kUnprintedLines]);
 
     // Each ticket goes out on its own: a printer that fails does not stop
-    // the others, and what a printer printed is recorded at once.
+    // the others. What went out is stored once they are all out.
+    std::vector<TicketOut> out;
     const auto print = [&](const std::vector<TicketItem>& items, long long printer_id, bool printer_ticket,
                            const std::string& label) {
       std::vector<LineKey> lines;
@@ -478,29 +578,12 @@ std::string PrintTickets(Context& context, std::string_view sale_list_text, std:
         failures.push_back(label + ": " + e.what());
         return;
       }
-      RecordPrinted(db, printer_id, lines);
+      printed.Recorded(printer_id, lines);
+      out.push_back({printer_id, std::move(lines)});
     };
 
-    // The items of every production printer, read at once: what one printer
-    // prints and records never changes what another one still owes.
-    db.SqlClear();
-    db.SqlAppend("Select i.id_imp, p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
-    db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com");
-    db.SqlAppend("from   item_venda_direta ivd");
-    db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
-    db.SqlAppend("       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro");
-    db.SqlAppend("       inner join impressora i on i.id_imp = ip.id_imp");
-    db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
-    db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
-    db.SqlAppend("And    ivd.id_prt_ite = 'N'");
-    db.SqlAppend("And    ivd.id_seq_pro_prn is null");
-    db.SqlAppend(line_filter);
-    db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
-    db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
-    db.SqlAppend("                   And r.id_imp = ip.id_imp)");
-    db.SqlAppend("Order by i.id_imp, lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc");
     std::map<long long, std::vector<TicketItem>> items_of_printer;
-    for (Recordset items = db.Query(db.SqlText()); !items.Eof(); items.MoveNext()) {
+    for (Recordset& items = rows[kPrinterItems]; !items.Eof(); items.MoveNext()) {
       items_of_printer[items.Field("id_imp").Int()].push_back(ReadTicketItem(items));
     }
     for (const auto& [id, device_name] : production_printers) {
@@ -513,45 +596,27 @@ std::string PrintTickets(Context& context, std::string_view sale_list_text, std:
     }
     SelectPrinter(printers, keeper.starting());
 
-    // Items whose product has no printer that exists.
-    db.SqlClear();
-    db.SqlAppend("Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,");
-    db.SqlAppend("       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com, p.id_mat_pro");
-    db.SqlAppend("from   item_venda_direta ivd");
-    db.SqlAppend("       inner join produto p on ivd.id_mat_pro = p.id_mat_pro");
-    db.SqlAppend("       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc");
-    db.SqlAppend("Where  ivd.nr_orc_loc in (" + sale_list + ")");
-    db.SqlAppend("And    ivd.id_prt_ite = 'N'");
-    db.SqlAppend("And    ivd.id_seq_pro_prn is null");
-    db.SqlAppend(line_filter);
-    db.SqlAppend("And    not exists (Select 1 from impressora_produto ip, impressora i");
-    db.SqlAppend("                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)");
-    db.SqlAppend("And    not exists (Select 1 from item_impressora_pda r");
-    db.SqlAppend("                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq");
-    db.SqlAppend("                   And r.id_imp = " + std::to_string(kStartingPrinter) + ")");
-    db.SqlAppend("Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc");
     std::vector<TicketItem> items;
-    for (Recordset rs = db.Query(db.SqlText()); !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
+    for (Recordset& rs = rows[kOtherItems]; !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
     if (!items.empty()) print(items, kStartingPrinter, false, keeper.starting());
 
-    MarkFinishedLines(db, sale_list);
+    StorePrinted(db, out, printed.Finished());
   } catch (const std::exception& e) {
     failures.push_back(e.what());
   }
-  std::string description;
   for (const std::string& failure : failures) {
-    if (!description.empty()) description += "\r\n";
-    description += failure;
+    if (!outcome.failure.empty()) outcome.failure += "\r\n";
+    outcome.failure += failure;
   }
-  return description;
+  return outcome;
 }
 
 bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
                             int printer_type, const PrinterSettings& settings, PrintAmounts* amounts) {
-  const std::string failure =
+  const TicketOutcome outcome =
       PrintTickets(context, sale_list, title, printer_type, settings, amounts, TicketLines::Unprinted);
-  if (failure.empty()) return true;
-  ReportError(context.op, &context.db, failure, kTicketsFailure);
+  if (outcome.failure.empty()) return true;
+  ReportError(context.op, &context.db, outcome.failure, kTicketsFailure);
   return false;
 }
 

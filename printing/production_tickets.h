@@ -18,8 +18,11 @@ namespace orba {
 // fails, the other printers still get their tickets, only the items whose
 // every ticket went out are marked, and the rest stay "N" for the next
 // request or the retry of pending items. Lines marked printed leave
-// item_a_imprimir_pda. Failures are reported through ReportError and give false; the
-// starting printer is current again when the routine completes.
+// item_a_imprimir_pda. What each printer printed is stored once every ticket
+// is out, in the transaction that marks the lines: a crash before its commit
+// prints the request's tickets again, never loses one. Failures are
+// reported through ReportError and give false; the starting printer is
+// current again when the routine completes.
 // `amounts` only goes on to the pre-bill. Never throws.
 bool PrintProductionTickets(Context& context, std::string_view sale_list, std::string_view title,
                             int printer_type, const PrinterSettings& settings,
@@ -31,9 +34,14 @@ bool PrintProductionTickets(Context& context, std::string_view sale_list, std::s
 // pending items, which never prints lines the back office wrote).
 enum class TicketLines { Unprinted, LeftByOrders };
 
-// PrintProductionTickets without telling the operator: the description of
-// what failed, empty when every ticket went out.
-std::string PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
+// What PrintTickets did.
+struct TicketOutcome {
+  bool no_printers = false;  // impressora has no row: nothing was printed
+  std::string failure;       // what failed, empty when every ticket went out
+};
+
+// PrintProductionTickets without telling the operator.
+TicketOutcome PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
                          const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which);
 
 }  // namespace orba

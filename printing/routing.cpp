@@ -88,34 +88,24 @@ bool RouteOrderPrinting(Context& context, std::string_view sale_list) {
   if (BlankSaleList(sale_list)) return true;
   try {
     RequireSaleList(sale_list);
-    DatabaseSession& db = context.db;
-    std::string pre_bill_switch;
-    {
-      Recordset rs;
-      db.SqlClear();
-      db.SqlAppend("Select tp_impr, ic_imp_orc from parametro_geral");
-      rs = db.Query(db.SqlText());
-      if (!rs.Eof()) pre_bill_switch = rs.Field("ic_imp_orc").Text();
-      rs.Close();
+    const PrinterSettings settings = ReadPrinterSettings(context.parameters.SystemFolder);
+    const int type = PrinterTypeNumber(settings.type);
+    // Where tickets may be due, the ticket routine reads the printers with
+    // everything the tickets need, in one wait for the database.
+    if (type != 1) {
+      const TicketOutcome tickets =
+          PrintTickets(context, sale_list, kPrintTitle, type, settings, nullptr, TicketLines::Unprinted);
+      if (!tickets.no_printers) {
+        if (tickets.failure.empty()) return true;
+        ReportError(context.op, &context.db, tickets.failure, kTicketsFailure);
+        return false;
+      }
     }
 
-    const int type = PrinterTypeNumber(ReadPrinterType(context.parameters.SystemFolder));
-
-    bool printers_exist = false;
-    {
-      Recordset rs;
-      db.SqlClear();
-      db.SqlAppend("Select ");
-      db.SqlAppend("    id_imp ");
-      db.SqlAppend(",   nm_end_imp ");
-      db.SqlAppend("from  ");
-      db.SqlAppend("    impressora");
-      rs = db.Query(db.SqlText());
-      printers_exist = rs.RecordCount() > 0;
-      rs.Close();
-    }
-
-    if (printers_exist) {
+    std::vector<Recordset> rows = context.db.Queries({{"Select tp_impr, ic_imp_orc from parametro_geral", {}},
+                                                      {"Select id_imp, nm_end_imp from impressora", {}}});
+    const std::string pre_bill_switch = rows[0].Eof() ? std::string() : rows[0].Field("ic_imp_orc").Text();
+    if (rows[1].RecordCount() > 0) {
       if (type == 1) return true;
       return PrintDocument(context, sale_list, "S", kPrintTitle);
     }

@@ -40,11 +40,11 @@ long long AccountTypeOf(const std::string& text) {
   return *type;
 }
 
-// parametro_geral.tp_impr 1: closing prints no pre-bill.
-bool PreBillsWanted(DatabaseSession& db) {
-  db.SqlClear();
-  db.SqlAppend("select tp_impr from parametro_geral");
-  const Recordset rs = db.Query(db.SqlText());
+// parametro_geral.tp_impr, read with the handler's first statement.
+const DatabaseSession::Statement kPrintTypeRead{"select tp_impr from parametro_geral", {}};
+
+// tp_impr 1: closing prints no pre-bill.
+bool PreBillsWanted(const Recordset& rs) {
   if (rs.Eof() || rs.Field("tp_impr").IsNull()) return true;
   const std::optional<double> type = ParseDecimal(rs.Field("tp_impr").Text());
   return !(type && *type == 1);
@@ -83,29 +83,30 @@ void HandleTableClose(Context& context, pugi::xml_document& request) {
         const std::optional<long long> people = PeopleOf(RequiredAttribute(local, "pessoas"));
         long long account_type = AccountTypeOf(RequiredAttribute(local, "ic_tip_cnt"));
 
-        db.SqlClear();
-        db.SqlAppend("select l.id_loc, l.qt_loc_ocu");
-        db.SqlAppend("from local l");
-        db.SqlAppend("where " + db.NameMatches("l.nm_loc", mesa));
-        Recordset found = db.Query(db.SqlText());
-        if (found.Eof()) throw RequestFailure("mesa não encontrada: '" + mesa + "'");
-        const std::string place = SqlNumber(found.Field("id_loc").Int());
-        found.Close();
+        const std::vector<Recordset> found = db.Queries(
+            {{"select l.id_loc, l.qt_loc_ocu\n"
+              "from local l\n"
+              "where " + db.NameMatches("l.nm_loc", "$1"),
+              {db.NameValue(mesa)}},
+             kPrintTypeRead});
+        if (found[0].Eof()) throw RequestFailure("mesa não encontrada: '" + mesa + "'");
+        const long long place = found[0].Field("id_loc").Int();
+        const bool pre_bills = PreBillsWanted(found[1]);
 
         TransactionGuard transaction(db);
-        db.SqlClear();
-        db.SqlAppend("update local set ic_stt_loc = 'P'");
-        if (people) db.SqlAppend(",   qt_loc_ocu = " + SqlNumber(*people));
-        db.SqlAppend("where id_loc = " + place);
-        db.ExecuteSql(db.SqlText());
+        if (people) {
+          db.ExecuteSql("update local set ic_stt_loc = 'P', qt_loc_ocu = $1 where id_loc = $2", {*people, place});
+        } else {
+          db.ExecuteSql("update local set ic_stt_loc = 'P' where id_loc = $1", {place});
+        }
 
         std::vector<SaleLink> links;
-        db.SqlClear();
-        db.SqlAppend("select lv.nr_orc_loc, lv.nr_pos_com, lv.id_tp_cta");
-        db.SqlAppend("from local_vnd lv");
-        db.SqlAppend("where lv.id_loc = " + place);
-        db.SqlAppend("order by lv.nr_pos_com, lv.nr_orc_loc");
-        Recordset rs = db.Query(db.SqlText());
+        Recordset rs = db.Query(
+            "select lv.nr_orc_loc, lv.nr_pos_com, lv.id_tp_cta\n"
+            "from local_vnd lv\n"
+            "where lv.id_loc = $1\n"
+            "order by lv.nr_pos_com, lv.nr_orc_loc",
+            {place});
         for (; !rs.Eof(); rs.MoveNext()) links.push_back(SaleLink{rs.Field("nr_orc_loc").Int(), rs.Field("id_tp_cta")});
         if (links.empty()) throw RequestFailure("mesa sem vendas: '" + mesa + "'");
 
@@ -113,19 +114,20 @@ void HandleTableClose(Context& context, pugi::xml_document& request) {
         if (account_type == 0 && !links.front().account_type.Text().empty()) {
           account_type = links.front().account_type.Int();
         }
+        std::vector<long long> sales;
         std::string sale_list;
         for (const SaleLink& link : links) {
+          sales.push_back(link.sale);
           if (!sale_list.empty()) sale_list += ',';
           sale_list += SqlNumber(link.sale);
         }
-        db.SqlClear();
-        db.SqlAppend("update local_vnd set id_tp_cta = " + SqlNumber(account_type));
-        db.SqlAppend("where id_loc = " + place);
-        db.SqlAppend("  and nr_orc_loc in (" + sale_list + ")");
-        db.ExecuteSql(db.SqlText());
+        db.ExecuteSql("update local_vnd set id_tp_cta = $1\n"
+                      "where id_loc = $2\n"
+                      "  and " + db.InList("nr_orc_loc", "$3", Value::Kind::Integer),
+                      {account_type, place, db.ListOf(sales)});
         transaction.Commit();
 
-        if (!PreBillsWanted(db)) return;
+        if (!pre_bills) return;
         if (account_type == kOneBillPerSale) {
           for (const SaleLink& link : links) PrintCloseBill(context, SqlNumber(link.sale));
         } else {
@@ -147,19 +149,18 @@ void HandleComandaClose(Context& context, pugi::xml_document& request) {
         const std::optional<long long> number = ParseComandaNumber(mesa);
         if (!number) throw RequestFailure("número de comanda inválido: '" + mesa + "'");
 
+        const std::vector<Recordset> found = db.Queries(
+            {{"select CCO.NR_ORC_LOC\n"
+              "from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD\n"
+              "where CC.NR_CMD = $1\n"
+              "  and CC.NR_CMD = CCO.NR_CMD\n"
+              "  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC\n"
+              "order by CCO.NR_ORC_LOC",
+              {*number}},
+             kPrintTypeRead});
         std::vector<long long> sales;
-        db.SqlClear();
-        db.SqlAppend("select CCO.NR_ORC_LOC");
-        db.SqlAppend("from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD");
-        db.SqlAppend("where CC.NR_CMD = " + SqlNumber(*number));
-        db.SqlAppend("  and CC.NR_CMD = CCO.NR_CMD");
-        db.SqlAppend("  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC");
-        db.SqlAppend("order by CCO.NR_ORC_LOC");
-        Recordset rs = db.Query(db.SqlText());
-        for (; !rs.Eof(); rs.MoveNext()) sales.push_back(rs.Field("NR_ORC_LOC").Int());
-        rs.Close();
-
-        if (sales.empty() || !PreBillsWanted(db)) return;
+        for (Recordset rs = found[0]; !rs.Eof(); rs.MoveNext()) sales.push_back(rs.Field("NR_ORC_LOC").Int());
+        if (sales.empty() || !PreBillsWanted(found[1])) return;
         for (const long long sale : sales) PrintCloseBill(context, SqlNumber(sale));
       },
       [&](const std::string&) { WriteCloseFailure(local); },

@@ -1,6 +1,7 @@
 #include "services/comanda_status.h"
 
 #include <optional>
+#include <vector>
 
 #include "common/database.h"
 #include "common/sql_text.h"
@@ -10,6 +11,7 @@
 #include "orders/comanda_order.h"
 #include "orders/sale_state.h"
 #include "services/answer_attributes.h"
+#include "services/table_status.h"
 
 namespace orba {
 
@@ -28,67 +30,61 @@ constexpr const char* kNumberCheckFailed = "Ocorreu um erro no Carrega Comanda A
 // Characters of a name shown on the handheld.
 constexpr std::size_t kShownName = 15;
 
-std::string Number(long long value) { return SqlNumber(value); }
-
 // Inside the opening's transaction the row, once there, is held until it ends.
-bool IsOpen(DatabaseSession& db, long long number) {
-  db.SqlClear();
-  db.SqlAppend("Select ");
-  db.SqlAppend("   CC.NR_CMD      as NR_CMD");
-  db.SqlAppend(",  CC.IC_TIP_CMD  as IC_TIP_CMD");
-  db.SqlAppend(",  CC.ID_PES_CLI  as ID_PES_CLI");
-  db.SqlAppend("From CONTROLE_COMANDA CC");
-  db.SqlAppend("Where CC.NR_CMD = " + Number(number) + (db.InTransaction() ? db.ForUpdate() : ""));
-  return !db.Query(db.SqlText()).Eof();
+DatabaseSession::Statement IsOpenRead(const DatabaseSession& db, long long number) {
+  return {"Select CC.NR_CMD as NR_CMD, CC.IC_TIP_CMD as IC_TIP_CMD, CC.ID_PES_CLI as ID_PES_CLI\n"
+          "From CONTROLE_COMANDA CC\n"
+          "Where CC.NR_CMD = $1" + std::string(db.InTransaction() ? db.ForUpdate() : ""),
+          {number}};
 }
 
-// An open comanda or card: free unless one of its sales is finalized or locked.
-void ScanSales(DatabaseSession& db, long long number, ComandaStatus& result) {
+bool IsOpen(DatabaseSession& db, long long number) {
+  const DatabaseSession::Statement read = IsOpenRead(db, number);
+  return !db.Query(read.text, read.values).Eof();
+}
+
+// An open comanda or card: free unless one of its sales is finalized or
+// locked, which the caller finds out.
+ComandaOpening FoundOpen(ComandaStatus& result) {
   result.status = "L";
   result.message.clear();
-  if (const auto blocked = FirstBlockedSaleOfComanda(db, number)) {
-    result.status = blocked->status;
-    result.message = blocked->message;
-  }
+  return ComandaOpening::AlreadyOpen;
 }
 
-void Refuse(ComandaStatus& result, std::string message) {
+ComandaOpening Refuse(ComandaStatus& result, std::string message) {
   result.status = "N";
   result.message = std::move(message);
+  return ComandaOpening::Refused;
 }
 
 // Writes the controle_comanda row; false when another connection opened the
 // number first (the key holds one row per number).
 bool InsertComanda(DatabaseSession& db, long long number, const std::string& type, long long person) {
-  db.SqlClear();
-  db.SqlAppend("Insert into CONTROLE_COMANDA");
-  db.SqlAppend("values (" + Number(number) + ", '" + type + "', " + Number(person) + ")");
-  db.SqlAppend("on conflict (NR_CMD) do nothing");
-  db.ExecuteSql(db.SqlText());
-  return db.ChangedRows() == 1;
+  return !db.Query("Insert into CONTROLE_COMANDA\n"
+                   "values ($1, $2, $3)\n"
+                   "on conflict (NR_CMD) do nothing\n"
+                   "returning NR_CMD",
+                   {number, type, person})
+              .Eof();
 }
 
 // The part of the check that may open the number; runs under the write lock.
-void OpenOnTheSpot(DatabaseSession& db, std::string_view typed, long long number, ComandaStatus& result) {
-  db.SqlClear();
-  db.SqlAppend("Select ic_abr_comanda, ic_abr_cartao");
-  db.SqlAppend("From PARAMETRO_GERAL");
-  db.SqlAppend("LIMIT 1");
-  Recordset parameters = db.Query(db.SqlText());
+ComandaOpening OpenOnTheSpot(DatabaseSession& db, std::string_view typed, long long number, ComandaStatus& result) {
+  // A customer card: the number is the customer's external code, compared as
+  // the text the handheld sent (cards may carry leading zeros).
+  const std::vector<Recordset> read = db.Queries({
+      {"Select ic_abr_comanda, ic_abr_cartao From PARAMETRO_GERAL LIMIT 1", {}},
+      {"Select P.NM_PES_CPL as NM_PES_CPL, C.ID_PES_CLI as ID_PES_CLI\n"
+       "From PESSOA P, CLIENTE C\n"
+       "Where C.CD_EXT = $1\n"
+       "  And P.ID_PES = C.ID_PES_CLI",
+       {SqlEscapeValue(typed)}},
+  });
+  const Recordset& parameters = read[0];
+  const Recordset& card = read[1];
   const bool may_open_comanda = !parameters.Eof() && parameters.Field("ic_abr_comanda").Text() == "S";
   const bool may_open_card = !parameters.Eof() && parameters.Field("ic_abr_cartao").Text() == "S";
   if (!may_open_comanda && !may_open_card) return Refuse(result, kNumberNotFound);
-
-  // A customer card: the number is the customer's external code, compared as
-  // the text the handheld sent (cards may carry leading zeros).
-  db.SqlClear();
-  db.SqlAppend("Select ");
-  db.SqlAppend("   P.NM_PES_CPL   as NM_PES_CPL");
-  db.SqlAppend(",  C.ID_PES_CLI   as ID_PES_CLI");
-  db.SqlAppend("From PESSOA P, CLIENTE C");
-  db.SqlAppend("Where C.CD_EXT = '" + SqlEscapeValue(typed) + "'");
-  db.SqlAppend("  And P.ID_PES = C.ID_PES_CLI");
-  Recordset card = db.Query(db.SqlText());
 
   if (card.Eof()) {
     if (!may_open_comanda) return Refuse(result, kComandaClosed);
@@ -97,76 +93,108 @@ void OpenOnTheSpot(DatabaseSession& db, std::string_view typed, long long number
     }
     Recordset consumer = db.Query("Select * from consumidor LIMIT 1");
     if (consumer.Eof()) return Refuse(result, kNoWalkInCustomer);
-    if (!InsertComanda(db, number, "", consumer.Field("id_pes").Int())) return ScanSales(db, number, result);
+    if (!InsertComanda(db, number, "", consumer.Field("id_pes").Int())) return FoundOpen(result);
     result.status = "L";
     result.message.clear();
     result.retorno_ok =
         "COMANDA\\n" + FirstCharacters(consumer.Field("nm_pes_cpl").Text(), kShownName) + "\\n ABERTA";
-    return;
+    return ComandaOpening::OpenedNow;
   }
 
   // Blocks and ranges are for comandas: a card is opened whatever its number.
   if (!may_open_card) return Refuse(result, kCardClosed);
   const long long customer = card.Field("ID_PES_CLI").Int();
-  db.SqlClear();
-  db.SqlAppend("Select ID_PES_CLI");
-  db.SqlAppend("From CLIENTE_BLOQUEADO");
-  db.SqlAppend("Where ID_PES_CLI = " + Number(customer));
-  if (!db.Query(db.SqlText()).Eof()) return Refuse(result, kCustomerBlocked);
-  if (!InsertComanda(db, number, "CRT", customer)) return ScanSales(db, number, result);
+  if (!db.Query("Select ID_PES_CLI From CLIENTE_BLOQUEADO Where ID_PES_CLI = $1", {customer}).Eof()) {
+    return Refuse(result, kCustomerBlocked);
+  }
+  if (!InsertComanda(db, number, "CRT", customer)) return FoundOpen(result);
   result.status = "L";
   result.message.clear();
   result.retorno_ok = "CARTAO\\n" + FirstCharacters(card.Field("NM_PES_CPL").Text(), kShownName) + "\\nABERTO";
+  return ComandaOpening::OpenedNow;
 }
 
-}  // namespace
-
-void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
-  result.message.clear();
-  result.retorno_ok.clear();
-  const auto parsed = ParseComandaNumber(number);
-  if (!parsed) throw RequestFailure("número de comanda inválido: \"" + std::string(number) + "\"");
-  const long long comanda = *parsed;
-  if (IsOpen(session, comanda)) return ScanSales(session, comanda, result);
-
+// OpenComanda once the number was found not open.
+ComandaOpening OpenIfAllowed(DatabaseSession& session, std::string_view typed, long long comanda,
+                             ComandaStatus& result) {
   // Deciding and opening happen under the write lock: neither the back office
   // nor another request can open the number, block it or block its customer
   // in between. An open number is answered without taking the lock.
   std::optional<TransactionGuard> transaction;
   if (!session.InTransaction()) {
     transaction.emplace(session);
-    if (IsOpen(session, comanda)) return ScanSales(session, comanda, result);
+    if (IsOpen(session, comanda)) return FoundOpen(result);
   }
-  OpenOnTheSpot(session, number, comanda, result);
+  const ComandaOpening opening = OpenOnTheSpot(session, typed, comanda, result);
   // A refusal wrote nothing and the guard rolls back: after a check that
   // failed, a server has spoiled the transaction and would refuse its commit.
   if (transaction && result.status == "L") transaction->Commit();
+  return opening;
+}
+
+long long ComandaNumberOf(std::string_view number, ComandaStatus& result) {
+  result.message.clear();
+  result.retorno_ok.clear();
+  const auto parsed = ParseComandaNumber(number);
+  if (!parsed) throw RequestFailure("número de comanda inválido: \"" + std::string(number) + "\"");
+  return *parsed;
+}
+
+void ApplyBlocked(const std::optional<BlockedSale>& blocked, ComandaStatus& result) {
+  if (!blocked) return;
+  result.status = blocked->status;
+  result.message = blocked->message;
+}
+
+}  // namespace
+
+ComandaOpening OpenComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
+  const long long comanda = ComandaNumberOf(number, result);
+  if (IsOpen(session, comanda)) return FoundOpen(result);
+  return OpenIfAllowed(session, number, comanda, result);
+}
+
+void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result) {
+  const long long comanda = ComandaNumberOf(number, result);
+  if (!session.InTransaction()) {
+    // The usual case, an open number, in one round trip: the comanda with the
+    // state of its sales.
+    const std::vector<Recordset> read = session.Queries(
+        {IsOpenRead(session, comanda),
+         {"select cco.NR_ORC_LOC as nr_orc_loc, vd.ic_tip_ope, vd.nm_comp_lock\n"
+          "from CONTROLE_COMANDA_ORCAMENTO cco\n"
+          "  inner join VENDA_DIRETA vd on vd.nr_orc_loc = cco.NR_ORC_LOC\n"
+          "where cco.NR_CMD = $1",
+          {comanda}}});
+    if (!read[0].Eof()) {
+      FoundOpen(result);
+      return ApplyBlocked(FirstBlockedAmong(read[1]), result);
+    }
+  } else if (IsOpen(session, comanda)) {
+    FoundOpen(result);
+    return ApplyBlocked(FirstBlockedSaleOfComanda(session, comanda), result);
+  }
+  if (OpenIfAllowed(session, number, comanda, result) != ComandaOpening::AlreadyOpen) return;
+  ApplyBlocked(FirstBlockedSaleOfComanda(session, comanda), result);
 }
 
 std::string CheckComandaNumber(DatabaseSession& session, long long number) {
   try {
-    session.SqlClear();
-    session.SqlAppend("Select distinct ");
-    session.SqlAppend("   CB.NR_CMD_BLQ  as NR_CMD_BLQ");
-    session.SqlAppend(",  CB.ID_USU_BLQ  as ID_USU_BLQ");
-    session.SqlAppend(",  CB.DT_BLQ      as DT_BLQ");
-    session.SqlAppend(",  CB.DC_MOT_BLQ  as DC_MOT_BLQ");
-    session.SqlAppend("From COMANDA_BLOQUEADA CB");
-    session.SqlAppend("Where CB.NR_CMD_BLQ = " + Number(number));
-    Recordset blocked = session.Query(session.SqlText());
-    if (!blocked.Eof()) return kComandaBlocked + blocked.Field("DC_MOT_BLQ").Text();
-
-    session.SqlClear();
-    session.SqlAppend("Select distinct ");
-    session.SqlAppend("   CRN.ID_CMD_RNG  as ID_CMD_RNG");
-    session.SqlAppend(",  CRN.NR_CMD_INI  as NR_CMD_INI");
-    session.SqlAppend(",  CRN.NR_CMD_FIM  as NR_CMD_FIM");
-    session.SqlAppend(",  CRN.ID_USU_INC  as ID_USU_INC");
-    session.SqlAppend(",  CRN.DT_INC      as DT_INC");
-    session.SqlAppend("From COMANDA_RANGE_NUMERACAO CRN");
-    session.SqlAppend("Where CRN.NR_CMD_INI <= " + Number(number));
-    session.SqlAppend("  And CRN.NR_CMD_FIM >= " + Number(number));
-    if (session.Query(session.SqlText()).Eof()) return kOutsideRanges;
+    const std::vector<Recordset> read = session.Queries({
+        {"Select distinct CB.NR_CMD_BLQ as NR_CMD_BLQ, CB.ID_USU_BLQ as ID_USU_BLQ, CB.DT_BLQ as DT_BLQ,\n"
+         "       CB.DC_MOT_BLQ as DC_MOT_BLQ\n"
+         "From COMANDA_BLOQUEADA CB\n"
+         "Where CB.NR_CMD_BLQ = $1",
+         {number}},
+        {"Select distinct CRN.ID_CMD_RNG as ID_CMD_RNG, CRN.NR_CMD_INI as NR_CMD_INI, CRN.NR_CMD_FIM as NR_CMD_FIM,\n"
+         "       CRN.ID_USU_INC as ID_USU_INC, CRN.DT_INC as DT_INC\n"
+         "From COMANDA_RANGE_NUMERACAO CRN\n"
+         "Where CRN.NR_CMD_INI <= $1\n"
+         "  And CRN.NR_CMD_FIM >= $1",
+         {number}},
+    });
+    if (!read[0].Eof()) return kComandaBlocked + read[0].Field("DC_MOT_BLQ").Text();
+    if (read[1].Eof()) return kOutsideRanges;
     return {};
   } catch (const DatabaseError&) {
     return kNumberCheckFailed;

@@ -33,6 +33,18 @@ struct ComandaStatus {
 // connection opened first is answered as already open.
 void CheckComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result);
 
+// How OpenComanda left the number.
+enum class ComandaOpening {
+  Refused,      // `result` holds the refusal
+  OpenedNow,    // opened by this check: "L" and `retorno_ok`
+  AlreadyOpen,  // "L" so far: the comanda's sales decide the rest
+};
+
+// CheckComanda up to the comanda's sales, which the caller reads when the
+// number was already open (with the other reads it needs). Throws as
+// CheckComanda does.
+ComandaOpening OpenComanda(DatabaseSession& session, std::string_view number, ComandaStatus& result);
+
 // The refusal text for opening comanda `number` (blocked, with the reason;
 // outside every range, bounds included; or the lookup failed); empty when the
 // number may be opened. Never throws.

@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "common/database.h"
-#include "common/sql_text.h"
 #include "common/text.h"
 #include "exchange/failure_path.h"
 #include "services/answer_attributes.h"
@@ -11,19 +10,19 @@
 namespace orba {
 
 PlaceLookup LookUpPlace(DatabaseSession& db, std::string_view place, long long environment) {
-  db.SqlClear();
-  db.SqlAppend("select l.id_loc, l.nm_loc, p.id_pes, p.nm_pes_cpl");
-  db.SqlAppend("from local l");
-  db.SqlAppend("  inner join local_vnd lv on l.id_loc = lv.id_loc");
-  db.SqlAppend("  inner join venda_direta vd on lv.nr_orc_loc = vd.nr_orc_loc");
-  db.SqlAppend("  inner join estabelecimento e on vd.id_etb_cli = e.id_etb");
-  db.SqlAppend("  inner join pessoa p on e.id_pes = p.id_pes");
-  db.SqlAppend("where " + db.NameMatches("l.nm_loc", place));
-  db.SqlAppend("  and l.id_amb = " + SqlNumber(environment));
-  // The first sale opened at the place names its customer.
-  db.SqlAppend("order by lv.nr_orc_loc");
-  db.SqlAppend("limit 1");
-  Recordset rs = db.Query(db.SqlText());
+  const std::string text =
+      "select l.id_loc, l.nm_loc, p.id_pes, p.nm_pes_cpl\n"
+      "from local l\n"
+      "  inner join local_vnd lv on l.id_loc = lv.id_loc\n"
+      "  inner join venda_direta vd on lv.nr_orc_loc = vd.nr_orc_loc\n"
+      "  inner join estabelecimento e on vd.id_etb_cli = e.id_etb\n"
+      "  inner join pessoa p on e.id_pes = p.id_pes\n"
+      "where " + db.NameMatches("l.nm_loc", "$1") + "\n"
+      "  and l.id_amb = $2\n"
+      // The first sale opened at the place names its customer.
+      "order by lv.nr_orc_loc\n"
+      "limit 1";
+  const Recordset rs = db.Query(text, {db.NameValue(place), environment});
   PlaceLookup found;
   if (rs.Eof()) {
     found.message = kPlaceNotFoundOrFree;

@@ -87,34 +87,16 @@ struct Line {
   std::vector<Line> accompaniments;
 };
 
-std::string SaleListOf(const PositionPlace& place) {
-  std::string list;
-  for (const PositionSale& sale : place.sales) {
-    if (!list.empty()) list += ',';
-    list += SqlNumber(sale.number);
-  }
-  return list;
-}
-
-// Main lines of every listed sale, each with its accompaniments and options,
-// by sale number; lines in id_seq order. Three statements whatever the number
-// of lines.
-std::map<long long, std::vector<Line>> ReadLines(DatabaseSession& db, PositionMode mode,
-                                                 const std::string& sale_list) {
+// Main lines of the place's sales, each with its accompaniments and options,
+// by sale number; lines in id_seq order. From the rows of the lines' and the
+// options' reads.
+std::map<long long, std::vector<Line>> ReadLines(PositionMode mode, Recordset rs, Recordset options) {
   std::map<long long, std::vector<Line>> sales;
   // Where each main line went, by sale and id_seq.
   std::map<std::pair<long long, long long>, std::size_t> main_lines;
   std::vector<std::pair<long long, Line>> accompaniments;
   std::vector<long long> parents;
 
-  db.SqlClear();
-  db.SqlAppend("select ivd.nr_orc_loc, ivd.id_seq, ivd.id_seq_pro_prn, ivd.pr_un_it_atd, ivd.qt_pro_atd,");
-  db.SqlAppend("       ivd.vl_dsc, p.id_mat_pro, p.cd_pro, p.dc_pro_nf");
-  db.SqlAppend("from item_venda_direta ivd, produto p");
-  db.SqlAppend("where ivd.nr_orc_loc in (" + sale_list + ")");
-  db.SqlAppend("  and ivd.id_mat_pro = p.id_mat_pro");
-  db.SqlAppend("order by ivd.nr_orc_loc, ivd.id_seq");
-  Recordset rs = db.Query(db.SqlText());
   for (; !rs.Eof(); rs.MoveNext()) {
     const long long sale = rs.Field("nr_orc_loc").Int();
     Line line;
@@ -133,7 +115,6 @@ std::map<long long, std::vector<Line>> ReadLines(DatabaseSession& db, PositionMo
       accompaniments.emplace_back(sale, std::move(line));
     }
   }
-  rs.Close();
   // An accompaniment shows under its main line; one whose main line is gone
   // (or is itself an accompaniment) is not shown.
   for (std::size_t i = 0; i < accompaniments.size(); ++i) {
@@ -143,24 +124,13 @@ std::map<long long, std::vector<Line>> ReadLines(DatabaseSession& db, PositionMo
     sales[sale][found->second].accompaniments.push_back(std::move(accompaniments[i].second));
   }
 
-  db.SqlClear();
-  if (mode == PositionMode::Table) {
-    db.SqlAppend("select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro, cp.dc_car_pro");
-    db.SqlAppend("from ivd_caracteristica_produto icp");
-    db.SqlAppend("  inner join caracteristica_produto cp on icp.id_car_pro = cp.id_car_pro");
-  } else {
-    db.SqlAppend("select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro");
-    db.SqlAppend("from ivd_caracteristica_produto icp");
-  }
-  db.SqlAppend("where icp.nr_orc_loc in (" + sale_list + ")");
-  rs = db.Query(db.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) {
-    const long long sale = rs.Field("nr_orc_loc").Int();
-    const auto found = main_lines.find({sale, rs.Field("id_seq").Int()});
+  for (; !options.Eof(); options.MoveNext()) {
+    const long long sale = options.Field("nr_orc_loc").Int();
+    const auto found = main_lines.find({sale, options.Field("id_seq").Int()});
     if (found == main_lines.end()) continue;
     Characteristic option;
-    option.code = SqlNumber(rs.Field("id_car_pro").Int());
-    if (mode == PositionMode::Table) option.description = rs.Field("dc_car_pro").Text();
+    option.code = SqlNumber(options.Field("id_car_pro").Int());
+    if (mode == PositionMode::Table) option.description = options.Field("dc_car_pro").Text();
     sales[sale][found->second].characteristics.push_back(std::move(option));
   }
   return sales;
@@ -174,21 +144,11 @@ struct Totals {
   double per_person = 0;
 };
 
-// Totals of the listed sales; nothing when none of them has a sale row.
-std::optional<Totals> ReadTotals(DatabaseSession& db, const std::string& sale_list, std::int16_t people) {
+// Totals of the place's sales from the service rate and the sums read; nothing
+// when none of the sales has a sale row.
+std::optional<Totals> ReadTotals(const Recordset& rates, const Recordset& rs, std::int16_t people) {
   double rate = 0;
-  db.SqlClear();
-  db.SqlAppend("select tx_srv from parametro_geral");
-  Recordset rs = db.Query(db.SqlText());
-  if (!rs.Eof() && !rs.Field("tx_srv").Text().empty()) rate = rs.Field("tx_srv").Real();
-  rs.Close();
-
-  db.SqlClear();
-  db.SqlAppend("select count(vd.nr_orc_loc) as sales, sum(vd.vl_tot_ite) as vl_tot_ite,");
-  db.SqlAppend("       sum(vd.vl_tot_dsc) as vl_tot_dsc, sum(vd.vl_tot_vnd) as vl_tot_vnd");
-  db.SqlAppend("from venda_direta vd");
-  db.SqlAppend("where vd.nr_orc_loc in (" + sale_list + ")");
-  rs = db.Query(db.SqlText());
+  if (!rates.Eof() && !rates.Field("tx_srv").Text().empty()) rate = rates.Field("tx_srv").Real();
   if (rs.Eof() || rs.Field("sales").Int() == 0) return std::nullopt;
 
   Totals totals;
@@ -200,6 +160,56 @@ std::optional<Totals> ReadTotals(DatabaseSession& db, const std::string& sale_li
   // The people count is at least 1 by construction; a bill is never divided by 0.
   totals.per_person = totals.total / (people < 1 ? 1 : people);
   return totals;
+}
+
+// The sales of a place in the order they are shown, with their state
+// (ic_tip_ope, nm_comp_lock) and position, by the place's key bound to $1.
+constexpr const char* kTableSales =
+    "select lv.nr_orc_loc, lv.nr_pos_com, vd.ic_tip_ope, vd.nm_comp_lock\n"
+    "from local_vnd lv\n"
+    "  left join venda_direta vd on vd.nr_orc_loc = lv.nr_orc_loc\n"
+    "where lv.id_loc = $1\n"
+    "order by lv.nr_pos_com, lv.nr_orc_loc";
+constexpr const char* kComandaSales =
+    "select CCO.NR_ORC_LOC, VD.ic_tip_ope, VD.nm_comp_lock, 1 as nr_pos_com\n"
+    "from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD\n"
+    "where CC.NR_CMD = $1\n"
+    "  and CC.NR_CMD = CCO.NR_CMD\n"
+    "  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC\n"
+    "order by CCO.NR_ORC_LOC";
+// The numbers of those sales, for the reads of what they hold.
+constexpr const char* kTableSaleNumbers = "select lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1";
+constexpr const char* kComandaSaleNumbers =
+    "select CCO.NR_ORC_LOC from CONTROLE_COMANDA_ORCAMENTO CCO where CCO.NR_CMD = $1";
+
+// The reads of a place's position, sent together once the place is known:
+// its sales, then what PositionPlace::contents holds after them.
+std::vector<Recordset> ReadPosition(DatabaseSession& db, PositionMode mode, long long key) {
+  const bool table = mode == PositionMode::Table;
+  const std::string sales_of = table ? kTableSaleNumbers : kComandaSaleNumbers;
+  const std::string options =
+      table ? "select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro, cp.dc_car_pro\n"
+            "from ivd_caracteristica_produto icp\n"
+            "  inner join caracteristica_produto cp on icp.id_car_pro = cp.id_car_pro\n"
+          : "select icp.nr_orc_loc, icp.id_seq, icp.id_car_pro\n"
+            "from ivd_caracteristica_produto icp\n";
+  return db.Queries({
+      {table ? kTableSales : kComandaSales, {key}},
+      {"select ivd.nr_orc_loc, ivd.id_seq, ivd.id_seq_pro_prn, ivd.pr_un_it_atd, ivd.qt_pro_atd,\n"
+       "       ivd.vl_dsc, p.id_mat_pro, p.cd_pro, p.dc_pro_nf\n"
+       "from item_venda_direta ivd, produto p\n"
+       "where ivd.nr_orc_loc in (" + sales_of + ")\n"
+       "  and ivd.id_mat_pro = p.id_mat_pro\n"
+       "order by ivd.nr_orc_loc, ivd.id_seq",
+       {key}},
+      {options + "where icp.nr_orc_loc in (" + sales_of + ")", {key}},
+      {"select tx_srv from parametro_geral", {}},
+      {"select count(vd.nr_orc_loc) as sales, sum(vd.vl_tot_ite) as vl_tot_ite,\n"
+       "       sum(vd.vl_tot_dsc) as vl_tot_dsc, sum(vd.vl_tot_vnd) as vl_tot_vnd\n"
+       "from venda_direta vd\n"
+       "where vd.nr_orc_loc in (" + sales_of + ")",
+       {key}},
+  });
 }
 
 std::string Stamp(const LocalTime& now) {
@@ -257,8 +267,10 @@ void RemoveItems(pugi::xml_document& request) {
 }  // namespace
 
 PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa) {
+  const DatabaseSession::Statement lookup = TableStatusStatement(db, mesa);
+  const Recordset found = db.Query(lookup.text, lookup.values);
   TableStatus status;
-  CheckTableStatus(db, mesa, status);
+  DecideTableStatus(found, status);
   PositionPlace place;
   place.status = status.status;
   place.message = status.message;
@@ -266,16 +278,7 @@ PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa) {
   place.people = status.people;
   if (status.place_id.empty()) return place;
   place.listed = true;
-
-  db.SqlClear();
-  db.SqlAppend("select lv.nr_orc_loc, lv.nr_pos_com");
-  db.SqlAppend("from local_vnd lv");
-  db.SqlAppend("where lv.id_loc = " + status.place_id);
-  db.SqlAppend("order by lv.nr_pos_com, lv.nr_orc_loc");
-  Recordset rs = db.Query(db.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) {
-    place.sales.push_back(PositionSale{rs.Field("nr_orc_loc").Int(), rs.Field("nr_pos_com").Int()});
-  }
+  place.key = found.Field("id_loc").Int();
   return place;
 }
 
@@ -283,28 +286,33 @@ PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa) {
   const std::optional<long long> number = ParseComandaNumber(mesa);
   if (!number) throw RequestFailure("número de comanda inválido: '" + std::string(mesa) + "'");
   ComandaStatus status;
-  CheckComanda(db, mesa, status);
   PositionPlace place;
+  // A comanda opened just now has no sales of its own to look at.
+  place.sales_decide = OpenComanda(db, mesa, status) == ComandaOpening::AlreadyOpen;
   place.listed = true;
   place.status = status.status;
   place.message = status.message;
   place.people = 1;
-
-  db.SqlClear();
-  db.SqlAppend("select VD.NR_ORC_LOC");
-  db.SqlAppend("from CONTROLE_COMANDA CC, CONTROLE_COMANDA_ORCAMENTO CCO, VENDA_DIRETA VD");
-  db.SqlAppend("where CC.NR_CMD = " + SqlNumber(*number));
-  db.SqlAppend("  and CC.NR_CMD = CCO.NR_CMD");
-  db.SqlAppend("  and CCO.NR_ORC_LOC = VD.NR_ORC_LOC");
-  db.SqlAppend("order by VD.NR_ORC_LOC");
-  Recordset rs = db.Query(db.SqlText());
-  for (; !rs.Eof(); rs.MoveNext()) place.sales.push_back(PositionSale{rs.Field("NR_ORC_LOC").Int(), 1});
+  place.key = *number;
   return place;
 }
 
-std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& now, char decimal_separator,
-                                        PositionMode mode, const PositionRequest& request,
-                                        const PositionPlace& place) {
+void ReadPositionContents(DatabaseSession& db, PositionMode mode, PositionPlace& place) {
+  if (!place.listed) return;
+  place.contents = ReadPosition(db, mode, place.key);
+  Recordset& sales = place.contents.front();
+  if (const auto blocked = place.sales_decide ? FirstBlockedAmong(sales) : std::nullopt) {
+    place.status = blocked->status;
+    place.message = blocked->message;
+  }
+  place.sales.clear();
+  for (; !sales.Eof(); sales.MoveNext()) {
+    place.sales.push_back(PositionSale{sales.Field("nr_orc_loc").Int(), sales.Field("nr_pos_com").Int()});
+  }
+}
+
+std::optional<std::string> PositionText(const LocalTime& now, char decimal_separator, PositionMode mode,
+                                        const PositionRequest& request, const PositionPlace& place) {
   const bool table = mode == PositionMode::Table;
   const auto quantity = [decimal_separator](double value) {
     return FormatAmount(value, 3, false, decimal_separator);
@@ -337,8 +345,7 @@ std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& no
 
   std::optional<Totals> totals;
   if (!place.sales.empty()) {
-    const std::string sale_list = SaleListOf(place);
-    const std::map<long long, std::vector<Line>> lines = ReadLines(db, mode, sale_list);
+    const std::map<long long, std::vector<Line>> lines = ReadLines(mode, place.contents[1], place.contents[2]);
     for (const PositionSale& sale : place.sales) {
       const auto found = lines.find(sale.number);
       if (found == lines.end()) continue;
@@ -374,7 +381,7 @@ std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& no
         line("    </item>");
       }
     }
-    totals = ReadTotals(db, sale_list, place.people);
+    totals = ReadTotals(place.contents[3], place.contents[4], place.people);
     if (!totals) return std::nullopt;
   }
   line("  </pedido>");
@@ -414,13 +421,14 @@ void AnswerPosition(Context& context, pugi::xml_document& request, PositionMode 
         asked.ic_tip_tra = RequiredAttribute(pedido, "ic_tip_tra");
         asked.operador = RequiredAttribute(pedido, "operador");
 
-        const PositionPlace place = mode == PositionMode::Table ? FindTablePosition(context.db, asked.mesa)
-                                                                : FindComandaPosition(context.db, asked.mesa);
+        PositionPlace place = mode == PositionMode::Table ? FindTablePosition(context.db, asked.mesa)
+                                                          : FindComandaPosition(context.db, asked.mesa);
         WriteAttribute(pedido, "pessoas", std::to_string(place.people));
         if (!place.listed) return;
+        ReadPositionContents(context.db, mode, place);
 
-        const std::optional<std::string> text = PositionText(
-            context.db, context.clock.Now(), context.parameters.DecimalSeparator, mode, asked, place);
+        const std::optional<std::string> text =
+            PositionText(context.clock.Now(), context.parameters.DecimalSeparator, mode, asked, place);
         if (!text) {
           LogRequestFailure(context, "posição", std::string(kTotalsFailed));
           RemoveItems(request);

@@ -15,10 +15,9 @@
 
 #include "common/clock.h"
 #include "common/context.h"
+#include "common/database.h"
 
 namespace orba {
-
-class DatabaseSession;
 
 enum class PositionMode {
   Table,    // places of `local`, sales by seat position; options with their description
@@ -48,23 +47,35 @@ struct PositionPlace {
   std::string message;
   std::string environment;  // table mode only
   std::int16_t people = 1;  // at least 1
+  long long key = 0;         // local.id_loc of the table, or the comanda's number
+  bool sales_decide = true;  // a finalized or locked sale may still change the status
+  // Read by ReadPositionContents:
   std::vector<PositionSale> sales;  // in the order they are shown
+  // Read with the sales: the sales' own rows, their lines, their options, the
+  // service rate and the sums of the sale rows; empty when not listed.
+  // PositionText lays them out.
+  std::vector<Recordset> contents;
 };
 
-// The table named `mesa`: CheckTableStatus and the sales linked to the table
-// by seat position. Database failures throw.
+// The table named `mesa` and its status, up to what its sales may change.
+// Database failures throw.
 PositionPlace FindTablePosition(DatabaseSession& db, std::string_view mesa);
-// The comanda numbered `mesa`: CheckComanda (which may open it) and its
-// sales. A number that is not a whole number from 1 up, and database
-// failures, throw.
+// The comanda numbered `mesa` and its status, up to what its sales may
+// change; the check may open it. A number that is not a whole number from 1
+// up, and database failures, throw.
 PositionPlace FindComandaPosition(DatabaseSession& db, std::string_view mesa);
 
-// The text of the work file: ISO-8859-1, one element per line, each line
-// ended by CR LF; amounts with `decimal_separator`. Nothing when the sales of
-// the place cannot be totalled. Database and conversion failures throw.
-std::optional<std::string> PositionText(DatabaseSession& db, const LocalTime& now, char decimal_separator,
-                                        PositionMode mode, const PositionRequest& request,
-                                        const PositionPlace& place);
+// The sales of a listed place with everything the position shows, in one
+// round trip; the first finalized or locked sale decides the status, as in
+// CheckTableStatus and CheckComanda. Database failures throw.
+void ReadPositionContents(DatabaseSession& db, PositionMode mode, PositionPlace& place);
+
+// The text of the work file from what ReadPositionContents read: ISO-8859-1,
+// one element per line, each line ended by CR LF; amounts with
+// `decimal_separator`. Nothing when the sales of the place cannot be
+// totalled. Conversion failures throw DatabaseError.
+std::optional<std::string> PositionText(const LocalTime& now, char decimal_separator, PositionMode mode,
+                                        const PositionRequest& request, const PositionPlace& place);
 
 // Name of the work file of the request in work: its stem and ".prc". Never a
 // name the handhelds collect (they take only NAME.Xml).

@@ -3,17 +3,17 @@
 // table transactions share.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include <pugixml.hpp>
 
 #include "common/context.h"
+#include "common/database.h"
 #include "orders/sale_state.h"
 
 namespace orba {
-
-class DatabaseSession;
 
 // Place states of local.ic_stt_loc.
 inline constexpr std::string_view kPlaceFree = "L";
@@ -46,6 +46,22 @@ struct TableStatus {
 // conversion failure throws DatabaseError; the record then keeps what was set
 // so far.
 void CheckTableStatus(DatabaseSession& session, std::string_view table, TableStatus& result);
+
+// The read of the table named `table` (its place and environment rows), for
+// DecideTableStatus; a transaction that needs more than the table sends it
+// with its other reads.
+DatabaseSession::Statement TableStatusStatement(const DatabaseSession& session, std::string_view table);
+// What the rows of TableStatusStatement tell, before the table's sales are
+// looked at (CheckTableStatus does that too). A conversion failure throws
+// DatabaseError.
+void DecideTableStatus(const Recordset& rs, TableStatus& result);
+
+// FirstBlockedSaleOfPlace's rule over sales read with other reads: the
+// first finalized or locked one in sale-number order among rows of
+// nr_orc_loc, ic_tip_ope and nm_comp_lock (in any order; a sale without its
+// venda_direta row, Null, is open). With `place`, only the rows whose id_loc
+// is that place count.
+std::optional<BlockedSale> FirstBlockedAmong(const Recordset& sales, std::optional<long long> place = std::nullopt);
 
 // For the sale links of the table: `positions` lists position and associated
 // place of each link that has one, joined by commas ("1,12,2,15");

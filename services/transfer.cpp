@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/database.h"
 #include "common/sql_text.h"
@@ -18,28 +19,33 @@ namespace {
 
 struct Place {
   long long id = 0;
-  std::string state;   // ic_stt_loc
-  std::string people;  // qt_loc_ocu as it goes into a statement: a number or null
+  std::string state;  // ic_stt_loc
+  Value people;       // qt_loc_ocu as it stands: a number or Null
 };
 
-// The first active place of that name; nothing when there is none. A name
-// that is empty (or only blanks) names no place.
-std::optional<Place> FindActivePlace(DatabaseSession& db, std::string_view name) {
-  if (TrimSpaces(name).empty()) return std::nullopt;
-  db.SqlClear();
-  db.SqlAppend("select l.id_loc, l.ic_stt_loc, l.qt_loc_ocu");
-  db.SqlAppend("from local l");
-  db.SqlAppend("where " + db.NameMatches("l.nm_loc", name));
-  // Held until the transfer ends: what was checked is what gets moved.
-  db.SqlAppend(std::string("  and l.ic_atv_ina = 'A'") + db.ForUpdate());
-  Recordset rs = db.Query(db.SqlText());
-  if (rs.Eof()) return std::nullopt;
-  Place place;
-  place.id = rs.Field("id_loc").Int();
-  place.state = rs.Field("ic_stt_loc").Text();
-  const Value& people = rs.Field("qt_loc_ocu");
-  place.people = people.IsNull() ? std::string("null") : SqlNumber(people.Int());
-  return place;
+// The first active place named by each of `names`, read together; nothing
+// for a name without one. A name that is empty (or only blanks) names no
+// place. Each place is held until the transfer ends: what was checked is what
+// gets moved.
+std::vector<std::optional<Place>> FindActivePlaces(DatabaseSession& db, const std::vector<std::string>& names) {
+  const std::string text =
+      "select l.id_loc, l.ic_stt_loc, l.qt_loc_ocu\n"
+      "from local l\n"
+      "where " + db.NameMatches("l.nm_loc", "$1") + "\n"
+      "  and l.ic_atv_ina = 'A'" + db.ForUpdate();
+  std::vector<DatabaseSession::Statement> reads;
+  for (const std::string& name : names) {
+    // An empty list of spellings matches no place.
+    reads.push_back({text, {TrimSpaces(name).empty() ? db.ListOf(std::vector<std::string>()) : db.NameValue(name)}});
+  }
+  std::vector<std::optional<Place>> places;
+  for (const Recordset& rs : db.Queries(reads)) {
+    places.emplace_back();
+    if (rs.Eof()) continue;
+    places.back() = Place{rs.Field("id_loc").Int(), rs.Field("ic_stt_loc").Text(),
+                          rs.Field("qt_loc_ocu").IsNull() ? Value() : Value(rs.Field("qt_loc_ocu").Int())};
+  }
+  return places;
 }
 
 // Why a destination in `state` cannot take the transfer; empty when it can.
@@ -63,35 +69,18 @@ std::string DestinationRefusal(std::string_view state, const std::string& name) 
 // Moves everything of `origin` to `destination`; runs inside the caller's
 // transaction, so that either every statement takes effect or none does.
 void MovePlace(DatabaseSession& db, const Place& origin, std::string_view origin_state, const Place& destination) {
-  const std::string from = SqlNumber(origin.id);
-  const std::string to = SqlNumber(destination.id);
-
   // Tables grouped under the origin are freed and leave the group; their own
   // sale links stay where they are.
-  db.SqlClear();
-  db.SqlAppend("update local set ic_stt_loc = 'L', qt_loc_ocu = 0");
-  db.SqlAppend("where id_loc in (select la.id_loc_agr from local_agrupado la where la.id_loc = " + from + ")");
-  db.ExecuteSql(db.SqlText());
-
-  db.SqlClear();
-  db.SqlAppend("delete from local_agrupado where id_loc = " + from);
-  db.ExecuteSql(db.SqlText());
-
+  db.ExecuteSql(
+      "update local set ic_stt_loc = 'L', qt_loc_ocu = 0\n"
+      "where id_loc in (select la.id_loc_agr from local_agrupado la where la.id_loc = $1)",
+      {origin.id});
+  db.ExecuteSql("delete from local_agrupado where id_loc = $1", {origin.id});
   // Every sale of the origin, with its position, account type and associated place.
-  db.SqlClear();
-  db.SqlAppend("update local_vnd set id_loc = " + to);
-  db.SqlAppend("where id_loc = " + from);
-  db.ExecuteSql(db.SqlText());
-
-  db.SqlClear();
-  db.SqlAppend("update local set ic_stt_loc = '" + std::string(origin_state) + "', qt_loc_ocu = " + origin.people);
-  db.SqlAppend("where id_loc = " + to);
-  db.ExecuteSql(db.SqlText());
-
-  db.SqlClear();
-  db.SqlAppend("update local set qt_loc_ocu = 0, ic_stt_loc = 'L'");
-  db.SqlAppend("where id_loc = " + from);
-  db.ExecuteSql(db.SqlText());
+  db.ExecuteSql("update local_vnd set id_loc = $1 where id_loc = $2", {destination.id, origin.id});
+  db.ExecuteSql("update local set ic_stt_loc = $1, qt_loc_ocu = $2 where id_loc = $3",
+                {origin_state, origin.people, destination.id});
+  db.ExecuteSql("update local set qt_loc_ocu = 0, ic_stt_loc = 'L' where id_loc = $1", {origin.id});
 }
 
 // The same transfer done earlier in the business day (its answer lost, the
@@ -101,10 +90,7 @@ bool AlreadyMoved(DatabaseSession& db, const Place& origin, const std::optional<
   if (!destination || !IsAcceptedStamp(db, StampOwner::TransferFrom(origin.id), SqlNumber(destination->id))) {
     return false;
   }
-  db.SqlClear();
-  db.SqlAppend("select lv.nr_orc_loc from local_vnd lv");
-  db.SqlAppend("where lv.id_loc = " + SqlNumber(destination->id));
-  return !db.Query(db.SqlText()).Eof();
+  return !db.Query("select lv.nr_orc_loc from local_vnd lv where lv.id_loc = $1 limit 1", {destination->id}).Eof();
 }
 
 void WriteRefusal(pugi::xml_node trm, std::string_view message) {
@@ -133,9 +119,10 @@ void HandleTableTransfer(Context& context, pugi::xml_document& request) {
         // Both places are read under the write lock: what is checked is what
         // gets moved.
         TransactionGuard transaction(context.db);
-        const std::optional<Place> origin = FindActivePlace(context.db, origin_name);
+        const std::vector<std::optional<Place>> places = FindActivePlaces(context.db, {origin_name, destination_name});
+        const std::optional<Place>& origin = places[0];
         if (!origin) throw Refusal(std::string(kOriginNotFound));
-        const std::optional<Place> destination = FindActivePlace(context.db, destination_name);
+        const std::optional<Place>& destination = places[1];
         std::string_view origin_state;
         if (origin->state == kPlaceServed) {
           origin_state = kPlaceServed;

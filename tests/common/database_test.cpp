@@ -218,12 +218,14 @@ TEST(Transactions, CommitOfATransactionTheDatabaseUndidIsAFailure) {
 }
 
 // The back office holds the write lock: SQLite refuses the begin after the
-// wait, a server the first write (it locks row by row).
+// wait, a server the first write (it locks row by row), which it reports
+// once the session waits for the writes.
 bool WriteFailsAsBusy(TestDatabase& db) {
   if (!db.session.BeginTransaction()) return db.session.LastFailureWasBusy();
   bool busy = false;
   try {
     db.session.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa + 1");
+    db.session.ChangedRows();
   } catch (const DatabaseError& e) {
     busy = e.Busy() && db.session.LastFailureWasBusy();
   }
@@ -239,6 +241,7 @@ TEST(Transactions, WriteHeldByAnotherConnectionFailsAsBusyAfterTheWait) {
   ASSERT_TRUE(db.OpenAnother(other));
   ASSERT_TRUE(other.BeginTransaction());
   other.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  other.ChangedRows();  // the row is held once the write has reached the server
   EXPECT_TRUE(WriteFailsAsBusy(db));
   if (!db.OnServer()) {
     ASSERT_EQ(db.op.messages.size(), 1u);
@@ -257,6 +260,7 @@ TEST(Transactions, StopEndsTheWaitForALock) {
   ASSERT_TRUE(db.OpenAnother(other));
   ASSERT_TRUE(other.BeginTransaction());
   other.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  other.ChangedRows();  // the row is held once the write has reached the server
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     stop = true;
@@ -274,8 +278,10 @@ TEST(Dialect, NamesMatchWithoutCaseAndAccentsAndValuesKeepTheirKinds) {
   db.Exec("insert into local (id_loc, nm_loc, id_amb, qt_loc_ocu) values (1, 'Salão 1', 1, 2), (2, 'SALÃO 2', 1, 0),"
           " (3, 'salao 3', 1, NULL);"
           "insert into produto (id_mat_pro, cd_pro, aq_ipi) values (7, '007', 12.5)");
+  const std::string by_name = "select id_loc from local where " + db.session.NameMatches("nm_loc", "$1") + " and id_amb = 1";
   const auto found = [&](std::string_view name) {
-    return db.Scalar("select id_loc from local where " + db.session.NameMatches("nm_loc", name) + " and id_amb = 1");
+    Recordset rs = db.session.Query(by_name, {db.session.NameValue(name)});
+    return rs.Eof() ? std::string() : rs.Field(0).Text();
   };
   EXPECT_EQ(found("SALÃO 1"), "1");
   EXPECT_EQ(found(" salão 1 "), "1");
@@ -283,12 +289,16 @@ TEST(Dialect, NamesMatchWithoutCaseAndAccentsAndValuesKeepTheirKinds) {
   EXPECT_EQ(found("SALAO 3"), "3");
   EXPECT_EQ(found("SALAO 1"), "");  // an accent is a letter of its own
   EXPECT_EQ(found("o'bar"), "");
-  // The engine's own way to compare, on the index of the names.
-  const std::string condition = db.session.NameMatches("l.nm_loc", "Salão");
-  EXPECT_EQ(condition, db.OnServer() ? "upper(l.nm_loc) in ('SALÃO', 'SALãO')" : "l.nm_loc in ('SALÃO', 'SALãO')");
-  EXPECT_EQ(db.TablesReadWhole("select id_loc from local where " + db.session.NameMatches("nm_loc", "1") +
-                               " and id_amb = 1"),
-            std::vector<std::string>{});
+  EXPECT_EQ(found("a\"b\\c"), "");  // the list's own quoting
+  // The spellings of the accented letters, bound as one list, on the index of the names.
+  EXPECT_EQ(db.session.NameValue("Salão").Text(), db.OnServer() ? "{\"SALÃO\",\"SALãO\"}" : "[\"SALÃO\",\"SALãO\"]");
+  EXPECT_EQ(db.TablesReadWhole(by_name, {db.session.NameValue("1")}), std::vector<std::string>{});
+  // Lists of numbers and texts keep one text whatever their length.
+  const std::string codes = "select count(*) from produto where " + db.session.InList("cd_pro", "$1", Value::Kind::Text);
+  EXPECT_EQ(db.session.Query(codes, {db.session.ListOf(std::vector<std::string>{"007", "x\"y"})}).Field(0).Int(), 1);
+  const std::string ids = "select count(*) from local where " + db.session.InList("id_loc", "$1", Value::Kind::Integer);
+  EXPECT_EQ(db.session.Query(ids, {db.session.ListOf(std::vector<long long>{1, 3, 9})}).Field(0).Int(), 2);
+  EXPECT_EQ(db.session.Query(ids, {db.session.ListOf(std::vector<long long>{})}).Field(0).Int(), 0);
 
   // Integers, amounts, texts and Null as the handlers read them.
   Recordset rs = db.session.Query("select id_loc, qt_loc_ocu, nm_loc, count(*) over () as n from local order by id_loc");
@@ -344,7 +354,12 @@ TEST(Connection, LostBetweenTwoRequestsIsMadeAgainAndInsideATransactionFailsItWh
   db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1)");
   pid = db.Scalar("select pg_backend_pid()");
   drop();
-  EXPECT_THROW(db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (2)"), DatabaseError);
+  EXPECT_THROW(
+      {
+        db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (2)");
+        db.session.ChangedRows();
+      },
+      DatabaseError);
   EXPECT_FALSE(db.session.LastFailureWasBusy());
   db.session.CommitTransaction();
   EXPECT_TRUE(db.session.InTransaction()) << "a lost transaction must not pass for committed";

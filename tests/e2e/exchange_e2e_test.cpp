@@ -167,6 +167,7 @@ TEST_F(ExchangeEndToEnd, SigtermWhileTheBackOfficeHoldsTheDatabaseStopsAtOnceAnd
   ASSERT_TRUE(inst().scratch().Open(back_office));
   ASSERT_TRUE(back_office.BeginTransaction());
   back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  back_office.ChangedRows();  // held once the write has reached the server
 
   inst().DropRequest("PEMLOCK.Xml", Order("TRAVADA", "LOCK1"));
   ASSERT_TRUE(inst().WaitForPath(inst().requests / "PEMLOCK.Tmp"));

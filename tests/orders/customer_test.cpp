@@ -108,6 +108,28 @@ TEST_F(CustomerTest, RoomWithoutCustomerLinkFails) {
   EXPECT_FALSE(LoadPlaceCustomer(db.session, db.op, customer, 103));
 }
 
+TEST_F(CustomerTest, CustomersOfSeveralSalesInOneRead) {
+  AddConsumer();
+  ASSERT_TRUE(LoadConsumerCustomer(db.session, db.op, customer));
+  // The walk-in customer's sale, a guest's, and one whose establishment is unknown.
+  db.Exec("INSERT INTO venda_direta (nr_orc_loc, nm_pes_cli, id_etb_cli, id_end_geo_fat, id_end_geo_etg,"
+          " id_end_geo_cob, id_uti_pro, id_tip_nf) VALUES (30, 'BALCAO', 6, 60, 60, 60, 2, 3),"
+          " (40, 'HOSPEDE', 5, 50, 51, 52, 8, 9), (41, 'X', 999, 50, 50, 50, 1, 1)");
+  const DatabaseSession::Statement read = SaleCustomersStatement(db.session, {30, 40, 41, 42});
+  Recordset rs = db.session.Query(read.text, read.values);
+  const auto customers = ReadSaleCustomers(rs, customer);
+  ASSERT_EQ(customers.size(), 2u);
+  EXPECT_EQ(customers.at(30).name, "CONSUMIDOR FINAL");
+  const CustomerRecord& guest = customers.at(40);
+  EXPECT_EQ(guest.name + "|" + guest.person + "|" + guest.establishment + "|" + guest.delivery_address + "|" +
+                guest.product_use + "|" + guest.invoice_type + "|" + guest.ipi_contributor,
+            "HOSPEDE|2|5|51|8|9|N");
+  CustomerRecord one;
+  EXPECT_TRUE(LoadSaleCustomer(db.session, customer, 40, one));
+  EXPECT_EQ(one.name, "HOSPEDE");
+  EXPECT_FALSE(LoadSaleCustomer(db.session, customer, 41, one));
+}
+
 TEST_F(CustomerTest, ComandaWithoutPersonTakesTheLowestEstablishment) {
   customer.product_use = "2";
   customer.invoice_type = "3";

@@ -113,6 +113,13 @@ TEST_F(PackageTest, OrderTakenAtTheRoomItself) {
   // Environment 5 is the associated environment of 6: its places are rooms.
   EXPECT_TRUE(Covered("CAFE", 0, 101, 5));
   EXPECT_FALSE(Covered("CAFE", 0, 101, 6));
+  // Read with a caller's other reads, the answer is kept for the items.
+  PackageCoverageMemo memo;
+  const DatabaseSession::Statement read = AssociatedEnvironmentStatement(5);
+  RememberAssociatedEnvironment(memo, 5, db.session.Query(read.text, read.values));
+  db.Exec("UPDATE ambiente_local SET id_amb_ass = NULL");
+  EXPECT_TRUE(CheckPackageCoverage(db.session, parameters, clock, 0, 101, 5, "CAFE", &memo));
+  EXPECT_FALSE(Covered("CAFE", 0, 101, 5));
 }
 
 TEST_F(PackageTest, PerPersonAllowanceCountsTheBusinessDay) {

@@ -162,12 +162,9 @@ TEST_F(InsertSaleTest, AmountsUseADotUnderADecimalCommaLocale) {
   in.vl_ent = "2,5";  // a request's own number in the regional form
   std::string failure;
   const bool written = InsertSale(db.session, parameters, clock, in, &failure);
-  const std::string statement = db.session.SqlText();
   std::setlocale(LC_NUMERIC, previous.c_str());
 
   ASSERT_TRUE(written) << comma_locale << ": " << failure;
-  EXPECT_NE(statement.find("\r,  2.5\r"), std::string::npos) << statement;
-  EXPECT_EQ(statement.find("2,5"), std::string::npos) << statement;
   EXPECT_EQ(db.Scalar("SELECT vl_tot_ite || '|' || vl_ent FROM venda_direta"), "2.5|2.5");
 }
 
@@ -300,16 +297,24 @@ TEST_F(InsertSaleItemTest, NonNumberIdsNeverReachTheStatement) {
 TEST_F(InsertSaleItemTest, FailedSalespersonRowIsRemovedByTheCallersRollback) {
   db.Exec("INSERT INTO forca_vnd_item_vnd (nr_orc_loc, id_seq, id_pes_atd) VALUES (4, 1, 10)");
   ASSERT_TRUE(db.session.BeginTransaction());
-  EXPECT_FALSE(InsertSaleItem(db.session, parameters, clock, Line(4, 1, 10, 1)));
-  // A server's transaction takes no statement after a failed one.
+  const bool written = InsertSaleItem(db.session, parameters, clock, Line(4, 1, 10, 1));
   if (!db.OnServer()) {
+    EXPECT_FALSE(written);
     EXPECT_EQ(Count("item_venda_direta"), "1");
+  } else {
+    // A server tells a write's failure when the transaction next waits for it.
+    EXPECT_THROW(db.session.ChangedRows(), DatabaseError);
   }
   db.session.RollbackTransaction();
   EXPECT_EQ(Count("item_venda_direta"), "0");
 }
 
-using TotalsTest = SaleFixture;
+class TotalsTest : public SaleFixture {
+ protected:
+  void Totals(std::int32_t sale, const InputValue& waiter) {
+    WriteSaleTotals(db.session, clock, {sale}, db.session.Queries({SaleLinesRead(db.session, {sale})})[0], waiter);
+  }
+};
 
 TEST_F(TotalsTest, SumsLinesIntoTheHeader) {
   ASSERT_TRUE(InsertSale(db.session, parameters, clock, RequiredSale(1)));
@@ -319,8 +324,8 @@ TEST_F(TotalsTest, SumsLinesIntoTheHeader) {
   db.Exec("UPDATE venda_direta SET vl_tot_frt = 9");
   clock.Set(LocalTime{2024, 3, 15, 15, 30, 0, 5});
 
-  EXPECT_TRUE(RecalculateSaleTotals(db.session, clock, 1, "10"));
-  EXPECT_TRUE(RecalculateSaleTotals(db.session, clock, 2, 11));
+  Totals(1, "10");
+  Totals(2, 11);
   EXPECT_EQ(db.Scalar("SELECT vl_tot_ite || '|' || vl_tot_dsc || '|' || vl_tot_vnd || '|' || vl_tot_frt ||"
                       " '|' || id_pes_atd || '|' || hr_vnd_dir || '|' || hr_vnd_ini"
                       " FROM venda_direta WHERE nr_orc_loc = 1"),
@@ -335,7 +340,7 @@ TEST_F(TotalsTest, OverflowAndBadWaiterAreErrorsThatWriteNothing) {
   // A server's fixed-point columns refuse such a line in the first place.
   if (!db.OnServer()) {
     ASSERT_TRUE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 1e300, 1e10)));
-    EXPECT_THROW(RecalculateSaleTotals(db.session, clock, 1, "10"), DatabaseError);
+    EXPECT_THROW(Totals(1, "10"), DatabaseError);
     EXPECT_EQ(db.Scalar("SELECT vl_tot_ite || '|' || quote(id_pes_atd) FROM venda_direta"), "0.0|NULL");
   } else {
     EXPECT_FALSE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 1e300, 1e10)));
@@ -343,8 +348,8 @@ TEST_F(TotalsTest, OverflowAndBadWaiterAreErrorsThatWriteNothing) {
 
   db.Exec("DELETE FROM item_venda_direta; DELETE FROM forca_vnd_item_vnd");
   ASSERT_TRUE(InsertSaleItem(db.session, parameters, clock, Line(1, 1, 10, 1)));
-  EXPECT_THROW(RecalculateSaleTotals(db.session, clock, 1, "10, vl_tot_vnd = 0"), DatabaseError);
-  EXPECT_THROW(RecalculateSaleTotals(db.session, clock, 1, ""), DatabaseError);
+  EXPECT_THROW(Totals(1, "10, vl_tot_vnd = 0"), DatabaseError);
+  EXPECT_THROW(Totals(1, ""), DatabaseError);
   EXPECT_EQ(db.Scalar("SELECT quote(id_pes_atd) FROM venda_direta"), "NULL");
 }
 

@@ -341,6 +341,7 @@ TEST_F(TableOrderTest, DatabaseHeldByTheBackOfficeTellsTheWaiterNothingWasRecord
   ASSERT_TRUE(db.OpenAnother(back_office));
   ASSERT_TRUE(back_office.BeginTransaction());
   back_office.ExecuteSql("UPDATE parametro_geral SET id_seq_tsa = id_seq_tsa");
+  back_office.ChangedRows();  // held once the write has reached the server
   db.session.SetLockWait(std::chrono::milliseconds(50));
   const std::string request = Pedido(Item(1, "101", "1", "50"));
   const std::string answer = Order(request);

@@ -98,6 +98,26 @@ TEST_F(PreBillTest, OneSaleTwoLineLayoutToTheCharacter) {
   EXPECT_EQ(UnprintedCount(), "3");  // the pre-bill marks nothing
 }
 
+TEST_F(PreBillTest, OptionsOfSeveralSalesStayWithTheirLineInTheOrderWritten) {
+  Sale(81);
+  Sale(82);
+  Item(81, 1, 1, 1);
+  Item(82, 1, 1, 1);
+  OptionText(7, "SEM SAL");
+  OptionText(8, "AO PONTO");
+  Option(82, 1, 7);
+  Option(81, 1, 8);
+  Option(81, 1, 7);
+  const auto& lines = PrintOne("81,82");
+  const std::vector<std::string> items = From(lines, "FILE COM FRITAS");
+  ASSERT_GE(items.size(), 8u);
+  EXPECT_EQ(std::vector<std::string>(items.begin() + 2, items.begin() + 4),
+            (std::vector<std::string>{"(*) AO PONTO", "(*) SEM SAL"}));
+  EXPECT_EQ(items[4], "FILE COM FRITAS");
+  EXPECT_EQ(items[6], "(*) SEM SAL");
+  EXPECT_EQ(items[7], kSep);
+}
+
 TEST_F(PreBillTest, AssociatedPlaceAndCompactAccompaniment) {
   Place(6, "APARTAMENTO 101");
   Sale(8);

@@ -8,6 +8,7 @@
 
 #include "common/error_report.h"
 #include "printing/pending_prints.h"
+#include "printing/pre_bill.h"
 #include "printing/print_layout.h"
 #include "printing_fixture.h"
 
@@ -382,6 +383,31 @@ TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPr
   // The kitchen's ticket had reached its printer: it is not cooked twice.
   EXPECT_TRUE(printers.DocumentsOf("COZINHA").empty());
   EXPECT_EQ(UnprintedCount(), "0");
+}
+
+TEST_F(ProductionTicketsTest, StatementTextsNeverHoldASaleNumberOrADay) {
+  Sale(48213);
+  Sale(48214);
+  Item(48213, 1, 1, 1);
+  Item(48213, 2, 2, 1, 0, 1);
+  Item(48214, 1, 4, 1);  // no printer: the starting printer
+  OptionText(7, "SEM SAL");
+  Option(48213, 1, 7);
+  std::vector<std::string> texts;
+  db.session.SetStatementObserver(
+      [&](const std::string& text, const std::vector<Value>&) { texts.push_back(text); });
+  RecordPrintIntent(db.session, "15/03/2024", {{48213, 1}, {48214, 1}});
+  ASSERT_TRUE(Print("48213,48214"));
+  ASSERT_TRUE(PrintPreBill(context, "48213,48214", kPrintTitle, 0));
+  db.session.SetStatementObserver({});
+  EXPECT_EQ(printers.documents.size(), 3u);
+  EXPECT_EQ(UnprintedCount(), "0");
+  EXPECT_EQ(db.Scalar("select count(*) from item_a_imprimir_pda"), "0");
+  EXPECT_GT(texts.size(), 10u);
+  for (const std::string& text : texts) {
+    EXPECT_EQ(text.find("4821"), std::string::npos) << text;
+    EXPECT_EQ(text.find("03/2024"), std::string::npos) << text;
+  }
 }
 
 TEST_F(ProductionTicketsTest, AnUnsafeSaleListIsRefusedBeforeAnyStatement) {

@@ -1,6 +1,6 @@
-// Every statement of the position and the close, in both modes, pre-bill
-// included, reaches the sale and place tables through a key or an index:
-// those tables hold years of sales.
+// Every statement of the status, the position, the close and the transfer,
+// in both modes, pre-bill included, reaches the sale and place tables through
+// a key or an index: those tables hold years of sales.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,8 @@
 #include "orders/customer.h"
 #include "services/close.h"
 #include "services/position.h"
+#include "services/table_status.h"
+#include "services/transfer.h"
 #include "support/fixed_clock.h"
 #include "support/recording_printer.h"
 #include "support/test_context.h"
@@ -27,7 +29,7 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
   test::TestDatabase& db = test_context.db;
   Context& context = test_context.context;
   db.Exec("INSERT INTO local (id_loc, nm_loc, id_amb, ic_atv_ina, ic_stt_loc, qt_loc_ocu) VALUES (90, '90', 1, 'A', "
-          "'E', 2);"
+          "'E', 2), (151, '151', 1, 'A', 'L', 0);"
           "INSERT INTO venda_direta (nr_orc_loc, ic_tip_ope, id_pes_atd, vl_tot_ite, vl_tot_dsc, vl_tot_vnd) "
           "VALUES (1, 'O', 10, 5, 0, 5), (2, 'O', 10, 5, 0, 5);"
           "INSERT INTO item_venda_direta (nr_orc_loc, id_seq, id_mat_pro, pr_un_it_atd, qt_pro_atd, vl_dsc, "
@@ -49,17 +51,21 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
     handler(context, request);
   };
   const std::string pedido = "ic_tip_tra=\"1\" operador=\"10\" tipo=\"C\" pessoas=\"\" mensagem=\"\"/>";
+  run(&HandleTableStatus,
+      "<local mesa=\"90\" status=\"\" mensagem=\"\" ambiente=\"\" posisaoAss=\"\" tipoConta=\"\" pessoas=\"\"/>");
   run(&HandleTablePosition, "<pedido mesa=\"90\" " + pedido);
   run(&HandleComandaPosition, "<pedido mesa=\"150\" " + pedido);
   run(&HandleComandaPosition, "<pedido mesa=\"151\" " + pedido);  // opened on the spot
-  run(&HandleTableClose, "<local mesa=\"90\" pessoas=\"2\" ic_tip_cnt=\"0\" status=\"\" mensagem=\"\"/>");
+  run(&HandleTableClose, "<local mesa=\"90\" pessoas=\"37\" ic_tip_cnt=\"0\" status=\"\" mensagem=\"\"/>");
   run(&HandleComandaClose, "<local mesa=\"150\" pessoas=\"\" status=\"\" mensagem=\"\"/>");
+  run(&HandleTableTransfer, "<TRM mesaOrigem=\"90\" mesaDestino=\"151\" status=\"\" mensagem=\"\"><x/></TRM>");
   db.session.SetStatementObserver(nullptr);
   EXPECT_TRUE(db.op.events.empty()) << db.op.events.front();
   EXPECT_EQ(test_context.printers.documents.size(), 2u);
+  EXPECT_EQ(db.Scalar("select id_loc from local_vnd where nr_orc_loc = 1"), "151");  // transferred
 
-  // Tables of one row, or read whole on purpose.
-  const std::set<std::string> whole_tables = {"consumidor", "parametro_geral"};
+  // Tables of one row, or read whole on purpose; json_each is a bound list.
+  const std::set<std::string> whole_tables = {"consumidor", "parametro_geral", "json_each"};
   std::set<std::string> seen;
   int queries = 0;
   for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -73,6 +79,11 @@ TEST(PositionClosePlan, EveryLookupUsesAKeyOrAnIndex) {
     }
   }
   EXPECT_GE(queries, 25);
+  // What the requests named (tables, comandas, people) is bound, never written into a text.
+  const std::regex request_value("(^|[^$\\w])(90|150|151|37)\\b");
+  for (const std::string& statement : statements) {
+    EXPECT_FALSE(std::regex_search(statement, request_value)) << statement;
+  }
 }
 
 }  // namespace

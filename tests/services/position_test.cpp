@@ -126,9 +126,10 @@ const char* kTwoSalesText =
 
 TEST_F(PositionTest, TwoSalesInPositionOrderToTheByte) {
   TwoSales();
-  const PositionPlace place = FindTablePosition(db.session, "7");
+  PositionPlace place = FindTablePosition(db.session, "7");
   ASSERT_TRUE(place.listed);
-  const auto text = PositionText(db.session, clock.Now(), ',', PositionMode::Table,
+  ReadPositionContents(db.session, PositionMode::Table, place);
+  const auto text = PositionText(clock.Now(), ',', PositionMode::Table,
                                  PositionRequest{"C", "7", "1", "J&M"}, place);
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(*text, Utf8ToLatin1(kTwoSalesText));
@@ -328,9 +329,10 @@ const char* kComandaText =
 
 TEST_F(ComandaPositionTest, EveryItemAtPositionOneAndOptionsByCode) {
   TwoSales();
-  const PositionPlace place = FindComandaPosition(db.session, "150");
+  PositionPlace place = FindComandaPosition(db.session, "150");
   ASSERT_TRUE(place.listed);
-  const auto text = PositionText(db.session, clock.Now(), ',', PositionMode::Comanda,
+  ReadPositionContents(db.session, PositionMode::Comanda, place);
+  const auto text = PositionText(clock.Now(), ',', PositionMode::Comanda,
                                  PositionRequest{"C", "150", "1", "J&M"}, place);
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(*text, Utf8ToLatin1(kComandaText));
