@@ -11,7 +11,10 @@
 #      ninja -C BUILD_DIR orba_bench_round_trips), TRIPS_RUNS (default 50)
 #      each; on PostgreSQL also through a proxy on 127.0.0.1 that delays each
 #      way TRIPS_DELAY_US (default 500) and counts the round trips.
-#      ROUND_TRIPS_ONLY=1 stops after it (and skips 1).
+#      ROUND_TRIPS_ONLY=1 stops after it (and skips 1); TRIPS_LIST=1 lists
+#      every statement of each transaction's first run with its values;
+#      TRIPS_PRINTER=discard prints to printers that keep nothing (no ticket
+#      files created).
 #   2. BURST orders dropped at once into xml/Enviar (default 200, going round
 #      40 tables): time until every answer is there, per order; target under
 #      20 ms per order.
