@@ -128,6 +128,47 @@ void Recordset::Close() {
   position_ = 0;
 }
 
+// ---------------------------------------------------------------- RowInserts
+
+void RowInserts::Add(const std::vector<std::pair<const char*, Value>>& row) {
+  if (columns_.empty()) {
+    for (const auto& [name, value] : row) columns_.emplace_back(name);
+  }
+  if (row.size() != columns_.size()) throw DatabaseError("Linha com outras colunas em " + table_);
+  std::vector<Value> values;
+  values.reserve(row.size());
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (columns_[i] != row[i].first) throw DatabaseError("Linha com outras colunas em " + table_);
+    values.push_back(row[i].second);
+  }
+  rows_.push_back(std::move(values));
+}
+
+void RowInserts::Flush(DatabaseSession& db) {
+  std::vector<std::vector<Value>> rows;
+  rows.swap(rows_);
+  std::string names;
+  for (const std::string& column : columns_) names += (names.empty() ? "" : ", ") + column;
+  for (std::size_t done = 0; done < rows.size();) {
+    std::size_t count = 16;
+    while (count > rows.size() - done) count /= 2;
+    std::string text = "Insert into " + table_ + " (" + names + ")\rvalues ";
+    std::vector<Value> values;
+    values.reserve(count * columns_.size());
+    for (std::size_t r = 0; r < count; ++r) {
+      text += r > 0 ? ", (" : "(";
+      for (std::size_t c = 0; c < columns_.size(); ++c) {
+        values.push_back(std::move(rows[done + r][c]));
+        text += (c > 0 ? ", $" : "$") + std::to_string(values.size());
+      }
+      text += ")";
+    }
+    if (!ending_.empty()) text += "\r" + ending_;
+    db.ExecuteSql(text, values);
+    done += count;
+  }
+}
+
 // ---------------------------------------------------------------- Session
 
 DatabaseSession::DatabaseSession(Operator& op) : op_(op) {}

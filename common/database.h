@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -83,6 +84,30 @@ class Recordset {
   std::vector<std::string> columns_;
   std::vector<std::vector<Value>> rows_;
   std::size_t position_ = 0;
+};
+
+class DatabaseSession;
+
+// Rows of one table, gathered to be written with few statements: each
+// statement inserts 16, 8, 4, 2 or 1 of them, in the order added, under a
+// text kept for that count (at most five texts per table and columns).
+class RowInserts {
+ public:
+  // `ending` follows the rows in each statement ("on conflict do nothing").
+  explicit RowInserts(std::string table, std::string ending = {})
+      : table_(std::move(table)), ending_(std::move(ending)) {}
+  // A row as column names with their values; every row names the same
+  // columns, in the same order.
+  void Add(const std::vector<std::pair<const char*, Value>>& row);
+  // Writes the rows gathered so far and forgets them.
+  void Flush(DatabaseSession& db);
+  bool Empty() const { return rows_.empty(); }
+
+ private:
+  std::string table_;
+  std::string ending_;
+  std::vector<std::string> columns_;
+  std::vector<std::vector<Value>> rows_;
 };
 
 // The engines the session runs on: SQLite on the file ORBA.MDB (the default),

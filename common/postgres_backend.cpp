@@ -148,7 +148,11 @@ void PostgresBackend::Connect() {
   if (failure.empty()) {
     // Quotes are doubled and backslashes are plain characters in every text
     // we write, whatever the server's default.
-    PGresult* result = PQexec(conn, "SET standard_conforming_strings = on");
+    // A kept statement is planned once, not again at every run: its values
+    // are keys of small lookups, for which one plan serves them all, and
+    // planning a join costs more than running it.
+    PGresult* result =
+        PQexec(conn, "SET standard_conforming_strings = on; SET plan_cache_mode = force_generic_plan");
     if (PQresultStatus(result) != PGRES_COMMAND_OK) failure = Trimmed(PQresultErrorMessage(result));
     PQclear(result);
   }

@@ -19,6 +19,8 @@
 //     under a name of its own, kept until the connection ends, and prepared
 //     afresh under a new name when the server refuses the kept plan because
 //     the schema changed;
+//   - kept statements run with the server's generic plan (plan_cache_mode):
+//     planned once per connection, not again at every run;
 //   - a transaction runs in pipeline mode: its statements without result
 //     are sent at once and their outcomes read with the next query or the
 //     commit (the first failure among them is that call's failure), so the

@@ -88,6 +88,8 @@ class OrderWriter {
   std::int16_t NextLine(std::int32_t sale);
   std::int16_t WriteLine(std::int32_t sale, const Line& line);
   void WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options);
+  // Writes the lines, salespeople and options gathered so far.
+  void WriteGathered();
   [[noreturn]] void RefuseAfterFailure(const std::string& message, const std::string& cause);
 
   Context& c_;
@@ -102,6 +104,10 @@ class OrderWriter {
   std::map<std::string, Product> products_;
   std::map<RuleKey, TaxRuleOutcome> rules_;
   std::set<std::int32_t> new_sales_;  // drawn for this order
+  // The lines, their salespeople and their options, written together before
+  // the next read that may need them.
+  SaleLineRows line_rows_;
+  RowInserts option_rows_{"ivd_caracteristica_produto"};
   // Each code as it goes into the products' statement, with the codes that give it.
   std::map<std::string, std::vector<const std::string*>> codes_;
 };
@@ -130,6 +136,7 @@ void OrderWriter::WriteItems() {
 
     // The product is known before anything is decided about it.
     FindProduct(item.code);
+    if (mode_.CoverageReads(item)) WriteGathered();
     const bool covered = mode_.Covered(item);
     const std::int16_t item_line =
         WriteLine(sale, Line{item.code, covered ? 0.0 : item.price, item.quantity, item.price, std::nullopt, covered});
@@ -173,9 +180,26 @@ std::vector<std::int32_t> OrderWriter::PlanSales() {
                      {db_.ListOf(open_sales)}});
   }
   const std::size_t modes = open_sales.empty() ? 0 : reads.size() - 1;
+  // The tax rules of the likely customer's products, with them.
+  const CustomerRecord* likely = sales.empty() ? nullptr : mode_.LikelyCustomer();
+  std::set<long long> unique_products;
+  for (const auto& [unused, product] : products_) unique_products.insert(product.id);
+  const std::vector<long long> product_ids(unique_products.begin(), unique_products.end());
+  const bool rules_read = likely != nullptr && !product_ids.empty();
+  if (rules_read) {
+    reads.push_back(
+        TaxRulesStatement(db_, TaxRuleQueryFor(*likely, InputValue(), c_.parameters.id_etb_orba), product_ids));
+  }
   if (drawn > 0) reads.push_back(SaleNumbersDraw(drawn));
   if (reads.empty()) return sales;
   std::vector<Recordset> results = db_.Queries(reads);
+  if (rules_read) {
+    for (auto& [id, outcome] : ReadTaxRules(results[modes + (open_sales.empty() ? 0 : 1)], product_ids)) {
+      rules_.emplace(RuleKey{id, likely->state, likely->municipality, likely->company_type, likely->invoice_type,
+                             likely->product_use},
+                     std::move(outcome));
+    }
+  }
   if (!open_sales.empty()) {
     for (Recordset& last = results[modes]; !last.Eof(); last.MoveNext()) {
       TakeLastLine(static_cast<std::int32_t>(last.Field("nr_orc_loc").Int()), last.Field("id_seq_max"));
@@ -342,7 +366,7 @@ std::int16_t OrderWriter::WriteLine(std::int32_t sale, const Line& line) {
     input.id_usu_aut_inc_pac = order_.operador;
   }
   std::string failure;
-  if (!InsertSaleItem(db_, c_.parameters, c_.clock, input, &failure)) {
+  if (!AddSaleItem(c_.parameters, c_.clock, input, line_rows_, &failure)) {
     RefuseAfterFailure(LineNotWritten(line.code), failure);
   }
   lines_.emplace_back(sale, sequence);
@@ -351,12 +375,17 @@ std::int16_t OrderWriter::WriteLine(std::int32_t sale, const Line& line) {
 
 void OrderWriter::WriteOptions(std::int32_t sale, std::int16_t line, const std::vector<std::int32_t>& options) {
   for (const std::int32_t option : options) {
-    db_.ExecuteSql("Insert into ivd_caracteristica_produto (nr_orc_loc, id_seq, id_car_pro)\rvalues ($1, $2, $3)",
-                   {sale, line, option});
+    option_rows_.Add({{"nr_orc_loc", sale}, {"id_seq", line}, {"id_car_pro", option}});
   }
 }
 
+void OrderWriter::WriteGathered() {
+  line_rows_.Flush(db_);
+  option_rows_.Flush(db_);
+}
+
 void OrderWriter::CloseSales() {
+  WriteGathered();
   std::vector<std::int32_t> sales;
   std::vector<NullableText> complements;
   for (const OrderGroup& group : groups_) {

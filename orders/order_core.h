@@ -50,6 +50,10 @@ class OrderMode {
   // first reads; Opened gets their rows, in the same order.
   virtual std::vector<DatabaseSession::Statement> OpeningReads(const OrderRequest&) { return {}; }
   virtual void Opened(std::vector<Recordset>) {}
+  // The customer that most sales of the order are written for, when it is
+  // known once the target is found (the walk-in customer at a table): the tax
+  // rules of its products are read with the draw. Null when there is none.
+  virtual const CustomerRecord* LikelyCustomer() { return nullptr; }
   // Reads about the open sales the order adds to, sent with the draw of the
   // new sale numbers; OpenSalesRead gets their rows, in the same order.
   virtual std::vector<DatabaseSession::Statement> OpenSalesReads(const std::vector<long long>&) { return {}; }
@@ -73,6 +77,9 @@ class OrderMode {
   virtual CustomerRecord CustomerOfSale(std::int32_t sale) = 0;
   // Whether an item is included in a guest package (price 0).
   virtual bool Covered(const OrderItem& item) = 0;
+  // Whether Covered reads the database for the item: the lines of the order
+  // gathered so far are written before it.
+  virtual bool CoverageReads(const OrderItem&) const { return false; }
   // Links a sale of the order to its place or comanda (once per sale).
   virtual void LinkSale(const OrderGroup& group) = 0;
   // After every sale is written and linked, before the commit.

@@ -58,21 +58,6 @@ Value QuotedOr(const InputValue& value, Value fallback) {
   return value.Empty() ? fallback : Value(SqlEscapeValue(value.Text()));
 }
 
-// Inserts one row with its values bound: the text depends on the columns
-// only, so the statement is prepared once.
-void InsertRow(DatabaseSession& db, const std::string& table, const std::vector<std::pair<const char*, Value>>& columns) {
-  std::string names;
-  std::string markers;
-  std::vector<Value> values;
-  values.reserve(columns.size());
-  for (const auto& [name, value] : columns) {
-    names += (values.empty() ? "" : ", ") + std::string(name);
-    values.push_back(value);
-    markers += (values.size() == 1 ? "$" : ", $") + std::to_string(values.size());
-  }
-  db.ExecuteSql("Insert into " + table + " (" + names + ")\rvalues (" + markers + ")", values);
-}
-
 // Runs `write`, turning every failure into false and its description.
 template <typename Write>
 bool Trapped(std::string* failure, Write&& write) {
@@ -205,12 +190,20 @@ bool InsertSale(DatabaseSession& db, const GeneralParameters& parameters, const 
         {"dc_obs_ger", QuotedOrNull(in.dc_obs_ger)},
         {"nm_comp_lock", QuotedOrNull(in.nm_comp_lock)},
     };
-    InsertRow(db, "venda_direta", columns);
+    RowInserts header("venda_direta");
+    header.Add(columns);
+    header.Flush(db);
   });
 }
 
 bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                     const SaleItemInput& in, std::string* failure) {
+  SaleLineRows rows;
+  return AddSaleItem(parameters, clock, in, rows, failure) && Trapped(failure, [&] { rows.Flush(db); });
+}
+
+bool AddSaleItem(const GeneralParameters& parameters, const Clock& clock, const SaleItemInput& in, SaleLineRows& rows,
+                 std::string* failure) {
   return Trapped(failure, [&] {
     Require(in.nr_orc_loc, kNoSaleNumber);
     Require(in.id_seq,
@@ -281,8 +274,8 @@ bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, co
         {"id_etb_cli", RawValue(in.id_etb_cli)},
         {"qt_pro_atd", quantity},
     };
-    InsertRow(db, "item_venda_direta", line);
-    InsertRow(db, "forca_vnd_item_vnd", salesperson);
+    rows.lines.Add(line);
+    rows.salespeople.Add(salesperson);
   });
 }
 

@@ -140,6 +140,20 @@ bool InsertSale(DatabaseSession& db, const GeneralParameters& parameters, const 
 // removes the line.
 bool InsertSaleItem(DatabaseSession& db, const GeneralParameters& parameters, const Clock& clock,
                     const SaleItemInput& input, std::string* failure = nullptr);
+// The rows of sale lines and their salespeople, gathered by AddSaleItem and
+// written together, in the order added, by Flush.
+struct SaleLineRows {
+  RowInserts lines{"item_venda_direta"};
+  RowInserts salespeople{"forca_vnd_item_vnd"};
+  void Flush(DatabaseSession& db) {
+    lines.Flush(db);
+    salespeople.Flush(db);
+  }
+};
+// InsertSaleItem's checks, with the rows gathered into `rows` instead of
+// written. False as InsertSaleItem, with nothing gathered.
+bool AddSaleItem(const GeneralParameters& parameters, const Clock& clock, const SaleItemInput& input,
+                 SaleLineRows& rows, std::string* failure = nullptr);
 
 // The lines of `sales`, to be read (in the caller's batch of queries, once
 // the lines are written) for WriteSaleTotals.

@@ -49,7 +49,9 @@ class TableOrderMode final : public OrderMode {
   void CheckExistingSale(std::int32_t sale) override;
   CustomerRecord CustomerOfNewSale(const OrderItem& item) override;
   CustomerRecord CustomerOfSale(std::int32_t sale) override;
+  const CustomerRecord* LikelyCustomer() override { return &WalkIn(); }
   bool Covered(const OrderItem& item) override;
+  bool CoverageReads(const OrderItem& item) const override;
   void LinkSale(const OrderGroup& group) override;
   void Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) override;
   void Committed(const OrderRequest& order) override;
@@ -177,6 +179,13 @@ CustomerRecord TableOrderMode::CustomerOfSale(std::int32_t sale) {
   // customer's, as it always has.
   const auto found = sale_customers_->find(sale);
   return found != sale_customers_->end() ? found->second : WalkIn();
+}
+
+bool TableOrderMode::CoverageReads(const OrderItem& item) const {
+  // A guest's item, or any item on a place whose environment has associated
+  // ones (or is not known yet), looks for a package.
+  const auto known = package_memo_.associated_environment.find(id_amb_);
+  return item.associated_place != 0 || known == package_memo_.associated_environment.end() || known->second;
 }
 
 bool TableOrderMode::Covered(const OrderItem& item) {

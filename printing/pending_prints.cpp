@@ -39,14 +39,12 @@ bool TicketsDue(Context& context, int printer_type) {
 }  // namespace
 
 void RecordPrintIntent(DatabaseSession& db, const std::string& business_day, const std::vector<OrderLine>& lines) {
-  // One kept statement run once per line: inside the order's transaction on
-  // a server the rows go out with its other writes.
+  // The rows go in together, with the order's other writes; a row left by
+  // a line the back office removed does not stop its successor's.
   const Value day = SqlEscapeValue(business_day);
-  for (const auto& [sale, sequence] : lines) {
-    db.ExecuteSql("Insert into item_a_imprimir_pda (nr_orc_loc, id_seq, dt_dia)\rvalues ($1, $2, $3)\r"
-                  "on conflict do nothing",
-                  {sale, sequence, day});
-  }
+  RowInserts intents("item_a_imprimir_pda", "on conflict do nothing");
+  for (const auto& [sale, sequence] : lines) intents.Add({{"nr_orc_loc", sale}, {"id_seq", sequence}, {"dt_dia", day}});
+  intents.Flush(db);
 }
 
 std::string PendingPrintOutcome::Describe() const {
