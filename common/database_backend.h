@@ -1,9 +1,10 @@
 #pragma once
 // What differs between the database engines behind the one DatabaseSession:
-// how a statement runs and its values come back, how a transaction that
-// writes begins, how a lock held by another connection is waited for, and how
-// a place name is matched. The statements themselves are the handlers' and
-// the same for every engine.
+// how a statement runs and its values come back, how statements are sent
+// together, how a transaction that writes begins, and how a lock held by
+// another connection is waited for. The statements themselves are the
+// handlers'; the few words of dialect they need (a list, a place name, a row
+// lock) come from the session.
 
 #include <atomic>
 #include <chrono>
