@@ -332,8 +332,7 @@ std::string DatabaseSession::SqlText() const {
   return text;
 }
 
-void DatabaseSession::Run(const std::string& text, const std::vector<Value>& values, Recordset* rs,
-                          bool wait_for_disk) {
+void DatabaseSession::Run(const std::string& text, const std::vector<Value>& values, Recordset* rs) {
   provider_error_.clear();
   busy_ = false;
   if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
@@ -346,11 +345,7 @@ void DatabaseSession::Run(const std::string& text, const std::vector<Value>& val
     }
     if (observer_) observer_(text, values);
     if (rs == nullptr) {
-      if (wait_for_disk || in_transaction_) {
-        backend_->Run(text, values, nullptr);
-      } else {
-        backend_->RunWithoutDiskWait(text);
-      }
+      backend_->Run(text, values, nullptr);
       return;
     }
     ResultRows rows;
@@ -418,8 +413,6 @@ void DatabaseSession::ExecuteSql(const std::string& text, const std::vector<Valu
   Run(text, values, nullptr);
 }
 
-void DatabaseSession::ExecuteSqlWithoutDiskWait(const std::string& text) { Run(text, {}, nullptr, false); }
-
 long long DatabaseSession::ChangedRows() {
   if (!backend_) return 0;
   try {
@@ -434,10 +427,12 @@ long long DatabaseSession::ChangedRows() {
 
 long long DatabaseSession::TotalChanges() const { return backend_ ? backend_->TotalChanges() : 0; }
 
-bool DatabaseSession::BeginTransaction() {
+bool DatabaseSession::BeginTransaction(CommitWait wait) {
   in_transaction_ = true;
   try {
     if (!backend_) throw DatabaseError("Não há conexão com o banco de dados");
+    // Set back when the transaction ends (Finish).
+    if (wait == CommitWait::ForNextCommit) backend_->CommitsWaitForDisk(false);
     ExecuteSql(backend_->BeginStatement());
     begun_ = true;
     return true;
@@ -453,6 +448,14 @@ void DatabaseSession::RollbackTransaction() { Finish("ROLLBACK"); }
 
 void DatabaseSession::Finish(const char* statement) {
   if (!in_transaction_) return;
+  // Whatever way the transaction ends, the next one waits for the disk
+  // unless it asks otherwise; a commit that failed keeps it for the rollback.
+  struct WaitAgain {
+    DatabaseSession& session;
+    ~WaitAgain() {
+      if (!session.in_transaction_ && session.backend_) session.backend_->CommitsWaitForDisk(true);
+    }
+  } wait_again{*this};
   using State = DatabaseBackend::TransactionState;
   const State state = backend_ ? backend_->Transaction() : State::None;
   const bool commit = std::string_view(statement) == "COMMIT";
@@ -480,7 +483,10 @@ void DatabaseSession::Finish(const char* statement) {
     in_transaction_ = false;
     begun_ = false;
   } catch (const DatabaseError& e) {
-    ReportError(op_, this, e.what());
+    // A write of the transaction that failed, read with the commit, is told
+    // to the caller as its own statement's failure would have been: the
+    // commit did not take, and the caller reports why.
+    if (!e.Earlier()) ReportError(op_, this, e.what());
   }
 }
 

@@ -25,14 +25,18 @@ class DatabaseBackend;
 // their error path.
 class DatabaseError : public std::runtime_error {
  public:
-  explicit DatabaseError(const std::string& what, bool busy = false)
-      : std::runtime_error(what), busy_(busy) {}
+  explicit DatabaseError(const std::string& what, bool busy = false, bool earlier = false)
+      : std::runtime_error(what), busy_(busy), earlier_(earlier) {}
   // The database stayed locked by another writer (the back office) longer
   // than the session waits: trying again later may work.
   bool Busy() const { return busy_; }
+  // The failure of a write sent before the statement that read it (a write
+  // of a transaction on a server is not waited for), not of that statement.
+  bool Earlier() const { return earlier_; }
 
  private:
   bool busy_ = false;
+  bool earlier_ = false;
 };
 
 // A field value, or a value bound to a statement: Null, integer, real or text.
@@ -113,6 +117,14 @@ class RowInserts {
 // The engines the session runs on: SQLite on the file ORBA.MDB (the default),
 // or a PostgreSQL server reached through a libpq connection string.
 enum class DatabaseEngine { None, Sqlite, Postgresql };
+
+// When a transaction's commit is on the disk: before the commit returns
+// (anything a handheld is told is stored), or with the next commit that
+// waits - every other commit does, and makes everything before it durable
+// too. The second survives a crash of the program but not always a power
+// cut: only for records whose loss would repeat a piece of work (a ticket
+// printed once more), never for an order.
+enum class CommitWait { ForDisk, ForNextCommit };
 
 class DatabaseSession {
  public:
@@ -201,18 +213,11 @@ class DatabaseSession {
   void ExecuteSql(const std::string& text);
   // The same with `values` bound, the statement kept as for Query.
   void ExecuteSql(const std::string& text, const std::vector<Value>& values);
-  // ExecuteSql for a statement that is its own transaction and whose commit
-  // does not wait for the disk: it survives a crash of the program, and a
-  // power cut only once a later commit has waited (every other commit does,
-  // and makes everything before it durable too). For records whose loss
-  // would repeat a piece of work, never for an order. Inside an open
-  // transaction it is plain ExecuteSql.
-  void ExecuteSqlWithoutDiskWait(const std::string& text);
 
   // The transaction brackets report their own failures (ReportError) and go
   // on; a failed begin, commit or rollback leaves the flag set. Begin tells
   // whether a transaction is open, for callers that must not write without.
-  bool BeginTransaction();
+  bool BeginTransaction(CommitWait wait = CommitWait::ForDisk);
   void CommitTransaction();
   void RollbackTransaction();
   bool InTransaction() const { return in_transaction_; }
@@ -235,7 +240,7 @@ class DatabaseSession {
   void SetStatementObserver(StatementObserver observer);
 
  private:
-  void Run(const std::string& text, const std::vector<Value>& values, Recordset* rs, bool wait_for_disk = true);
+  void Run(const std::string& text, const std::vector<Value>& values, Recordset* rs);
   void Finish(const char* statement);
   bool Opened(std::unique_ptr<DatabaseBackend> backend, DatabaseEngine engine);
 

@@ -50,10 +50,9 @@ class DatabaseBackend {
   // Waits for the outcome of every statement sent and not yet answered,
   // throwing the first failure among them.
   virtual void Settle() {}
-  // Run for a statement that is its own transaction and whose commit need not
-  // wait for the disk (see DatabaseSession::ExecuteSqlWithoutDiskWait).
-  // Engines that cannot make that distinction cheaply just run it.
-  virtual void RunWithoutDiskWait(const std::string& text) { Run(text, {}, nullptr); }
+  // Whether the commit of the transactions begun from now on waits until it
+  // is on the disk (the default; see CommitWait). Set before the begin.
+  virtual void CommitsWaitForDisk(bool wait) = 0;
 
   // Rows changed by the last INSERT, UPDATE or DELETE, and by all of them
   // since the connection was made.

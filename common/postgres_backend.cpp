@@ -362,9 +362,12 @@ void PostgresBackend::Collect() {
   bool cancelled = false;
   std::string failure;
   std::string failure_state;
+  bool earlier = false;  // the failure is not the last statement's
   stale_ = false;
-  auto fail = [&](const PGresult* result, const std::string& text) {
+  auto fail = [&](const PGresult* result, const Sent& failed) {
+    const std::string& text = failed.text;
     if (!failure.empty()) return;  // the first failure is the one that counts
+    earlier = &failed != &sent.back();
     const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     failure = primary != nullptr ? primary : Trimmed(PQerrorMessage(conn_));
     if (failure.empty()) failure = "Falha no banco de dados";
@@ -389,7 +392,7 @@ void PostgresBackend::Collect() {
       const ExecStatusType status = PQresultStatus(result);
       if (status == PGRES_FATAL_ERROR) {
         if (each.preparation) prepared_.erase(each.text);
-        fail(result, each.text);
+        fail(result, each);
       } else if (status == PGRES_PIPELINE_ABORTED) {
         if (each.preparation) prepared_.erase(each.text);
       } else if (!each.preparation) {
@@ -418,7 +421,9 @@ void PostgresBackend::Collect() {
     lost_ = failure;
     throw DatabaseError(failure.empty() ? "Conexão perdida" : failure);
   }
-  if (!failure.empty()) throw DatabaseError(failure, Busy(failure_state.empty() ? nullptr : failure_state.c_str()));
+  if (!failure.empty()) {
+    throw DatabaseError(failure, Busy(failure_state.empty() ? nullptr : failure_state.c_str()), earlier);
+  }
 }
 
 void PostgresBackend::LeavePipeline() {
@@ -488,6 +493,8 @@ void PostgresBackend::Run(const std::string& text, const std::vector<Value>& val
   if (text == BeginStatement() && values.empty()) {
     if (PQenterPipelineMode(conn_) == 0) throw DatabaseError(Trimmed(PQerrorMessage(conn_)));
     Send(text, values, out);
+    // The server's own setting, for this transaction only.
+    if (!commits_wait_) Send("SET LOCAL synchronous_commit = off", {}, nullptr);
     return;
   }
   PGresult* result = nullptr;

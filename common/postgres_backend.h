@@ -62,6 +62,7 @@ class PostgresBackend final : public DatabaseBackend {
   long long ChangedRows() const override { return changed_; }
   long long TotalChanges() const override { return total_changed_; }
   const char* BeginStatement() const override { return "BEGIN"; }
+  void CommitsWaitForDisk(bool wait) override { commits_wait_ = wait; }
   TransactionState Transaction() const override;
   void SetLockWait(std::chrono::milliseconds wait, const std::atomic<bool>* stop) override;
   bool Revive() override;
@@ -105,6 +106,7 @@ class PostgresBackend final : public DatabaseBackend {
   bool AwaitInput(std::chrono::steady_clock::time_point started, bool& cancelled);
   void LeavePipeline();
   std::vector<Sent> sent_;
+  bool commits_wait_ = true;
   bool stale_ = false;  // the last Collect met a plan the schema no longer fits
 
   std::string connection_;

@@ -116,7 +116,8 @@ void SqliteBackend::Bind(sqlite3_stmt* statement, const std::vector<Value>& valu
 }
 
 void SqliteBackend::Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
-  // Only RunWithoutDiskWait's own statement commits without waiting.
+  // Only a transaction begun after CommitsWaitForDisk(false) commits
+  // without waiting; FULL comes back with the first statement after it.
   if (!commits_wait_ && !without_disk_wait_ && !SetCommitsWait(true)) throw DatabaseError(sqlite3_errmsg(db_));
   auto failure = [this]() {
     const int code = sqlite3_extended_errcode(db_) & 0xff;
@@ -228,21 +229,12 @@ bool SqliteBackend::SetCommitsWait(bool wait) {
   return true;
 }
 
-void SqliteBackend::RunWithoutDiskWait(const std::string& text) {
-  if (sqlite3_get_autocommit(db_) == 0) return Run(text, {}, nullptr);
-  // When NORMAL cannot be set the statement simply waits; when FULL cannot
-  // be set back, the next statement tries again and fails if it cannot.
-  SetCommitsWait(false);
-  without_disk_wait_ = true;
-  try {
-    Run(text, {}, nullptr);
-  } catch (...) {
-    without_disk_wait_ = false;
-    SetCommitsWait(true);
-    throw;
-  }
-  without_disk_wait_ = false;
-  SetCommitsWait(true);
+void SqliteBackend::CommitsWaitForDisk(bool wait) {
+  // The level is set outside a transaction: NORMAL now, before the begin
+  // (when it cannot be set the commit simply waits), FULL with the next
+  // statement, which fails if it cannot be set back.
+  without_disk_wait_ = !wait;
+  if (!wait && sqlite3_get_autocommit(db_) != 0) SetCommitsWait(false);
 }
 
 long long SqliteBackend::ChangedRows() const { return sqlite3_changes64(db_); }

@@ -26,7 +26,7 @@ class SqliteBackend final : public DatabaseBackend {
 
   std::string Description() const override { return path_; }
   void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) override;
-  void RunWithoutDiskWait(const std::string& text) override;
+  void CommitsWaitForDisk(bool wait) override;
   long long ChangedRows() const override;
   long long TotalChanges() const override;
   // IMMEDIATE takes the write lock now, so a busy back office is waited for
@@ -53,7 +53,7 @@ class SqliteBackend final : public DatabaseBackend {
   const std::atomic<bool>* stop_ = nullptr;
   std::chrono::steady_clock::time_point busy_since_;
   bool commits_wait_ = true;
-  bool without_disk_wait_ = false;  // inside RunWithoutDiskWait
+  bool without_disk_wait_ = false;  // set by CommitsWaitForDisk(false)
 
   // Statements whose values are bound stay prepared for the life of the
   // connection; of those whose text comes back (the counters of

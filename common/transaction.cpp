@@ -2,8 +2,8 @@
 
 namespace orba {
 
-TransactionGuard::TransactionGuard(DatabaseSession& db) : db_(db) {
-  if (!db_.BeginTransaction()) {
+TransactionGuard::TransactionGuard(DatabaseSession& db, CommitWait wait) : db_(db) {
+  if (!db_.BeginTransaction(wait)) {
     db_.RollbackTransaction();  // clears the flag of the begin that failed
     throw DatabaseError(db_.ProviderError().empty() ? std::string("A transação não pôde ser iniciada")
                                                     : db_.ProviderError(),

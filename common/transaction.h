@@ -12,13 +12,14 @@ class TransactionGuard {
   // Begins the transaction (BEGIN IMMEDIATE: the write lock is taken now, so
   // a busy back office is waited for here rather than halfway through).
   // Throws DatabaseError when it cannot be begun; the session has reported it.
-  explicit TransactionGuard(DatabaseSession& db);
+  explicit TransactionGuard(DatabaseSession& db, CommitWait wait = CommitWait::ForDisk);
   ~TransactionGuard();
   TransactionGuard(const TransactionGuard&) = delete;
   TransactionGuard& operator=(const TransactionGuard&) = delete;
 
   // Throws DatabaseError when the commit did not take: the session has
-  // reported it and the destructor rolls back.
+  // reported a failure of the commit itself (not that of a write read with
+  // it), and the destructor rolls back.
   void Commit();
 
  private:
