@@ -21,6 +21,7 @@
 #include "common/database.h"
 #include "common/general_parameters.h"
 #include "common/operator.h"
+#include "common/process_memory.h"
 #include "installation.h"
 #include "orders/customer.h"
 #include "orders/sale.h"
@@ -189,6 +190,7 @@ bool WriteOrder(orba::DatabaseSession& session, const orba::GeneralParameters& p
 }  // namespace
 
 int main(int argc, char** argv) {
+  orba::KeepFreedMemoryForReuse();  // as the service does
   const int sales = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int orders = argc > 2 ? std::atoi(argv[2]) : 200;
 

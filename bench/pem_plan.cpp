@@ -30,6 +30,7 @@
 #include "common/clock.h"
 #include "common/database.h"
 #include "common/general_parameters.h"
+#include "common/process_memory.h"
 #include "common/service_tables.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
@@ -109,6 +110,7 @@ void PrintTimes(const char* what, std::vector<double> times) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orba::KeepFreedMemoryForReuse();  // as the service does
   if (argc < 4) {
     std::fprintf(stderr, "usage: %s SYSTEM_DIR SPOOL_DIR REQUEST_FILE [ORDERS [TABLE [POSITIONS]]]\n", argv[0]);
     return 2;

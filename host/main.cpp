@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/operator.h"
+#include "common/process_memory.h"
 #include "host/command_line.h"
 #include "host/headless_runner.h"
 #include "host/installation_check.h"
@@ -43,6 +44,7 @@ int Run(const orba::CommandLine& line, orba::Operator& op, orba::QtOperator* win
 }  // namespace
 
 int main(int argc, char** argv) {
+  orba::KeepFreedMemoryForReuse();
   const orba::CommandLine line = orba::ParseCommandLine(argc, argv);
   if (!line.error.empty()) {
     std::fprintf(stderr, "orbapda: %s\n%s", line.error.c_str(), orba::UsageText().c_str());
