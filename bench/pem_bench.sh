@@ -12,7 +12,9 @@
 #      each; on PostgreSQL also through a proxy on 127.0.0.1 that delays each
 #      way TRIPS_DELAY_US (default 500) and counts the round trips.
 #      ROUND_TRIPS_ONLY=1 stops after it (and skips 1); TRIPS_LIST=1 lists
-#      every statement of each transaction's first run with its values;
+#      every statement of each transaction's first run with its values
+#      (through the proxy after the round trips counted before it, so that
+#      each wait shows as a step of the number);
 #      TRIPS_PRINTER=discard prints to printers that keep nothing (no ticket
 #      files created).
 #   2. BURST orders dropped at once into xml/Enviar (default 200, going round

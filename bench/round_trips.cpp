@@ -31,6 +31,7 @@
 #include "installation.h"
 #include "common/clock.h"
 #include "common/database.h"
+#include "common/process_memory.h"
 #include "common/service_tables.h"
 #include "exchange/polling_state.h"
 #include "orders/customer.h"
@@ -88,6 +89,7 @@ std::string ServerSocket(const std::string& connection) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orba::KeepFreedMemoryForReuse();  // as the service does
   if (argc < 5) {
     std::fprintf(stderr, "usage: %s SYSTEM_DIR SPOOL_DIR REQUEST_FILE TABLE [RUNS [DELAY_US]]\n", argv[0]);
     return 2;
@@ -131,6 +133,7 @@ int main(int argc, char** argv) {
     session.SetStatementObserver([&](const std::string& text, const std::vector<orba::Value>& values) {
       ++statements;
       if (!listing) return;
+      if (proxy != nullptr) std::printf("    %3lld", proxy->RoundTrips());
       std::printf("    | %s", text.c_str());
       for (const orba::Value& value : values) std::printf(" [%s]", value.Text().c_str());
       std::printf("\n");
