@@ -67,19 +67,7 @@ void SpoolPrinterSystem::EndDocument() {
   if (!fs::is_directory(target, ec)) throw std::runtime_error("Impressora não encontrada: " + printer);
   if (fs::exists(target / "offline", ec)) throw std::runtime_error("Impressora desligada: " + printer);
 
-  // Next number after the highest one already in the folder (any number of
-  // digits, so that a folder past 999999 documents never reuses a name).
-  long long last = 0;
-  for (fs::directory_iterator it(target, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
-      const std::string stem = name.substr(0, name.size() - 4);
-      if (!stem.empty() && stem.find_first_not_of("0123456789") == std::string::npos) {
-        if (auto number = ParseInteger(stem)) last = std::max(last, *number);
-      }
-    }
-  }
-  if (ec) throw std::runtime_error("Não foi possível ler a pasta da impressora " + target.string());
+  const long long last = LastNumber(printer, target.string());
   std::string content;
   for (const auto& line : lines) content += line + '\n';
   // A document never replaces a file, nor goes through a link: when the next
@@ -92,6 +80,7 @@ void SpoolPrinterSystem::EndDocument() {
     std::snprintf(buffer, sizeof buffer, "%06lld.txt", last + 1 + attempt);
     name = buffer;
     written = WriteFileSafely(target.string(), name, content, Existing::Keep, &error);
+    if (written) last_numbers_[printer] = last + 1 + attempt;
   }
   if (!written) throw std::runtime_error("Não foi possível gravar o documento em " + target.string() + ": " + error);
 
@@ -108,6 +97,25 @@ void SpoolPrinterSystem::EndDocument() {
     [[maybe_unused]] const auto ignored = write(log, entry.data(), entry.size());
   }
   if (log >= 0) close(log);
+}
+
+long long SpoolPrinterSystem::LastNumber(const std::string& printer, const std::string& folder) {
+  if (const auto known = last_numbers_.find(printer); known != last_numbers_.end()) return known->second;
+  // The highest number already in the folder (any number of digits, so that
+  // a folder past 999999 documents never reuses a name).
+  long long last = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+      const std::string stem = name.substr(0, name.size() - 4);
+      if (!stem.empty() && stem.find_first_not_of("0123456789") == std::string::npos) {
+        if (auto number = ParseInteger(stem)) last = std::max(last, *number);
+      }
+    }
+  }
+  if (ec) throw std::runtime_error("Não foi possível ler a pasta da impressora " + folder);
+  return last_numbers_[printer] = last;
 }
 
 void SpoolPrinterSystem::RemoveLeftovers() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,12 +33,18 @@ class SpoolPrinterSystem final : public PrinterSystem {
   void RemoveLeftovers() override;
 
  private:
+  // The number of the last document written to `printer`: read from its
+  // folder the first time, then kept, so that a document never costs a
+  // listing of all the earlier ones.
+  long long LastNumber(const std::string& printer, const std::string& folder);
+
   std::string folder_;
   std::string current_;
   bool current_chosen_ = false;
   std::string font_name_;
   std::optional<double> font_size_;
   std::vector<std::string> lines_;
+  std::map<std::string, long long> last_numbers_;  // by printer
 };
 
 }  // namespace orba

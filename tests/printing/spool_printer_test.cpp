@@ -68,6 +68,15 @@ TEST_F(SpoolPrinterTest, NumberingGoesOnAfterTheHighestFileAndPastSixDigits) {
   printers.EndDocument();
   EXPECT_EQ(ReadFile(spool.path() / "COZINHA" / "1000000.txt"), "b\n");
   EXPECT_EQ(ReadFile(spool.path() / "COZINHA" / "1000001.txt"), "c\n");
+  // Documents taken away by the device do not bring a number back; one
+  // written there meanwhile is stepped over.
+  fs::remove(spool.path() / "COZINHA" / "1000001.txt");
+  WriteFile(spool.path() / "COZINHA" / "1000002.txt", "alheio");
+  printers.PrintLine("d");
+  printers.EndDocument();
+  EXPECT_EQ(ReadFile(spool.path() / "COZINHA" / "1000002.txt"), "alheio");
+  EXPECT_EQ(ReadFile(spool.path() / "COZINHA" / "1000003.txt"), "d\n");
+  EXPECT_FALSE(fs::exists(spool.path() / "COZINHA" / "1000001.txt"));
 }
 
 TEST_F(SpoolPrinterTest, NoLinkPlantedInTheSpoolIsEverFollowed) {
