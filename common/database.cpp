@@ -388,6 +388,10 @@ std::vector<Recordset> DatabaseSession::Queries(const std::vector<Statement>& st
     busy_ = e.Busy();
     throw;
   }
+  return Recordsets(std::move(rows));
+}
+
+std::vector<Recordset> DatabaseSession::Recordsets(std::vector<ResultRows> rows) {
   std::vector<Recordset> results(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     results[i].columns_ = std::move(rows[i].columns);
@@ -395,6 +399,24 @@ std::vector<Recordset> DatabaseSession::Queries(const std::vector<Statement>& st
     results[i].open_ = true;
   }
   return results;
+}
+
+void DatabaseSession::CommitThenRead(ThenReads& then) {
+  provider_error_.clear();
+  busy_ = false;
+  if (observer_) {
+    observer_("COMMIT", {});
+    for (const Statement& read : then.reads) observer_(read.text, read.values);
+  }
+  std::vector<ResultRows> rows;
+  try {
+    then.ran = backend_->CommitThenRunAll(then.reads, rows);
+  } catch (const DatabaseError& e) {
+    provider_error_ = e.what();
+    busy_ = e.Busy();
+    throw;
+  }
+  if (then.ran) then.results = Recordsets(std::move(rows));
 }
 
 bool DatabaseSession::OpenRecordset(const std::string& text, Recordset& rs) {
@@ -444,9 +466,15 @@ bool DatabaseSession::BeginTransaction(CommitWait wait) {
 
 void DatabaseSession::CommitTransaction() { Finish("COMMIT"); }
 
+bool DatabaseSession::CommitTransaction(const std::vector<Statement>& reads, std::vector<Recordset>& results) {
+  ThenReads then{reads, results};
+  Finish("COMMIT", &then);
+  return then.ran;
+}
+
 void DatabaseSession::RollbackTransaction() { Finish("ROLLBACK"); }
 
-void DatabaseSession::Finish(const char* statement) {
+void DatabaseSession::Finish(const char* statement, ThenReads* then) {
   if (!in_transaction_) return;
   // Whatever way the transaction ends, the next one waits for the disk
   // unless it asks otherwise; a commit that failed keeps it for the rollback.
@@ -479,7 +507,11 @@ void DatabaseSession::Finish(const char* statement) {
     }
   }
   try {
-    ExecuteSql(statement);
+    if (then != nullptr && backend_) {
+      CommitThenRead(*then);
+    } else {
+      ExecuteSql(statement);
+    }
     in_transaction_ = false;
     begun_ = false;
   } catch (const DatabaseError& e) {

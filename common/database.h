@@ -20,6 +20,7 @@ namespace orba {
 
 class Operator;
 class DatabaseBackend;
+struct ResultRows;
 
 // Any failure of the database or of reading a value; handlers catch it on
 // their error path.
@@ -219,6 +220,10 @@ class DatabaseSession {
   // whether a transaction is open, for callers that must not write without.
   bool BeginTransaction(CommitWait wait = CommitWait::ForDisk);
   void CommitTransaction();
+  // CommitTransaction, then `reads` as Queries runs them, in the same wait
+  // for a server. True when the commit took and the reads ran (`results`
+  // then holds their rows); a failure of the reads alone is not reported.
+  bool CommitTransaction(const std::vector<Statement>& reads, std::vector<Recordset>& results);
   void RollbackTransaction();
   bool InTransaction() const { return in_transaction_; }
 
@@ -241,7 +246,16 @@ class DatabaseSession {
 
  private:
   void Run(const std::string& text, const std::vector<Value>& values, Recordset* rs);
-  void Finish(const char* statement);
+  // Reads sent with a commit, and their rows when they ran.
+  struct ThenReads {
+    const std::vector<Statement>& reads;
+    std::vector<Recordset>& results;
+    bool ran = false;
+  };
+  void Finish(const char* statement, ThenReads* then = nullptr);
+  // Sends COMMIT and then `then.reads`; throws DatabaseError when the commit failed.
+  void CommitThenRead(ThenReads& then);
+  static std::vector<Recordset> Recordsets(std::vector<ResultRows> rows);
   bool Opened(std::unique_ptr<DatabaseBackend> backend, DatabaseEngine engine);
 
   Operator& op_;

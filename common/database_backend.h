@@ -47,6 +47,18 @@ class DatabaseBackend {
     out.assign(statements.size(), ResultRows());
     for (std::size_t i = 0; i < statements.size(); ++i) Run(statements[i].text, statements[i].values, &out[i]);
   }
+  // Commits the open transaction, then runs `reads` as RunAll does. Throws
+  // DatabaseError when the commit failed; false when it took but the reads
+  // failed. Engines that talk to a server send it all together.
+  virtual bool CommitThenRunAll(const std::vector<DatabaseSession::Statement>& reads, std::vector<ResultRows>& out) {
+    Run("COMMIT", {}, nullptr);
+    try {
+      RunAll(reads, out);
+      return true;
+    } catch (const DatabaseError&) {
+      return false;
+    }
+  }
   // Waits for the outcome of every statement sent and not yet answered,
   // throwing the first failure among them.
   virtual void Settle() {}

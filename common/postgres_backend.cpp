@@ -364,10 +364,12 @@ void PostgresBackend::Collect() {
   std::string failure_state;
   bool earlier = false;  // the failure is not the last statement's
   stale_ = false;
+  failed_at_ = sent.size();
   auto fail = [&](const PGresult* result, const Sent& failed) {
     const std::string& text = failed.text;
     if (!failure.empty()) return;  // the first failure is the one that counts
     earlier = &failed != &sent.back();
+    failed_at_ = static_cast<std::size_t>(&failed - sent.data());
     const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     failure = primary != nullptr ? primary : Trimmed(PQerrorMessage(conn_));
     if (failure.empty()) failure = "Falha no banco de dados";
@@ -400,7 +402,10 @@ void PostgresBackend::Collect() {
         if (std::strcmp(PQcmdStatus(result), "ROLLBACK") == 0 && each.text == "COMMIT") {
           // A COMMIT of a transaction that a failed statement spoiled is
           // answered ROLLBACK without an error: it must not pass for a commit.
-          if (failure.empty()) failure = "A transação foi desfeita pelo banco de dados e não pôde ser confirmada.";
+          if (failure.empty()) {
+            failure = "A transação foi desfeita pelo banco de dados e não pôde ser confirmada.";
+            failed_at_ = static_cast<std::size_t>(&each - sent.data());
+          }
         }
         if (each.out != nullptr && status == PGRES_TUPLES_OK) CopyRows(result, *each.out);
       }
@@ -430,6 +435,28 @@ void PostgresBackend::LeavePipeline() {
   if (conn_ != nullptr && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && sent_.empty() &&
       PQtransactionStatus(conn_) == PQTRANS_IDLE) {
     PQexitPipelineMode(conn_);
+  }
+}
+
+bool PostgresBackend::CommitThenRunAll(const std::vector<DatabaseSession::Statement>& reads,
+                                       std::vector<ResultRows>& out) {
+  if (conn_ == nullptr || PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) return DatabaseBackend::CommitThenRunAll(reads, out);
+  // The reads go after the commit, in the same wait; a commit that failed
+  // leaves them unrun.
+  out.assign(reads.size(), ResultRows());
+  const std::size_t commit_at = sent_.size();
+  struct Leave {
+    PostgresBackend& backend;
+    ~Leave() { backend.LeavePipeline(); }
+  } leave{*this};
+  Send("COMMIT", {}, nullptr);
+  for (std::size_t i = 0; i < reads.size(); ++i) Send(reads[i].text, reads[i].values, &out[i]);
+  try {
+    Collect();
+    return true;
+  } catch (const DatabaseError&) {
+    if (failed_at_ <= commit_at || !Connected()) throw;
+    return false;
   }
 }
 

@@ -58,6 +58,7 @@ class PostgresBackend final : public DatabaseBackend {
   std::string Description() const override { return description_; }
   void Run(const std::string& text, const std::vector<Value>& values, ResultRows* out) override;
   void RunAll(const std::vector<DatabaseSession::Statement>& statements, std::vector<ResultRows>& out) override;
+  bool CommitThenRunAll(const std::vector<DatabaseSession::Statement>& reads, std::vector<ResultRows>& out) override;
   void Settle() override;
   long long ChangedRows() const override { return changed_; }
   long long TotalChanges() const override { return total_changed_; }
@@ -108,6 +109,7 @@ class PostgresBackend final : public DatabaseBackend {
   std::vector<Sent> sent_;
   bool commits_wait_ = true;
   bool stale_ = false;  // the last Collect met a plan the schema no longer fits
+  std::size_t failed_at_ = 0;  // the last Collect's first failure: its place among what was sent
 
   std::string connection_;
   std::string description_;

@@ -16,13 +16,24 @@ TransactionGuard::~TransactionGuard() {
 }
 
 void TransactionGuard::Commit() {
-  db_.CommitTransaction();
+  std::vector<Recordset> none;
+  Commit({}, none);
+}
+
+bool TransactionGuard::Commit(const std::vector<DatabaseSession::Statement>& reads, std::vector<Recordset>& results) {
+  bool ran = false;
+  if (reads.empty()) {
+    db_.CommitTransaction();
+  } else {
+    ran = db_.CommitTransaction(reads, results);
+  }
   if (db_.InTransaction()) {
     throw DatabaseError(db_.ProviderError().empty() ? std::string("A transação não pôde ser confirmada")
                                                     : db_.ProviderError(),
                         db_.LastFailureWasBusy());
   }
   committed_ = true;
+  return ran;
 }
 
 }  // namespace orba

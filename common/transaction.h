@@ -21,6 +21,10 @@ class TransactionGuard {
   // reported a failure of the commit itself (not that of a write read with
   // it), and the destructor rolls back.
   void Commit();
+  // Commit, then `reads` in the same wait for a server (what the caller
+  // reads first once the transaction is stored). True when the reads ran
+  // and `results` holds their rows; false when only they failed.
+  bool Commit(const std::vector<DatabaseSession::Statement>& reads, std::vector<Recordset>& results);
 
  private:
   DatabaseSession& db_;

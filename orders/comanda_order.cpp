@@ -42,7 +42,8 @@ class ComandaOrderMode final : public OrderMode {
   void LinkSale(const OrderGroup& group) override;
   void Finish(const OrderRequest&, const std::vector<OrderGroup>&) override {}
   void Committed(const OrderRequest&) override {}
-  bool Print(const std::vector<OrderGroup>& groups) override;
+  std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>& groups) override;
+  bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) override;
 
  private:
   const CustomerRecord& WalkIn(const char* refusal);
@@ -151,11 +152,18 @@ void ComandaOrderMode::LinkSale(const OrderGroup& group) {
       {number_, group.sale});
 }
 
-// Each sale of a comanda is printed on its own; the first that fails ends
-// the printing (the rest stay unprinted and go out with the next order).
-bool ComandaOrderMode::Print(const std::vector<OrderGroup>& groups) {
+std::vector<DatabaseSession::Statement> ComandaOrderMode::PrintReads(const std::vector<OrderGroup>& groups) {
+  if (groups.empty()) return {};
+  return OrderPrintingReads(c_, Number(groups.front().sale));
+}
+
+// Each sale of a comanda is printed on its own (the first with what was read
+// with the commit); the first that fails ends the printing (the rest stay
+// unprinted and go out with the next order).
+bool ComandaOrderMode::Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) {
   for (const OrderGroup& group : groups) {
-    if (!RouteOrderPrinting(c_, Number(group.sale))) return false;
+    if (!RouteOrderPrinting(c_, Number(group.sale), read)) return false;
+    read = nullptr;
   }
   return true;
 }

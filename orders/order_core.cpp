@@ -454,6 +454,8 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
       [&]() {
         const OrderRequest order = ReadOrderRequest(request, pedido, mode.Attributes());
         std::vector<OrderGroup> groups;
+        std::vector<Recordset> print_rows;
+        bool print_read = false;
         {
           TransactionGuard transaction(context.db);
           mode.FindTarget(order);
@@ -482,7 +484,8 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
             mode.Finish(order, groups);
             RecordPrintIntent(context.db, context.parameters.BusinessDay, writer.lines());
             if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
-            transaction.Commit();
+            // What printing reads first goes with the commit: one wait less.
+            print_read = transaction.Commit(mode.PrintReads(groups), print_rows);
           }
         }
         if (resent) {
@@ -494,7 +497,7 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
         committed = true;
         mode.Committed(order);
         RemoveItems(request);
-        if (!mode.Print(groups)) SetMessage(pedido, kNotPrinted);
+        if (!mode.Print(groups, print_read ? &print_rows : nullptr)) SetMessage(pedido, kNotPrinted);
       },
       [&](const std::string& message) {
         SetMessage(pedido, message);

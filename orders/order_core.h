@@ -86,8 +86,11 @@ class OrderMode {
   virtual void Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) = 0;
   // After the commit, before printing.
   virtual void Committed(const OrderRequest& order) = 0;
+  // What printing the order reads first, sent with the commit; none by default.
+  virtual std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>&) { return {}; }
   // Prints the order; false when some printing failed (already reported).
-  virtual bool Print(const std::vector<OrderGroup>& groups) = 0;
+  // `read` holds the rows of PrintReads when they were read with the commit.
+  virtual bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) = 0;
 };
 
 // Runs the order in `request` (its first `pedido`) through `mode` and turns

@@ -55,7 +55,8 @@ class TableOrderMode final : public OrderMode {
   void LinkSale(const OrderGroup& group) override;
   void Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) override;
   void Committed(const OrderRequest& order) override;
-  bool Print(const std::vector<OrderGroup>& groups) override;
+  std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>& groups) override;
+  bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) override;
 
  private:
   const CustomerRecord& WalkIn();
@@ -243,8 +244,12 @@ void TableOrderMode::Committed(const OrderRequest& order) {
   }
 }
 
-bool TableOrderMode::Print(const std::vector<OrderGroup>& groups) {
-  return RouteOrderPrinting(c_, SaleList(groups));
+std::vector<DatabaseSession::Statement> TableOrderMode::PrintReads(const std::vector<OrderGroup>& groups) {
+  return OrderPrintingReads(c_, SaleList(groups));
+}
+
+bool TableOrderMode::Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) {
+  return RouteOrderPrinting(c_, SaleList(groups), read);
 }
 
 }  // namespace

@@ -436,7 +436,7 @@ constexpr const char* kLeftByOrders =
 // The reads of one request, sent together: none depends on another's rows.
 enum TicketRead : std::size_t {
   kPrinters, kPlace, kHeader, kAgreements, kOptions, kAccompaniments,
-  kPrinterItems, kOtherItems, kProductPrinters, kRecords, kUnprintedLines
+  kPrinterItems, kOtherItems, kProductPrinters, kRecords, kUnprintedLines, kTicketReads
 };
 
 std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Value& sales, TicketLines which) {
@@ -526,9 +526,13 @@ std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Valu
 
 }  // namespace
 
+std::vector<DatabaseSession::Statement> TicketReads(Context& context, std::string_view sale_list, TicketLines which) {
+  return TicketReads(context, context.db.ListOf(RequireSales(RequireSaleList(sale_list))), which);
+}
+
 TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, std::string_view title,
                            int printer_type, const PrinterSettings& settings, PrintAmounts* amounts,
-                           TicketLines which) {
+                           TicketLines which, std::vector<Recordset>* read) {
   DatabaseSession& db = context.db;
   PrinterSystem& printers = context.printers;
   TicketOutcome outcome;
@@ -536,7 +540,8 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
   try {
     const std::string sale_list = RequireSaleList(sale_list_text);
     const Value sales = db.ListOf(RequireSales(sale_list));
-    std::vector<Recordset> rows = db.Queries(TicketReads(context, sales, which));
+    std::vector<Recordset> rows =
+        read != nullptr && read->size() == kTicketReads ? std::move(*read) : db.Queries(TicketReads(context, sales, which));
     std::vector<std::pair<Value, Value>> production_printers;  // id_imp, nm_end_imp
     for (Recordset& rs = rows[kPrinters]; !rs.Eof(); rs.MoveNext()) {
       production_printers.emplace_back(rs.Field("id_imp"), rs.Field("nm_end_imp"));

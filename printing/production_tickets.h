@@ -2,8 +2,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/context.h"
+#include "common/database.h"
 #include "printing/print_layout.h"
 
 namespace orba {
@@ -40,8 +42,14 @@ struct TicketOutcome {
   std::string failure;       // what failed, empty when every ticket went out
 };
 
-// PrintProductionTickets without telling the operator.
+// What PrintTickets reads first, in one wait for the database, for a caller
+// that sends it with something else (an order's commit).
+std::vector<DatabaseSession::Statement> TicketReads(Context& context, std::string_view sale_list, TicketLines which);
+
+// PrintProductionTickets without telling the operator. `read`, when given,
+// holds the rows of TicketReads of the same arguments, read already.
 TicketOutcome PrintTickets(Context& context, std::string_view sale_list, std::string_view title, int printer_type,
-                         const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which);
+                         const PrinterSettings& settings, PrintAmounts* amounts, TicketLines which,
+                         std::vector<Recordset>* read = nullptr);
 
 }  // namespace orba

@@ -83,7 +83,18 @@ bool PrintDocument(Context& context, std::string_view sale_list, std::string_vie
   }
 }
 
-bool RouteOrderPrinting(Context& context, std::string_view sale_list) {
+std::vector<DatabaseSession::Statement> OrderPrintingReads(Context& context, std::string_view sale_list) {
+  if (BlankSaleList(sale_list)) return {};
+  try {
+    const PrinterSettings settings = ReadPrinterSettings(context.parameters.SystemFolder);
+    if (PrinterTypeNumber(settings.type) == 1) return {};
+    return TicketReads(context, sale_list, TicketLines::Unprinted);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+bool RouteOrderPrinting(Context& context, std::string_view sale_list, std::vector<Recordset>* read) {
   // An order without items has no sale to print.
   if (BlankSaleList(sale_list)) return true;
   try {
@@ -94,7 +105,7 @@ bool RouteOrderPrinting(Context& context, std::string_view sale_list) {
     // everything the tickets need, in one wait for the database.
     if (type != 1) {
       const TicketOutcome tickets =
-          PrintTickets(context, sale_list, kPrintTitle, type, settings, nullptr, TicketLines::Unprinted);
+          PrintTickets(context, sale_list, kPrintTitle, type, settings, nullptr, TicketLines::Unprinted, read);
       if (!tickets.no_printers) {
         if (tickets.failure.empty()) return true;
         ReportError(context.op, &context.db, tickets.failure, kTicketsFailure);

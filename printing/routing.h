@@ -4,8 +4,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/context.h"
+#include "common/database.h"
 #include "printing/print_layout.h"
 #include "printing/printer_system.h"
 
@@ -43,7 +45,14 @@ bool PrintDocument(Context& context, std::string_view sale_list, std::string_vie
 // when something failed: it has been reported to the operator, and items
 // that did not reach their printer stay unprinted and go out with the next
 // order of their sales or the retry of pending items (pending_prints.h),
-// whichever comes first. Never throws.
-bool RouteOrderPrinting(Context& context, std::string_view sale_list);
+// whichever comes first. Never throws. `read`, when given, holds the rows of
+// OrderPrintingReads of the same list.
+bool RouteOrderPrinting(Context& context, std::string_view sale_list, std::vector<Recordset>* read = nullptr);
+
+// What RouteOrderPrinting reads first, for an order that sends it with its
+// commit. Empty when it reads nothing first or cannot tell what (ORBA.INI
+// unreadable, a list it refuses): it then finds out and reports for itself.
+// Never throws.
+std::vector<DatabaseSession::Statement> OrderPrintingReads(Context& context, std::string_view sale_list);
 
 }  // namespace orba

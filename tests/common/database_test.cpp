@@ -230,6 +230,38 @@ TEST(Transactions, CommitOfATransactionTheDatabaseUndidIsAFailure) {
   EXPECT_EQ(db.op.messages.size(), 1u);
 }
 
+TEST(Transactions, ReadsSentWithTheCommitSeeItAndNeverPassForIt) {
+  TestDatabase db;
+  const std::vector<DatabaseSession::Statement> count{{"select count(*) as n from LOG_TO_UP", {}}};
+  std::vector<Recordset> rows;
+  {
+    TransactionGuard stored(db.session);
+    db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1)");
+    EXPECT_TRUE(stored.Commit(count, rows));
+  }
+  EXPECT_EQ(rows.at(0).Field("n").Text(), "1");
+  // Reads that fail leave the commit done.
+  {
+    TransactionGuard stored(db.session);
+    db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (2)");
+    EXPECT_FALSE(stored.Commit({{"select * from no_table", {}}}, rows));
+  }
+  EXPECT_FALSE(db.session.InTransaction());
+  // A write that fails (at once, or on a server with the commit) fails the
+  // commit, as the write's failure, not the commit's: nothing is shown.
+  EXPECT_THROW(
+      {
+        TransactionGuard refused(db.session);
+        db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (3)");
+        db.session.ExecuteSql("insert into LOG_TO_UP (id_seq_log) values (1)");
+        refused.Commit(count, rows);
+      },
+      DatabaseError);
+  EXPECT_FALSE(db.session.InTransaction());
+  EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "2");
+  EXPECT_TRUE(db.op.messages.empty());
+}
+
 // The back office holds the write lock: SQLite refuses the begin after the
 // wait, a server the first write (it locks row by row), which it reports
 // once the session waits for the writes.
