@@ -55,7 +55,9 @@ EARLIER_SALES=${EARLIER_SALES:-100000}
 [[ -x "$ORBAPDA" ]] || { echo "orbapda not found in $BUILD_DIR (build it first)" >&2; exit 1; }
 
 ENGINE=${ENGINE:-sqlite}
-WORK=$(mktemp -d /tmp/orba-pem-XXXXXX)  # short: the server's socket lives in it
+# Short: the server's socket lives in it. TMPDIR moves it to the disk an
+# installation would be on, where /tmp is slower than that disk.
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/orba-pem-XXXXXX")
 chmod 0755 "$WORK"  # the server's user (nobody, under root) works below it
 SERVICE_PID=""
 cleanup() {
