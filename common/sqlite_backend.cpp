@@ -85,15 +85,27 @@ Value ColumnValue(sqlite3_stmt* stmt, int column) {
 
 }  // namespace
 
-void SqliteBackend::Bind(sqlite3_stmt* statement, const std::vector<Value>& values) {
-  const int markers = sqlite3_bind_parameter_count(statement);
-  for (int i = 1; i <= markers; ++i) {
+std::vector<long long> SqliteBackend::MarkerNumbers(sqlite3_stmt* statement) {
+  const int count = sqlite3_bind_parameter_count(statement);
+  std::vector<long long> markers;
+  markers.reserve(static_cast<std::size_t>(count));
+  for (int i = 1; i <= count; ++i) {
     const char* name = sqlite3_bind_parameter_name(statement, i);
     const auto number = name != nullptr && name[0] == '$' ? ParseInteger(name + 1) : std::nullopt;
-    if (!number || *number < 1 || *number > static_cast<long long>(values.size())) {
+    markers.push_back(number.value_or(0));
+  }
+  return markers;
+}
+
+void SqliteBackend::Bind(sqlite3_stmt* statement, const std::vector<long long>& markers,
+                         const std::vector<Value>& values) {
+  for (int i = 1; i <= static_cast<int>(markers.size()); ++i) {
+    const long long number = markers[static_cast<std::size_t>(i - 1)];
+    if (number < 1 || number > static_cast<long long>(values.size())) {
+      const char* name = sqlite3_bind_parameter_name(statement, i);
       throw DatabaseError(std::string("Sem valor para o parâmetro ") + (name != nullptr ? name : "?"));
     }
-    const Value& value = values[static_cast<std::size_t>(*number - 1)];
+    const Value& value = values[static_cast<std::size_t>(number - 1)];
     int rc = SQLITE_OK;
     switch (value.GetKind()) {
       case Value::Kind::Null:
@@ -125,9 +137,12 @@ void SqliteBackend::Run(const std::string& text, const std::vector<Value>& value
   };
   sqlite3_stmt* stmt = nullptr;
   bool kept = false;  // the statement stays prepared for the next run of the text
+  std::vector<long long> fresh_markers;
+  const std::vector<long long>* markers = &fresh_markers;
   if (const auto found = statements_.find(text); found != statements_.end()) {
     stmt = found->second.statement;
     found->second.last_use = ++uses_;
+    markers = &found->second.markers;
     kept = true;
   } else {
     const char* tail = nullptr;
@@ -142,7 +157,8 @@ void SqliteBackend::Run(const std::string& text, const std::vector<Value>& value
       sqlite3_finalize(stmt);
       throw DatabaseError("Mais de um comando no mesmo texto");
     }
-    kept = KeepStatement(text, stmt, !values.empty());
+    fresh_markers = MarkerNumbers(stmt);
+    kept = KeepStatement(text, stmt, !values.empty(), fresh_markers);
   }
   // Reset for the next run, or finalized, on every way out.
   struct Release {
@@ -157,7 +173,7 @@ void SqliteBackend::Run(const std::string& text, const std::vector<Value>& value
     }
   } release{stmt, kept};
 
-  Bind(stmt, values);
+  Bind(stmt, *markers, values);
   int rc = sqlite3_step(stmt);
   // Read after the first step: a kept statement is prepared again there when
   // the schema changed meanwhile.
@@ -185,7 +201,8 @@ void SqliteBackend::Run(const std::string& text, const std::vector<Value>& value
   }
 }
 
-bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant) {
+bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant,
+                                  const std::vector<long long>& markers) {
   // Otherwise only a text met before is kept: most texts carry the values of
   // one request and never come back, and must not push out those that do.
   if (!constant) {
@@ -208,7 +225,7 @@ bool SqliteBackend::KeepStatement(const std::string& text, sqlite3_stmt* stateme
     }
     ++come_back_;
   }
-  statements_.emplace(text, KeptStatement{statement, ++uses_, constant});
+  statements_.emplace(text, KeptStatement{statement, ++uses_, constant, markers});
   return true;
 }
 

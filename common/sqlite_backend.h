@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "common/database_backend.h"
 
@@ -39,9 +40,15 @@ class SqliteBackend final : public DatabaseBackend {
   static int OnBusy(void* backend, int attempt);
   // Keeps `statement` prepared for the next run of `text` when the text is
   // `constant` (its values are bound) or has been run before; true when kept.
-  bool KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant);
+  bool KeepStatement(const std::string& text, sqlite3_stmt* statement, bool constant,
+                     const std::vector<long long>& markers);
+  // The k of each marker $k of the statement, in SQLite's order of its
+  // parameters (0 for a marker of another form). Read once per statement:
+  // SQLite finds a parameter's name by a walk through all of them, which for
+  // a row insert of hundreds of values cost more than the insert.
+  static std::vector<long long> MarkerNumbers(sqlite3_stmt* statement);
   // Binds values[k - 1] to each marker $k of the statement.
-  void Bind(sqlite3_stmt* statement, const std::vector<Value>& values);
+  void Bind(sqlite3_stmt* statement, const std::vector<long long>& markers, const std::vector<Value>& values);
   void ForgetStatements();
   // PRAGMA synchronous: FULL (a commit waits until its journal is on the
   // disk) or NORMAL. False when it could not be set.
@@ -64,6 +71,7 @@ class SqliteBackend final : public DatabaseBackend {
     sqlite3_stmt* statement;
     std::uint64_t last_use;
     bool constant;  // its text never carries a value
+    std::vector<long long> markers;  // MarkerNumbers
   };
   static constexpr std::size_t kKeptStatements = 64;
   static constexpr std::size_t kRememberedTexts = 1024;
