@@ -177,6 +177,9 @@ TEST(KeptStatements, BoundValuesKeepTheirKindsAndTheStatementOutlivesASchemaChan
   // The kept statement reads the table as it is now.
   db.Exec("alter table bound add column d integer default 3");
   EXPECT_EQ(db.session.Query(by_name, {quoted, ""}).Field("d").Text(), "3");
+  // Markers out of order or repeated take their own values, kept or not.
+  const std::string shuffled = "select cast($2 as varchar(9)) || '-' || $1 || '-' || $2 as t";
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(db.session.Query(shuffled, {"a", "b"}).Field("t").Text(), "b-a-b");
   // A marker without its value is refused.
   EXPECT_THROW(db.session.Query("select * from bound where a = $1 and c = $2", {7}), DatabaseError);
 }
