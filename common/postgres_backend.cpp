@@ -362,13 +362,11 @@ void PostgresBackend::Collect() {
   bool cancelled = false;
   std::string failure;
   std::string failure_state;
-  bool earlier = false;  // the failure is not the last statement's
   stale_ = false;
   failed_at_ = sent.size();
   auto fail = [&](const PGresult* result, const Sent& failed) {
     const std::string& text = failed.text;
     if (!failure.empty()) return;  // the first failure is the one that counts
-    earlier = &failed != &sent.back();
     failed_at_ = static_cast<std::size_t>(&failed - sent.data());
     const char* primary = result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     failure = primary != nullptr ? primary : Trimmed(PQerrorMessage(conn_));
@@ -427,7 +425,9 @@ void PostgresBackend::Collect() {
     throw DatabaseError(failure.empty() ? "Conexão perdida" : failure);
   }
   if (!failure.empty()) {
-    throw DatabaseError(failure, Busy(failure_state.empty() ? nullptr : failure_state.c_str()), earlier);
+    // A failure before the last statement is a write's, read with it.
+    throw DatabaseError(failure, Busy(failure_state.empty() ? nullptr : failure_state.c_str()),
+                        failed_at_ + 1 < sent.size());
   }
 }
 
@@ -454,9 +454,10 @@ bool PostgresBackend::CommitThenRunAll(const std::vector<DatabaseSession::Statem
   try {
     Collect();
     return true;
-  } catch (const DatabaseError&) {
-    if (failed_at_ <= commit_at || !Connected()) throw;
-    return false;
+  } catch (const DatabaseError& e) {
+    if (failed_at_ > commit_at && Connected()) return false;
+    // The commit's own failure, or that of a write read with it.
+    throw DatabaseError(e.what(), e.Busy(), failed_at_ < commit_at);
   }
 }
 

@@ -263,6 +263,18 @@ TEST(Transactions, ReadsSentWithTheCommitSeeItAndNeverPassForIt) {
   EXPECT_FALSE(db.session.InTransaction());
   EXPECT_EQ(db.Scalar("select count(*) from LOG_TO_UP"), "2");
   EXPECT_TRUE(db.op.messages.empty());
+  if (!db.OnServer()) return;
+  // A commit that fails by itself (a check deferred to it) is shown.
+  db.Exec("create table once (a integer unique deferrable initially deferred)");
+  EXPECT_THROW(
+      {
+        TransactionGuard refused(db.session);
+        db.session.ExecuteSql("insert into once (a) values (1)");
+        db.session.ExecuteSql("insert into once (a) values (1)");
+        refused.Commit(count, rows);
+      },
+      DatabaseError);
+  EXPECT_EQ(db.op.messages.size(), 1u);
 }
 
 // The back office holds the write lock: SQLite refuses the begin after the
