@@ -52,6 +52,31 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
+// Moves the written `temporary` to `name`, in place of a file of that name in
+// one step: readers find the old file or the new one, never none. An old file
+// is swapped with the new one and then removed, not renamed over: ext4 writes
+// a file renamed over another out to the disk at once, a disk write that
+// every order would wait for. Either way a link of that name is replaced
+// itself, never what it points at. False with errno set.
+bool PutInPlace(int dir, const std::string& temporary, const std::string& name) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EINVAL) return renameat(dir, temporary.c_str(), dir, name.c_str()) == 0;  // no renameat2 flags here
+    if (errno != EEXIST) return false;
+    if (renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_EXCHANGE) == 0) {
+      if (unlinkat(dir, temporary.c_str(), 0) == 0) return true;
+      // A folder of that name: swapped back, and refused as a rename over it is.
+      const int refused = errno;
+      renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_EXCHANGE);
+      errno = refused;
+      return false;
+    }
+    if (errno == EINVAL) return renameat(dir, temporary.c_str(), dir, name.c_str()) == 0;  // no swapping here
+    if (errno != ENOENT) return false;  // removed meanwhile: the plain rename again
+  }
+  return false;
+}
+
 }  // namespace
 
 Folder::Folder(const std::string& path)
@@ -156,11 +181,10 @@ bool WriteFileSafely(const std::string& folder, const std::string& name, std::st
     unlinkat(dir, temporary.c_str(), 0);
     return fail(Describe(directory + "/" + name, written ? errno : write_error));
   }
-  // rename() replaces a link of that name itself, never what it points at.
-  const int renamed = existing == Existing::Replace
-                          ? renameat(dir, temporary.c_str(), dir, name.c_str())
-                          : renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE);
-  if (renamed != 0) {
+  const bool renamed = existing == Existing::Replace
+                           ? PutInPlace(dir, temporary, name)
+                           : renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0;
+  if (!renamed) {
     const int saved = errno;
     unlinkat(dir, temporary.c_str(), 0);
     return fail(Describe(directory + "/" + name, saved));

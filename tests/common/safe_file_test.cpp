@@ -36,6 +36,15 @@ TEST(WriteFileSafely, NeverWritesThroughALinkAndLeavesNothingBehind) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(ReadFile(folder.path() / "STM1.Xml"), "<a/>");
 
+  // Replace: the old file goes, nothing of it is left; a folder of that name
+  // stays as it is.
+  EXPECT_TRUE(WriteFileSafely(folder.path().string(), "STM1.Xml", "<e/>"));
+  EXPECT_EQ(ReadFile(folder.path() / "STM1.Xml"), "<e/>");
+  fs::create_directory(folder.path() / "STM3.Xml");
+  EXPECT_FALSE(WriteFileSafely(folder.path().string(), "STM3.Xml", "<f/>"));
+  EXPECT_TRUE(fs::is_directory(folder.path() / "STM3.Xml"));
+  fs::remove(folder.path() / "STM3.Xml");
+
   // A folder that is not there: false, and nothing anywhere.
   EXPECT_FALSE(WriteFileSafely((folder.path() / "missing").string(), "x", "y"));
   std::size_t files = 0;
