@@ -1,7 +1,8 @@
 #include "printing/production_tickets.h"
 
-#include <exception>
 #include <algorithm>
+#include <exception>
+#include <iterator>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -318,8 +319,9 @@ class PrintedLines {
       printers_of_product_[links.Field("id_mat_pro").Int()].insert(links.Field("id_imp").Int());
     }
     for (; !records.Eof(); records.MoveNext()) {
-      printed_[{records.Field("nr_orc_loc").Int(), records.Field("id_seq").Int()}].insert(
-          records.Field("id_imp").Int());
+      const LineKey line{records.Field("nr_orc_loc").Int(), records.Field("id_seq").Int()};
+      printed_[line].insert(records.Field("id_imp").Int());
+      stored_.insert(line);
     }
     for (; !lines.Eof(); lines.MoveNext()) {
       product_of_line_.emplace_back(LineKey{lines.Field("nr_orc_loc").Int(), lines.Field("id_seq").Int()},
@@ -329,6 +331,11 @@ class PrintedLines {
 
   void Recorded(long long printer, const std::vector<LineKey>& lines) {
     for (const LineKey& line : lines) printed_[line].insert(printer);
+  }
+
+  // Whether a record of an earlier request is stored for one of `lines`.
+  bool AnyStored(const std::vector<LineKey>& lines) const {
+    return std::any_of(lines.begin(), lines.end(), [this](const LineKey& line) { return stored_.count(line) != 0; });
   }
 
   std::vector<LineKey> Finished() const {
@@ -350,6 +357,7 @@ class PrintedLines {
  private:
   std::map<long long, std::set<long long>> printers_of_product_;
   std::map<LineKey, std::set<long long>> printed_;
+  std::set<LineKey> stored_;  // lines with records read from the database
   std::vector<std::pair<LineKey, long long>> product_of_line_;  // unprinted line, product that decides
 };
 
@@ -361,15 +369,17 @@ struct TicketOut {
 
 // Stores the records of the tickets that went out and marks the finished
 // lines printed ("S"); their per-printer records are then no longer needed,
-// nor are they left to print. One transaction that waits for the server
-// twice, once every ticket is out: a crash before its commit prints the
-// tickets of this request once more, never loses one. The update runs as a
-// query so that a record the database refuses fails there, before the
-// commit; each printer's record is then stored on its own, so that a record
-// that cannot be stored never makes another printer print its ticket again.
+// nor are they left to print: only unfinished lines get records, and records
+// stored before for finished lines (`finished_had_records`) are deleted.
+// One transaction, once every ticket is out: a crash before its commit
+// prints the tickets of this request once more, never loses one. When it
+// fails, each printer's record is stored on its own, so that a record that
+// cannot be stored never makes another printer print its ticket again.
 // Throws DatabaseError with the transaction's failure.
-void StorePrinted(DatabaseSession& db, const std::vector<TicketOut>& tickets, const std::vector<LineKey>& finished) {
+void StorePrinted(DatabaseSession& db, const std::vector<TicketOut>& tickets, const std::vector<LineKey>& finished,
+                  bool finished_had_records) {
   if (tickets.empty() && finished.empty()) return;
+  const std::set<LineKey> done(finished.begin(), finished.end());
   const std::vector<Value> lists = LineLists(db, finished);
   const std::string of_lines = db.InList("nr_orc_loc", "$1", Value::Kind::Integer) +
                                "\rAnd    (nr_orc_loc, id_seq) in (" + LinePairs(db) + ")";
@@ -377,11 +387,16 @@ void StorePrinted(DatabaseSession& db, const std::vector<TicketOut>& tickets, co
     // Lost only to a power cut before the next order's commit: the lines
     // are then printed once more, as after a cut between a ticket and this.
     TransactionGuard transaction(db, CommitWait::ForNextCommit);
-    for (const TicketOut& ticket : tickets) RecordPrinted(db, ticket.printer, ticket.lines);
-    db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_lines + "\rAnd    id_prt_ite = 'N'",
-                  lists);
+    for (const TicketOut& ticket : tickets) {
+      std::vector<LineKey> unfinished;
+      std::copy_if(ticket.lines.begin(), ticket.lines.end(), std::back_inserter(unfinished),
+                   [&done](const LineKey& line) { return done.count(line) == 0; });
+      RecordPrinted(db, ticket.printer, unfinished);
+    }
     if (!finished.empty()) {
-      db.ExecuteSql("Delete from item_impressora_pda\rWhere  " + of_lines, lists);
+      db.ExecuteSql("Update item_venda_direta\rSet    id_prt_ite = 'S'\rWhere  " + of_lines + "\rAnd    id_prt_ite = 'N'",
+                    lists);
+      if (finished_had_records) db.ExecuteSql("Delete from item_impressora_pda\rWhere  " + of_lines, lists);
       db.ExecuteSql("Delete from item_a_imprimir_pda\rWhere  " + of_lines, lists);
     }
     transaction.Commit();
@@ -606,7 +621,8 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
     for (Recordset& rs = rows[kOtherItems]; !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
     if (!items.empty()) print(items, kStartingPrinter, false, keeper.starting());
 
-    StorePrinted(db, out, printed.Finished());
+    const std::vector<LineKey> finished = printed.Finished();
+    StorePrinted(db, out, finished, printed.AnyStored(finished));
   } catch (const std::exception& e) {
     failures.push_back(e.what());
   }

@@ -363,13 +363,19 @@ TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPr
   Sale(1);
   Item(1, 1, 1, 1);  // kitchen
   Item(1, 2, 3, 1);  // bar
-  // The bar's ticket goes out, but recording it fails.
+  // Both tickets go out, but marking the bar's line printed fails, and so
+  // does recording the bar's ticket on its own.
   if (db.OnServer()) {
     db.Exec("CREATE FUNCTION no_bar() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
             "IF NEW.id_imp = 2 THEN RAISE EXCEPTION 'disco cheio'; END IF; RETURN NEW; END $$;"
-            "CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda FOR EACH ROW EXECUTE FUNCTION no_bar()");
+            "CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda FOR EACH ROW EXECUTE FUNCTION no_bar();"
+            "CREATE FUNCTION no_mark() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF NEW.id_seq = 2 THEN RAISE EXCEPTION 'disco cheio'; END IF; RETURN NEW; END $$;"
+            "CREATE TRIGGER no_mark BEFORE UPDATE ON item_venda_direta FOR EACH ROW EXECUTE FUNCTION no_mark()");
   } else {
     db.Exec("CREATE TRIGGER no_bar BEFORE INSERT ON item_impressora_pda WHEN NEW.id_imp = 2 "
+            "BEGIN SELECT RAISE(ABORT, 'disco cheio'); END");
+    db.Exec("CREATE TRIGGER no_mark BEFORE UPDATE ON item_venda_direta WHEN NEW.id_seq = 2 "
             "BEGIN SELECT RAISE(ABORT, 'disco cheio'); END");
   }
   EXPECT_FALSE(Print("1"));
@@ -378,6 +384,7 @@ TEST_F(ProductionTicketsTest, AFailureHalfwayKeepsWhatWasPrintedAndTheStartingPr
   EXPECT_NE(db.op.messages[0].text.find("disco cheio"), std::string::npos);
 
   db.Exec(db.OnServer() ? "DROP TRIGGER no_bar ON item_impressora_pda" : "DROP TRIGGER no_bar");
+  db.Exec(db.OnServer() ? "DROP TRIGGER no_mark ON item_venda_direta" : "DROP TRIGGER no_mark");
   printers.documents.clear();
   EXPECT_TRUE(Print("1"));
   // The kitchen's ticket had reached its printer: it is not cooked twice.
