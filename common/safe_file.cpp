@@ -152,14 +152,22 @@ int RemoveUnfinishedWrites(const std::string& folder) {
 
 bool WriteFileSafely(const std::string& folder, const std::string& name, std::string_view content,
                      Existing existing, std::string* error) {
+  const std::string directory = folder.empty() ? std::string(".") : folder;
+  const Folder folder_handle(folder);
+  if (!folder_handle.IsOpen()) {
+    if (error != nullptr) *error = Describe(directory, folder_handle.error());
+    return false;
+  }
+  return WriteFileSafely(folder_handle, directory, name, content, existing, error);
+}
+
+bool WriteFileSafely(const Folder& folder, const std::string& directory, const std::string& name,
+                     std::string_view content, Existing existing, std::string* error) {
   auto fail = [error](std::string reason) {
     if (error != nullptr) *error = std::move(reason);
     return false;
   };
-  const std::string directory = folder.empty() ? std::string(".") : folder;
-  const Folder folder_handle(folder);
-  if (!folder_handle.IsOpen()) return fail(Describe(directory, folder_handle.error()));
-  const int dir = folder_handle.fd();
+  const int dir = folder.fd();
 
   std::string temporary;
   int fd = -1;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,10 +21,21 @@ SpoolPrinterSystem::SpoolPrinterSystem(std::string folder) : folder_(std::move(f
 
 std::vector<std::string> SpoolPrinterSystem::InstalledPrinters() {
   std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->symlink_status(ec).type() == fs::file_type::directory) names.push_back(it->path().filename().string());
+  DIR* entries = opendir(folder_.c_str());
+  if (entries == nullptr) return names;
+  while (const dirent* entry = readdir(entries)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    // The type the listing gives, so that a document does not cost a look
+    // at every entry; asked for only where the file system does not tell.
+    bool folder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat info {};
+      folder = fstatat(dirfd(entries), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+    }
+    if (folder) names.emplace_back(name);
   }
+  closedir(entries);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -62,12 +74,13 @@ void SpoolPrinterSystem::EndDocument() {
   lines.swap(lines_);
   const std::string printer = CurrentPrinter();
   if (printer.empty()) throw std::runtime_error("Nenhuma impressora instalada");
-  const fs::path target = fs::path(folder_) / printer;
-  std::error_code ec;
-  if (!fs::is_directory(target, ec)) throw std::runtime_error("Impressora não encontrada: " + printer);
-  if (fs::exists(target / "offline", ec)) throw std::runtime_error("Impressora desligada: " + printer);
+  const std::string target = (fs::path(folder_) / printer).string();
+  const Folder printer_folder(target);
+  if (!printer_folder.IsOpen()) throw std::runtime_error("Impressora não encontrada: " + printer);
+  struct stat info {};
+  if (fstatat(printer_folder.fd(), "offline", &info, 0) == 0) throw std::runtime_error("Impressora desligada: " + printer);
 
-  const long long last = LastNumber(printer, target.string());
+  const long long last = LastNumber(printer, target);
   std::string content;
   for (const auto& line : lines) content += line + '\n';
   // A document never replaces a file, nor goes through a link: when the next
@@ -79,10 +92,10 @@ void SpoolPrinterSystem::EndDocument() {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%06lld.txt", last + 1 + attempt);
     name = buffer;
-    written = WriteFileSafely(target.string(), name, content, Existing::Keep, &error);
+    written = WriteFileSafely(printer_folder, target, name, content, Existing::Keep, &error);
     if (written) last_numbers_[printer] = last + 1 + attempt;
   }
-  if (!written) throw std::runtime_error("Não foi possível gravar o documento em " + target.string() + ": " + error);
+  if (!written) throw std::runtime_error("Não foi possível gravar o documento em " + target + ": " + error);
 
   // The document is handed over; the font log is only a record of it.
   const std::string entry = printer + '/' + name + '\t' + font_name_ + '\t' +

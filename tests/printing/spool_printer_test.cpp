@@ -89,6 +89,14 @@ TEST_F(SpoolPrinterTest, NoLinkPlantedInTheSpoolIsEverFollowed) {
   printers.EndDocument();
   EXPECT_EQ(ReadFile(outside.path() / "shadow"), "secret\n");
   EXPECT_EQ(ReadFile(spool.path() / "CAIXA/000001.txt"), "TICKET\n");
+
+  // A printer folder that is a link is no printer, and nothing goes through it.
+  fs::create_directory_symlink(outside.path(), spool.path() / "LINKED");
+  EXPECT_EQ(printers.InstalledPrinters(), (std::vector<std::string>{"CAIXA", "COZINHA", "Mecaf IT402T Pic"}));
+  printers.MakeCurrent("LINKED");
+  printers.PrintLine("TICKET");
+  EXPECT_THROW(printers.EndDocument(), std::runtime_error);
+  EXPECT_FALSE(fs::exists(outside.path() / "000001.txt"));
 }
 
 TEST_F(SpoolPrinterTest, APrinterThatIsGoneRefusesTheDocumentAndDropsItsLines) {
