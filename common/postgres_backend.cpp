@@ -2,11 +2,14 @@
 
 #include <libpq-fe.h>
 #include <poll.h>
+#include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace orba {
@@ -319,11 +322,29 @@ struct BoundTexts {
 
 bool EndsTransaction(const std::string& text) { return text == "COMMIT" || text == "ROLLBACK"; }
 
+// Whether a statement is kept prepared on the connection: every one with
+// values, and a query without any too, so that the server neither parses nor
+// plans it again at each run. Transaction control, settings and schema
+// changes go as they are.
+bool KeptPrepared(const std::string& text, const std::vector<Value>& values) {
+  if (!values.empty()) return true;
+  const std::size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return false;
+  for (const std::string_view word : {"select", "insert", "update", "delete", "with"}) {
+    const std::size_t end = start + word.size();
+    if (text.size() >= end && strncasecmp(text.c_str() + start, word.data(), word.size()) == 0 &&
+        (end == text.size() || std::isspace(static_cast<unsigned char>(text[end])) != 0)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void PostgresBackend::Send(const std::string& text, const std::vector<Value>& values, ResultRows* out) {
   int sent = 0;
-  if (values.empty()) {
+  if (!KeptPrepared(text, values)) {
     sent = PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
   } else {
     auto found = prepared_.find(text);
@@ -526,7 +547,7 @@ void PostgresBackend::Run(const std::string& text, const std::vector<Value>& val
     return;
   }
   PGresult* result = nullptr;
-  if (values.empty()) {
+  if (!KeptPrepared(text, values)) {
     result = Execute([&] { return PQsendQueryParams(conn_, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0); });
   } else {
     const BoundTexts bound(values);
