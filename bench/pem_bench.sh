@@ -33,7 +33,8 @@
 # Usage: bench/pem_bench.sh [BUILD_DIR]      (default: build)
 #        ENGINE=postgresql bench/pem_bench.sh   the same on a PostgreSQL server:
 #        a private cluster in the work folder (unix socket), ORBA.INI naming it in
-#        BANCO, the history loaded with psql and analysed.
+#        BANCO, the history loaded with psql and analysed; measured with the
+#        server's own durability (fsync and synchronous commit on).
 # Not a test: the figures depend on the machine. Needs bash, python3 and
 # sqlite3 (or python3's sqlite3 module), or psql for ENGINE=postgresql.
 
@@ -150,6 +151,10 @@ if [[ $ENGINE == postgresql ]]; then
   { cat "$SOURCE_DIR/db/schema-postgresql.sql" "$SOURCE_DIR/db/demo.sql"; echo "$history"; echo "ANALYZE;"; } |
     psql "host=$WORK/pg dbname=orba user=orba" -q -v ON_ERROR_STOP=1 -f - >/dev/null
   DB_SIZE=$(psql "host=$WORK/pg dbname=orba user=orba" -At -c "select pg_size_pretty(pg_database_size('orba'))")
+  # Loaded without waiting for the disk; measured as an installation's
+  # server runs, each commit waiting for its WAL to reach the disk.
+  "$SOURCE_DIR/tools/pg-cluster.sh" stop "$WORK/pg"
+  PG_CLUSTER_DURABLE=1 "$SOURCE_DIR/tools/pg-cluster.sh" start "$WORK/pg" >/dev/null
 elif command -v sqlite3 >/dev/null; then
   { cat "$SOURCE_DIR/db/schema.sql" "$SOURCE_DIR/db/demo.sql"; echo "$HISTORY_SQL"; } | sqlite3 "$DB"
 else
@@ -184,7 +189,7 @@ EOF
 copy_database() {
   make_installation "$WORK/$1" "$1"
   if [[ $ENGINE == postgresql ]]; then
-    psql "host=$WORK/pg dbname=postgres user=orba" -q -c "CREATE DATABASE $1 TEMPLATE orba"
+    psql "host=$WORK/pg dbname=postgres user=orba" -q -c "CREATE DATABASE $1 TEMPLATE orba STRATEGY FILE_COPY"
     psql "host=$WORK/pg dbname=$1 user=orba" -q -c "ANALYZE"
   else
     cp "$DB" "$WORK/$1/loja/ORBA.MDB"

@@ -11,7 +11,9 @@
 # initdb refuses to run as root: as root the cluster belongs to the user
 # "nobody" (DIR is given to it). The server's encoding is UTF-8 with the
 # C.UTF-8 locale, whose upper() folds accented letters ("Salão" -> "SALÃO").
-# Settings that only make sense for throw-away data: no fsync.
+# Settings that only make sense for throw-away data: no fsync. With
+# PG_CLUSTER_DURABLE=1 the server keeps PostgreSQL's own durability (fsync,
+# synchronous commit, full pages), as an installation's does: for figures.
 set -euo pipefail
 
 command=${1:-}
@@ -53,8 +55,11 @@ case $command in
         exit 1
       }
     fi
-    (cd "$dir" && "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
-        -o "-k $dir -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+    options="-k $dir -c listen_addresses=''"
+    if [[ ${PG_CLUSTER_DURABLE:-0} != 1 ]]; then
+      options+=" -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+    fi
+    (cd "$dir" && "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 -o "$options" \
         start >/dev/null) || {
       cat "$dir/server.log" >&2
       exit 1
