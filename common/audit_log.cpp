@@ -61,16 +61,25 @@ void WriteCommandLogs(DatabaseSession& session, const Clock& clock, std::string_
   std::string command_text(command);
   const std::string command_value = SqlEscape(command_text);
   const std::string stamp = LogStamp(clock);
+  // Each log row with its upload row, in few statements: every log row goes
+  // in before the upload rows that name them.
+  RowInserts logs("LOG_DONE");
+  RowInserts uploads("LOG_TO_UP");
   for (int i = 0; i < wanted; ++i) {
     const std::int32_t sequence = Value(++log_sequence).Int32();
     NullableText complement = complements[static_cast<std::size_t>(i)];
     const Value complement_value = complement.has_value() ? Value(*SqlEscape(complement)) : Value();
-    session.ExecuteSql(
-        "Insert into LOG_DONE (id_seq_log, dth_ger_log, cmd_log, dc_cpl_cmd, Id_Seq_Tsa, dth_done, dc_msg_adc)"
-        " values ($1, $2, $3, $4, $5, null, null)",
-        {sequence, stamp, command_value, complement_value, numbers[static_cast<std::size_t>(i)]});
-    session.ExecuteSql("Insert into LOG_TO_UP (id_seq_log) values ($1)", {sequence});
+    logs.Add({{"id_seq_log", sequence},
+              {"dth_ger_log", stamp},
+              {"cmd_log", command_value},
+              {"dc_cpl_cmd", complement_value},
+              {"Id_Seq_Tsa", numbers[static_cast<std::size_t>(i)]},
+              {"dth_done", Value()},
+              {"dc_msg_adc", Value()}});
+    uploads.Add({{"id_seq_log", sequence}});
   }
+  logs.Flush(session);
+  uploads.Flush(session);
 }
 
 void WriteCommandLog(DatabaseSession& session, const Clock& clock, std::string_view command,
