@@ -42,8 +42,9 @@ class ComandaOrderMode final : public OrderMode {
   void LinkSale(const OrderGroup& group) override;
   void Finish(const OrderRequest&, const std::vector<OrderGroup>&) override {}
   void Committed(const OrderRequest&) override {}
-  std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>& groups) override;
-  bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) override;
+  OrderPrinting PreparePrinting(const std::vector<OrderGroup>& groups) override;
+  bool Print(const std::vector<OrderGroup>& groups, const OrderPrinting& prepared,
+             std::vector<Recordset>* read) override;
 
  private:
   const CustomerRecord& WalkIn(const char* refusal);
@@ -152,17 +153,20 @@ void ComandaOrderMode::LinkSale(const OrderGroup& group) {
       {number_, group.sale});
 }
 
-std::vector<DatabaseSession::Statement> ComandaOrderMode::PrintReads(const std::vector<OrderGroup>& groups) {
+// Prepared for the first sale: its reads go with the commit, and the
+// settings serve every sale.
+OrderPrinting ComandaOrderMode::PreparePrinting(const std::vector<OrderGroup>& groups) {
   if (groups.empty()) return {};
-  return OrderPrintingReads(c_, Number(groups.front().sale));
+  return PrepareOrderPrinting(c_, Number(groups.front().sale));
 }
 
 // Each sale of a comanda is printed on its own (the first with what was read
 // with the commit); the first that fails ends the printing (the rest stay
 // unprinted and go out with the next order).
-bool ComandaOrderMode::Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) {
+bool ComandaOrderMode::Print(const std::vector<OrderGroup>& groups, const OrderPrinting& prepared,
+                             std::vector<Recordset>* read) {
   for (const OrderGroup& group : groups) {
-    if (!RouteOrderPrinting(c_, Number(group.sale), read)) return false;
+    if (!RouteOrderPrinting(c_, Number(group.sale), &prepared, read)) return false;
     read = nullptr;
   }
   return true;

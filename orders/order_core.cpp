@@ -454,6 +454,7 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
       [&]() {
         const OrderRequest order = ReadOrderRequest(request, pedido, mode.Attributes());
         std::vector<OrderGroup> groups;
+        OrderPrinting printing;
         std::vector<Recordset> print_rows;
         bool print_read = false;
         {
@@ -485,7 +486,8 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
             RecordPrintIntent(context.db, context.parameters.BusinessDay, writer.lines());
             if (!order.stamp.empty()) RecordAcceptedStamp(context.db, mode.Owner(), order.stamp, context.clock);
             // What printing reads first goes with the commit: one wait less.
-            print_read = transaction.Commit(mode.PrintReads(groups), print_rows);
+            printing = mode.PreparePrinting(groups);
+            print_read = transaction.Commit(printing.reads, print_rows);
           }
         }
         if (resent) {
@@ -497,7 +499,7 @@ void HandleOrder(Context& context, pugi::xml_document& request, OrderMode& mode)
         committed = true;
         mode.Committed(order);
         RemoveItems(request);
-        if (!mode.Print(groups, print_read ? &print_rows : nullptr)) SetMessage(pedido, kNotPrinted);
+        if (!mode.Print(groups, printing, print_read ? &print_rows : nullptr)) SetMessage(pedido, kNotPrinted);
       },
       [&](const std::string& message) {
         SetMessage(pedido, message);

@@ -17,6 +17,7 @@
 #include "orders/customer.h"
 #include "orders/order_request.h"
 #include "orders/order_stamp.h"
+#include "printing/routing.h"
 
 namespace orba {
 
@@ -86,11 +87,14 @@ class OrderMode {
   virtual void Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) = 0;
   // After the commit, before printing.
   virtual void Committed(const OrderRequest& order) = 0;
-  // What printing the order reads first, sent with the commit; none by default.
-  virtual std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>&) { return {}; }
-  // Prints the order; false when some printing failed (already reported).
-  // `read` holds the rows of PrintReads when they were read with the commit.
-  virtual bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) = 0;
+  // The order's printing, prepared before the commit: what it reads first
+  // goes with the commit. Nothing by default.
+  virtual OrderPrinting PreparePrinting(const std::vector<OrderGroup>&) { return {}; }
+  // Prints the order as prepared; false when some printing failed (already
+  // reported). `read` holds the rows of the prepared reads when they were
+  // read with the commit.
+  virtual bool Print(const std::vector<OrderGroup>& groups, const OrderPrinting& prepared,
+                     std::vector<Recordset>* read) = 0;
 };
 
 // Runs the order in `request` (its first `pedido`) through `mode` and turns

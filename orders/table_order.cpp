@@ -55,8 +55,9 @@ class TableOrderMode final : public OrderMode {
   void LinkSale(const OrderGroup& group) override;
   void Finish(const OrderRequest& order, const std::vector<OrderGroup>& groups) override;
   void Committed(const OrderRequest& order) override;
-  std::vector<DatabaseSession::Statement> PrintReads(const std::vector<OrderGroup>& groups) override;
-  bool Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) override;
+  OrderPrinting PreparePrinting(const std::vector<OrderGroup>& groups) override;
+  bool Print(const std::vector<OrderGroup>& groups, const OrderPrinting& prepared,
+             std::vector<Recordset>* read) override;
 
  private:
   const CustomerRecord& WalkIn();
@@ -244,12 +245,13 @@ void TableOrderMode::Committed(const OrderRequest& order) {
   }
 }
 
-std::vector<DatabaseSession::Statement> TableOrderMode::PrintReads(const std::vector<OrderGroup>& groups) {
-  return OrderPrintingReads(c_, SaleList(groups));
+OrderPrinting TableOrderMode::PreparePrinting(const std::vector<OrderGroup>& groups) {
+  return PrepareOrderPrinting(c_, SaleList(groups));
 }
 
-bool TableOrderMode::Print(const std::vector<OrderGroup>& groups, std::vector<Recordset>* read) {
-  return RouteOrderPrinting(c_, SaleList(groups), read);
+bool TableOrderMode::Print(const std::vector<OrderGroup>& groups, const OrderPrinting& prepared,
+                           std::vector<Recordset>* read) {
+  return RouteOrderPrinting(c_, SaleList(groups), &prepared, read);
 }
 
 }  // namespace

@@ -83,23 +83,28 @@ bool PrintDocument(Context& context, std::string_view sale_list, std::string_vie
   }
 }
 
-std::vector<DatabaseSession::Statement> OrderPrintingReads(Context& context, std::string_view sale_list) {
-  if (BlankSaleList(sale_list)) return {};
+OrderPrinting PrepareOrderPrinting(Context& context, std::string_view sale_list) {
+  OrderPrinting prepared;
+  if (BlankSaleList(sale_list)) return prepared;
   try {
-    const PrinterSettings settings = ReadPrinterSettings(context.parameters.SystemFolder);
-    if (PrinterTypeNumber(settings.type) == 1) return {};
-    return TicketReads(context, sale_list, TicketLines::Unprinted);
+    PrinterSettings settings = ReadPrinterSettings(context.parameters.SystemFolder);
+    if (PrinterTypeNumber(settings.type) != 1) prepared.reads = TicketReads(context, sale_list, TicketLines::Unprinted);
+    prepared.settings = std::move(settings);
   } catch (const std::exception&) {
-    return {};
+    prepared = {};
   }
+  return prepared;
 }
 
-bool RouteOrderPrinting(Context& context, std::string_view sale_list, std::vector<Recordset>* read) {
+bool RouteOrderPrinting(Context& context, std::string_view sale_list, const OrderPrinting* prepared,
+                        std::vector<Recordset>* read) {
   // An order without items has no sale to print.
   if (BlankSaleList(sale_list)) return true;
   try {
     RequireSaleList(sale_list);
-    const PrinterSettings settings = ReadPrinterSettings(context.parameters.SystemFolder);
+    const PrinterSettings settings = prepared != nullptr && prepared->settings
+                                         ? *prepared->settings
+                                         : ReadPrinterSettings(context.parameters.SystemFolder);
     const int type = PrinterTypeNumber(settings.type);
     // Where tickets may be due, the ticket routine reads the printers with
     // everything the tickets need, in one wait for the database.

@@ -2,6 +2,7 @@
 // Which printer, and what is printed after an order or at the close of a
 // table: production tickets on the kitchen and bar printers, or a pre-bill.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,17 @@ bool SelectPrinter(PrinterSystem& printers, std::string_view device_name);
 bool PrintDocument(Context& context, std::string_view sale_list, std::string_view ticket_flag,
                    std::string_view title, PrintAmounts* amounts = nullptr);
 
+// An order's printing, prepared inside its transaction: the printer settings,
+// read once for the whole order, and what RouteOrderPrinting reads first,
+// which the order sends with its commit. Without settings and reads when it
+// cannot tell (ORBA.INI unreadable, a list it refuses): printing then finds
+// out and reports for itself. Never throws.
+struct OrderPrinting {
+  std::optional<PrinterSettings> settings;
+  std::vector<DatabaseSession::Statement> reads;
+};
+OrderPrinting PrepareOrderPrinting(Context& context, std::string_view sale_list);
+
 // Printing after an order, once all its sales are committed:
 //   printers in impressora, TP_IMPR not 1  -> production tickets
 //   printers in impressora, TP_IMPR 1      -> nothing
@@ -46,13 +58,9 @@ bool PrintDocument(Context& context, std::string_view sale_list, std::string_vie
 // that did not reach their printer stay unprinted and go out with the next
 // order of their sales or the retry of pending items (pending_prints.h),
 // whichever comes first. Never throws. `read`, when given, holds the rows of
-// OrderPrintingReads of the same list.
-bool RouteOrderPrinting(Context& context, std::string_view sale_list, std::vector<Recordset>* read = nullptr);
-
-// What RouteOrderPrinting reads first, for an order that sends it with its
-// commit. Empty when it reads nothing first or cannot tell what (ORBA.INI
-// unreadable, a list it refuses): it then finds out and reports for itself.
-// Never throws.
-std::vector<DatabaseSession::Statement> OrderPrintingReads(Context& context, std::string_view sale_list);
+// the reads of `prepared`; the settings of `prepared`, when it has them, are
+// used instead of reading ORBA.INI again.
+bool RouteOrderPrinting(Context& context, std::string_view sale_list, const OrderPrinting* prepared = nullptr,
+                        std::vector<Recordset>* read = nullptr);
 
 }  // namespace orba
