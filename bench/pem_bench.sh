@@ -37,6 +37,12 @@
 #        server's own durability (fsync and synchronous commit on).
 # Not a test: the figures depend on the machine. Needs bash, python3 and
 # sqlite3 (or python3's sqlite3 module), or psql for ENGINE=postgresql.
+# On ext4 without a journal (see /proc/fs/ext4/*/options, or perf showing
+# ext4_fsync_nojournal) a file created within minutes of many deletions
+# nearby costs up to a millisecond: ext4 then skips the inodes just freed one
+# by one. Every order creates files (tickets, the DataHora file), and each run
+# deletes its work folder at the end, so a run started right after another
+# reads slower; leave a few minutes between runs there.
 
 set -euo pipefail
 
