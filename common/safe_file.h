@@ -57,8 +57,8 @@ enum class Existing {
 // not be written (the reason in `error` when given); nothing is left behind.
 bool WriteFileSafely(const std::string& folder, const std::string& name, std::string_view content,
                      Existing existing = Existing::Replace, std::string* error = nullptr);
-// The same in a folder already open, named `folder_path` in messages.
-bool WriteFileSafely(const Folder& folder, const std::string& folder_path, const std::string& name,
+// The same in a folder already open, named `directory` in messages.
+bool WriteFileSafely(const Folder& folder, const std::string& directory, const std::string& name,
                      std::string_view content, Existing existing, std::string* error);
 
 }  // namespace orba
