@@ -130,6 +130,31 @@ void Recordset::Close() {
 
 // ---------------------------------------------------------------- RowInserts
 
+namespace {
+
+enum class Quoting { Array, Json };
+
+// Appends `text` between double quotes. Both forms escape " and \ with a
+// backslash; JSON also wants its control characters escaped.
+void AppendQuoted(std::string& out, std::string_view text, Quoting quoting) {
+  out += '"';
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (quoting == Quoting::Json && static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
 void RowInserts::Add(const std::vector<std::pair<const char*, Value>>& row) {
   if (columns_.empty()) {
     for (const auto& [name, value] : row) columns_.emplace_back(name);
@@ -144,11 +169,48 @@ void RowInserts::Add(const std::vector<std::pair<const char*, Value>>& row) {
   rows_.push_back(std::move(values));
 }
 
+// The rows as one JSON array of objects, keyed by the columns' names as the
+// server folds them. Every value is a JSON text: the server hands it to the
+// input of its column's type, as it does a bound value, so that the row
+// stored is the one a statement per row would store.
+Value RowInserts::JsonRows(const std::vector<std::vector<Value>>& rows) const {
+  std::vector<std::string> keys;
+  for (const std::string& column : columns_) {
+    std::string key;
+    for (const char c : column) key += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    keys.push_back(std::move(key));
+  }
+  std::string json(1, '[');
+  for (const std::vector<Value>& row : rows) {
+    json += json.size() > 1 ? ",{" : "{";
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (c > 0) json += ',';
+      AppendQuoted(json, keys[c], Quoting::Json);
+      json += ':';
+      if (row[c].IsNull()) {
+        json += "null";
+      } else {
+        AppendQuoted(json, row[c].Text(), Quoting::Json);
+      }
+    }
+    json += '}';
+  }
+  return Value(json + ']');
+}
+
 void RowInserts::Flush(DatabaseSession& db) {
   std::vector<std::vector<Value>> rows;
   rows.swap(rows_);
   std::string names;
   for (const std::string& column : columns_) names += (names.empty() ? "" : ", ") + column;
+  if (rows.empty()) return;
+  if (db.Engine() == DatabaseEngine::Postgresql) {
+    db.ExecuteSql("Insert into " + table_ + " (" + names + ")\rselect " + names +
+                      " from json_populate_recordset(cast(null as " + table_ + "), $1)" +
+                      (ending_.empty() ? "" : "\r" + ending_),
+                  {JsonRows(rows)});
+    return;
+  }
   for (std::size_t done = 0; done < rows.size();) {
     std::size_t count = 16;
     while (count > rows.size() - done) count /= 2;
@@ -296,25 +358,11 @@ Value DatabaseSession::ListOf(const std::vector<long long>& numbers) const {
 }
 
 Value DatabaseSession::ListOf(const std::vector<std::string>& texts) const {
-  // Both forms quote each element with " and escape " and \ with a
-  // backslash; JSON also wants its control characters escaped.
   const bool server = engine_ == DatabaseEngine::Postgresql;
   std::string list(1, server ? '{' : '[');
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    list += i > 0 ? ",\"" : "\"";
-    for (const char c : texts[i]) {
-      if (c == '"' || c == '\\') {
-        list += '\\';
-        list += c;
-      } else if (!server && static_cast<unsigned char>(c) < 0x20) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-        list += escaped;
-      } else {
-        list += c;
-      }
-    }
-    list += '"';
+    if (i > 0) list += ',';
+    AppendQuoted(list, texts[i], server ? Quoting::Array : Quoting::Json);
   }
   return Value(list + (server ? '}' : ']'));
 }

@@ -93,9 +93,10 @@ class Recordset {
 
 class DatabaseSession;
 
-// Rows of one table, gathered to be written with few statements: each
-// statement inserts 16, 8, 4, 2 or 1 of them, in the order added, under a
-// text kept for that count (at most five texts per table and columns).
+// Rows of one table, gathered to be written with few statements, in the
+// order added. On SQLite each statement inserts 16, 8, 4, 2 or 1 of them,
+// under a text kept for that count (at most five texts per table and
+// columns); on a server one statement takes them all, as one bound value.
 class RowInserts {
  public:
   // `ending` follows the rows in each statement ("on conflict do nothing").
@@ -109,6 +110,8 @@ class RowInserts {
   bool Empty() const { return rows_.empty(); }
 
  private:
+  Value JsonRows(const std::vector<std::vector<Value>>& rows) const;
+
   std::string table_;
   std::string ending_;
   std::vector<std::string> columns_;

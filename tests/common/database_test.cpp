@@ -173,6 +173,14 @@ TEST(KeptStatements, BoundValuesKeepTheirKindsAndTheStatementOutlivesASchemaChan
   EXPECT_EQ(rs.Field("c").Text(), quoted);
   EXPECT_EQ(db.session.Query(by_name, {"Salão", quoted}).RecordCount(), 2u);
   EXPECT_EQ(db.Scalar("select count(*) from bound where a is null and b is null"), "1");
+  // Rows gathered for one table go in as those statements would put them.
+  RowInserts rows("bound");
+  const std::string awkward = "tab\tquote\" back\\slash";
+  rows.Add({{"A", 8}, {"b", 0.1}, {"C", awkward}});
+  rows.Add({{"A", Value()}, {"b", "3"}, {"C", Value()}});
+  rows.Flush(db.session);
+  EXPECT_EQ(db.Scalar("select c from bound where a = 8 and b = 0.1"), awkward);
+  EXPECT_EQ(db.Scalar("select count(*) from bound where a is null and b = 3 and c is null"), "1");
 
   // The kept statement reads the table as it is now.
   db.Exec("alter table bound add column d integer default 3");
