@@ -16,7 +16,8 @@
 #      (through the proxy after the round trips counted before it, so that
 #      each wait shows as a step of the number);
 #      TRIPS_PRINTER=discard prints to printers that keep nothing (no ticket
-#      files created).
+#      files created); TRIPS_ONLY=order (position, close) runs that one
+#      alone; TRIPS_PROXY=0 skips the proxy.
 #   2. BURST orders dropped at once into xml/Enviar (default 200, going round
 #      40 tables): time until every answer is there, per order; target under
 #      20 ms per order.

@@ -104,6 +104,11 @@ int main(int argc, char** argv) {
   const bool discard_tickets = std::getenv("TRIPS_PRINTER") != nullptr && std::string(std::getenv("TRIPS_PRINTER")) == "discard";
   // TRIPS_LIST=1 prints every statement of each transaction's first run.
   const bool list_statements = std::getenv("TRIPS_LIST") != nullptr && std::string(std::getenv("TRIPS_LIST")) == "1";
+  // TRIPS_ONLY=order (or position, close) runs that transaction alone, so
+  // that the server's own counters see only its statements; TRIPS_PROXY=0
+  // leaves out the pass through the proxy.
+  const char* only = std::getenv("TRIPS_ONLY");
+  const bool through_proxy_too = std::getenv("TRIPS_PROXY") == nullptr || std::string(std::getenv("TRIPS_PROXY")) != "0";
 
   bench::Installation installation;
   if (!bench::ReadInstallation(system_dir, installation)) return 1;
@@ -182,6 +187,7 @@ int main(int argc, char** argv) {
                                         {"position (POM)", position, runs},
                                         {"close (FEM)", close, std::max(1, runs / 10)}};
     for (const auto& [what, run, count] : transactions) {
+      if (only != nullptr && std::string_view(what).find(only) == std::string_view::npos) continue;  // not asked for
       Figures figures;
       for (int i = 0; i < count; ++i) {
         const long long statements_before = statements;
@@ -208,6 +214,7 @@ int main(int argc, char** argv) {
 
   if (!installation.server) return pass("SQLite", "", nullptr) ? 0 : 1;
   if (!pass("PostgreSQL, unix socket", installation.connection, nullptr)) return 1;
+  if (!through_proxy_too) return 0;
   const std::string socket = ServerSocket(installation.connection);
   if (socket.empty()) {
     std::printf("(the connection does not name a unix socket: no proxy)\n");
