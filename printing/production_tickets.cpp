@@ -54,9 +54,38 @@ struct TicketItem {
   Value nr_pos_com;
 };
 
-TicketItem ReadTicketItem(const Recordset& rs) {
-  return TicketItem{rs.Field("nr_orc_loc"), rs.Field("id_seq"),     rs.Field("cd_pro"),    rs.Field("dc_pro_nf"),
-                    rs.Field("dc_pro_epc"), rs.Field("qt_pro_atd"), rs.Field("nr_pos_com")};
+// An unprinted line of the sales, as read once per request.
+struct UnprintedLine {
+  LineKey key;
+  TicketItem item;
+  Value main_sequence;         // id_seq_pro_prn: set on an accompaniment
+  bool has_product = false;    // its product is still there to be shown
+  long long product = 0;       // ivd.id_mat_pro
+  long long decides = 0;       // the product whose printers it owes
+  bool to_print = false;       // goes on a ticket of this request
+};
+
+std::vector<UnprintedLine> ReadUnprintedLines(Recordset& rs) {
+  std::vector<UnprintedLine> lines;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    UnprintedLine line;
+    line.item = TicketItem{rs.Field("nr_orc_loc"), rs.Field("id_seq"),     rs.Field("cd_pro"),    rs.Field("dc_pro_nf"),
+                           rs.Field("dc_pro_epc"), rs.Field("qt_pro_atd"), rs.Field("nr_pos_com")};
+    line.key = {line.item.nr_orc_loc.Int(), line.item.id_seq.Int()};
+    line.main_sequence = rs.Field("id_seq_pro_prn");
+    line.has_product = !rs.Field("id_mat_pro").IsNull();
+    if (line.has_product) line.product = rs.Field("id_mat_pro").Int();
+    line.decides = rs.Field("id_mat_pro_dec").Int();
+    line.to_print = rs.Field("to_print").Int() != 0;
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// Whether `line` is the first row of its line: a sale linked to two places
+// reads each of its lines twice, one after the other.
+bool FirstOfItsLine(const std::vector<UnprintedLine>& lines, std::size_t index) {
+  return index == 0 || lines[index - 1].key != lines[index].key;
 }
 
 class TicketWriter {
@@ -73,7 +102,7 @@ class TicketWriter {
   void ReadHeader(const Recordset& place, const Recordset& header, Recordset& agreements);
   // The characteristics and the unprinted accompaniments of every line of the
   // sales, read once per request, so that a ticket costs no statement per item.
-  void ReadDetails(Recordset& options, Recordset& sides);
+  void ReadDetails(Recordset& options, const std::vector<UnprintedLine>& lines);
   // One ticket with `items` (main items), for `printer`.
   PrintedDocument Ticket(const std::vector<TicketItem>& items, std::string_view printer, bool printer_ticket,
                          std::vector<LineKey>& lines);
@@ -210,16 +239,17 @@ void TicketWriter::ItemLines(const TicketItem& item, PrintedDocument& document) 
   }
 }
 
-void TicketWriter::ReadDetails(Recordset& options, Recordset& sides) {
+void TicketWriter::ReadDetails(Recordset& options, const std::vector<UnprintedLine>& lines) {
   for (; !options.Eof(); options.MoveNext()) {
     characteristics_[{options.Field("nr_orc_loc").Int(), options.Field("id_Seq").Int()}].push_back(
         options.Field("dc_car_pro").Text());
   }
-  for (; !sides.Eof(); sides.MoveNext()) {
-    accompaniments_[{sides.Field("nr_orc_loc").Int(), sides.Field("id_seq_pro_prn").Int()}].push_back(
-        Accompaniment{sides.Field("id_seq").Int(), sides.Field("cd_pro").Text(),
-                      Description(sides.Field("dc_pro_epc"), sides.Field("dc_pro_nf")),
-                      sides.Field("qt_pro_atd")});
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const UnprintedLine& side = lines[i];
+    if (side.main_sequence.IsNull() || !side.has_product || !side.to_print || !FirstOfItsLine(lines, i)) continue;
+    accompaniments_[{side.key.first, side.main_sequence.Int()}].push_back(
+        Accompaniment{side.key.second, side.item.cd_pro.Text(), Description(side.item.dc_pro_epc, side.item.dc_pro_nf),
+                      side.item.qt_pro_atd});
   }
 }
 
@@ -314,7 +344,7 @@ void RecordPrinted(DatabaseSession& db, long long printer, const std::vector<Lin
 // line), or the starting printer for a product without one.
 class PrintedLines {
  public:
-  PrintedLines(Recordset& links, Recordset& records, Recordset& lines) {
+  PrintedLines(Recordset& links, Recordset& records, const std::vector<UnprintedLine>& lines) {
     for (; !links.Eof(); links.MoveNext()) {
       printers_of_product_[links.Field("id_mat_pro").Int()].insert(links.Field("id_imp").Int());
     }
@@ -323,10 +353,20 @@ class PrintedLines {
       printed_[line].insert(records.Field("id_imp").Int());
       stored_.insert(line);
     }
-    for (; !lines.Eof(); lines.MoveNext()) {
-      product_of_line_.emplace_back(LineKey{lines.Field("nr_orc_loc").Int(), lines.Field("id_seq").Int()},
-                                    lines.Field("id_mat_pro").Int());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (FirstOfItsLine(lines, i)) product_of_line_.emplace_back(lines[i].key, lines[i].decides);
     }
+  }
+
+  // The production printers of `product`; null for a product without one.
+  const std::set<long long>* PrintersOf(long long product) const {
+    const auto found = printers_of_product_.find(product);
+    return found == printers_of_product_.end() ? nullptr : &found->second;
+  }
+
+  bool Printed(const LineKey& line, long long printer) const {
+    const auto done = printed_.find(line);
+    return done != printed_.end() && done->second.count(printer) != 0;
   }
 
   void Recorded(long long printer, const std::vector<LineKey>& lines) {
@@ -360,6 +400,39 @@ class PrintedLines {
   std::set<LineKey> stored_;  // lines with records read from the database
   std::vector<std::pair<LineKey, long long>> product_of_line_;  // unprinted line, product that decides
 };
+
+// The main lines still owed, per production printer and without one, each
+// list by seat and then line, as its ticket shows them.
+struct OwedItems {
+  std::map<long long, std::vector<TicketItem>> of_printer;
+  std::vector<TicketItem> without_printer;  // for the starting printer
+};
+
+// `seatless_last`: a line without a seat comes after the others, as the
+// server sorts a missing value; SQLite sorts it first.
+OwedItems ItemsOwed(const std::vector<UnprintedLine>& lines, const PrintedLines& printed, bool seatless_last) {
+  OwedItems owed;
+  for (const UnprintedLine& line : lines) {
+    if (!line.main_sequence.IsNull() || !line.has_product || !line.to_print) continue;
+    const std::set<long long>* printers = printed.PrintersOf(line.product);
+    if (printers == nullptr) {
+      if (!printed.Printed(line.key, kStartingPrinter)) owed.without_printer.push_back(line.item);
+      continue;
+    }
+    for (const long long printer : *printers) {
+      if (!printed.Printed(line.key, printer)) owed.of_printer[printer].push_back(line.item);
+    }
+  }
+  const auto by_seat = [seatless_last](const TicketItem& a, const TicketItem& b) {
+    const bool a_seatless = a.nr_pos_com.IsNull(), b_seatless = b.nr_pos_com.IsNull();
+    if (a_seatless != b_seatless) return a_seatless != seatless_last;
+    if (!a_seatless && a.nr_pos_com.Int() != b.nr_pos_com.Int()) return a.nr_pos_com.Int() < b.nr_pos_com.Int();
+    return std::pair(a.id_seq.Int(), a.nr_orc_loc.Int()) < std::pair(b.id_seq.Int(), b.nr_orc_loc.Int());
+  };
+  for (auto& [unused, items] : owed.of_printer) std::stable_sort(items.begin(), items.end(), by_seat);
+  std::stable_sort(owed.without_printer.begin(), owed.without_printer.end(), by_seat);
+  return owed;
+}
 
 // The lines one ticket carried to its printer.
 struct TicketOut {
@@ -442,25 +515,21 @@ class CurrentPrinterKeeper {
   std::string starting_;
 };
 
-// The lines an order of this service left to print: a statement line for
-// item_venda_direta ivd.
-constexpr const char* kLeftByOrders =
-    "And    exists (Select 1 from item_a_imprimir_pda w Where w.nr_orc_loc = ivd.nr_orc_loc "
-    "And w.id_seq = ivd.id_seq)\r";
-
 // The reads of one request, sent together: none depends on another's rows.
 enum TicketRead : std::size_t {
-  kPrinters, kPlace, kHeader, kAgreements, kOptions, kAccompaniments,
-  kPrinterItems, kOtherItems, kProductPrinters, kRecords, kUnprintedLines, kTicketReads
+  kPrinters, kPlace, kHeader, kAgreements, kOptions, kLines, kProductPrinters, kRecords, kTicketReads
 };
 
 std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Value& sales, TicketLines which) {
   const DatabaseSession& db = context.db;
-  const std::string line_filter = which == TicketLines::LeftByOrders ? kLeftByOrders : "";
   const auto of_sales = [&](std::string_view column) { return db.InList(column, "$1", Value::Kind::Integer); };
-  const std::string item_columns =
-      "Select p.cd_pro, p.dc_pro_nf, p.sg_umed, ivd.nr_orc_loc, ivd.id_seq,\r"
-      "       ivd.qt_pro_atd, ivd.dc_pro_epc, ivd.id_seq_pro_prn, lv.nr_pos_com";
+  // Every unprinted line decides whether a line is finished; only those an
+  // order of this service left to print go on a ticket when asked so.
+  const std::string to_print = which == TicketLines::LeftByOrders
+                                   ? "case when exists (Select 1 from item_a_imprimir_pda w\r"
+                                     "                  Where w.nr_orc_loc = ivd.nr_orc_loc And w.id_seq = ivd.id_seq)\r"
+                                     "       then 1 else 0 end"
+                                   : "1";
   return {
       {"Select id_imp, nm_end_imp from impressora", {}},
       context.parameters.IsComandaMode()
@@ -479,45 +548,20 @@ std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Valu
        {sales}},
       AgreementsQuery(db, sales),
       LineOptionsQuery(db, sales),
-      {"Select p.cd_pro, p.dc_pro_nf, ivd.nr_orc_loc, ivd.id_seq, ivd.qt_pro_atd, ivd.dc_pro_epc,\r"
-       "       ivd.id_seq_pro_prn\r"
-       "from   item_venda_direta ivd, produto p\r"
+      // The unprinted lines with what their tickets show, their seat and the
+      // product that decides their printers: an accompaniment's main line's.
+      {"Select ivd.nr_orc_loc, ivd.id_seq, ivd.id_seq_pro_prn, ivd.qt_pro_atd, ivd.dc_pro_epc,\r"
+       "       p.id_mat_pro, p.cd_pro, p.dc_pro_nf, lv.nr_pos_com,\r"
+       "       coalesce(main.id_mat_pro, ivd.id_mat_pro) as id_mat_pro_dec,\r"
+       "       " + to_print + " as to_print\r"
+       "from   item_venda_direta ivd\r"
+       "       left join produto p on ivd.id_mat_pro = p.id_mat_pro\r"
+       "       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc\r"
+       "       left join item_venda_direta main\r"
+       "              on main.nr_orc_loc = ivd.nr_orc_loc and main.id_seq = ivd.id_seq_pro_prn\r"
        "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
-       "And    ivd.id_seq_pro_prn is not null\r"
-       "And    ivd.id_mat_pro = p.id_mat_pro\r"
-       "And    ivd.id_prt_ite = 'N'\r" + line_filter +
+       "And    ivd.id_prt_ite = 'N'\r"
        "Order by ivd.nr_orc_loc, ivd.id_seq",
-       {sales}},
-      // The items of every production printer: what one printer prints and
-      // records never changes what another one still owes.
-      {"Select i.id_imp, " + item_columns.substr(7) + "\r"
-       "from   item_venda_direta ivd\r"
-       "       inner join produto p on ivd.id_mat_pro = p.id_mat_pro\r"
-       "       inner join impressora_produto ip on p.id_mat_pro = ip.id_mat_pro\r"
-       "       inner join impressora i on i.id_imp = ip.id_imp\r"
-       "       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc\r"
-       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
-       "And    ivd.id_prt_ite = 'N'\r"
-       "And    ivd.id_seq_pro_prn is null\r" + line_filter +
-       "And    not exists (Select 1 from item_impressora_pda r\r"
-       "                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq\r"
-       "                   And r.id_imp = ip.id_imp)\r"
-       "Order by i.id_imp, lv.nr_pos_com asc, ivd.id_seq, ivd.nr_orc_loc",
-       {sales}},
-      // Items whose product has no printer that exists.
-      {item_columns + ", p.id_mat_pro\r"
-       "from   item_venda_direta ivd\r"
-       "       inner join produto p on ivd.id_mat_pro = p.id_mat_pro\r"
-       "       left join local_vnd lv on ivd.nr_orc_loc = lv.nr_orc_loc\r"
-       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
-       "And    ivd.id_prt_ite = 'N'\r"
-       "And    ivd.id_seq_pro_prn is null\r" + line_filter +
-       "And    not exists (Select 1 from impressora_produto ip, impressora i\r"
-       "                   Where ip.id_mat_pro = p.id_mat_pro And i.id_imp = ip.id_imp)\r"
-       "And    not exists (Select 1 from item_impressora_pda r\r"
-       "                   Where r.nr_orc_loc = ivd.nr_orc_loc And r.id_seq = ivd.id_seq\r"
-       "                   And r.id_imp = " + std::to_string(kStartingPrinter) + ")\r"
-       "Order by lv.nr_pos_com, ivd.id_seq, ivd.nr_orc_loc",
        {sales}},
       {"Select distinct ip.id_mat_pro, ip.id_imp\r"
        "from   item_venda_direta ivd, impressora_produto ip, impressora i\r"
@@ -528,13 +572,6 @@ std::vector<DatabaseSession::Statement> TicketReads(Context& context, const Valu
        {sales}},
       {"Select nr_orc_loc, id_seq, id_imp from item_impressora_pda\r"
        "Where  " + of_sales("nr_orc_loc"),
-       {sales}},
-      {"Select ivd.nr_orc_loc, ivd.id_seq, coalesce(main.id_mat_pro, ivd.id_mat_pro) as id_mat_pro\r"
-       "from   item_venda_direta ivd\r"
-       "       left join item_venda_direta main\r"
-       "              on main.nr_orc_loc = ivd.nr_orc_loc and main.id_seq = ivd.id_seq_pro_prn\r"
-       "Where  " + of_sales("ivd.nr_orc_loc") + "\r"
-       "And    ivd.id_prt_ite = 'N'",
        {sales}},
   };
 }
@@ -583,8 +620,10 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
         return outcome;
       }
     }
-    writer.ReadDetails(rows[kOptions], rows[kAccompaniments]);
-    PrintedLines printed(rows[kProductPrinters], rows[kRecords], rows[kUnprintedLines]);
+    const std::vector<UnprintedLine> lines = ReadUnprintedLines(rows[kLines]);
+    writer.ReadDetails(rows[kOptions], lines);
+    PrintedLines printed(rows[kProductPrinters], rows[kRecords], lines);
+    const OwedItems owed = ItemsOwed(lines, printed, db.Engine() == DatabaseEngine::Postgresql);
 
     // Each ticket goes out on its own: a printer that fails does not stop
     // the others. What went out is stored once they are all out.
@@ -603,23 +642,17 @@ TicketOutcome PrintTickets(Context& context, std::string_view sale_list_text, st
       out.push_back({printer_id, std::move(lines)});
     };
 
-    std::map<long long, std::vector<TicketItem>> items_of_printer;
-    for (Recordset& items = rows[kPrinterItems]; !items.Eof(); items.MoveNext()) {
-      items_of_printer[items.Field("id_imp").Int()].push_back(ReadTicketItem(items));
-    }
     for (const auto& [id, device_name] : production_printers) {
       const long long printer_id = id.Int();
-      const auto items = items_of_printer.find(printer_id);
-      if (items == items_of_printer.end()) continue;
+      const auto items = owed.of_printer.find(printer_id);
+      if (items == owed.of_printer.end()) continue;
       const std::string device = device_name.Text();
       SelectPrinter(printers, device);
       print(items->second, printer_id, true, device);
     }
     SelectPrinter(printers, keeper.starting());
 
-    std::vector<TicketItem> items;
-    for (Recordset& rs = rows[kOtherItems]; !rs.Eof(); rs.MoveNext()) items.push_back(ReadTicketItem(rs));
-    if (!items.empty()) print(items, kStartingPrinter, false, keeper.starting());
+    if (!owed.without_printer.empty()) print(owed.without_printer, kStartingPrinter, false, keeper.starting());
 
     const std::vector<LineKey> finished = printed.Finished();
     StorePrinted(db, out, finished, printed.AnyStored(finished));
