@@ -63,6 +63,11 @@ struct UnprintedLine {
   long long product = 0;       // ivd.id_mat_pro
   long long decides = 0;       // the product whose printers it owes
   bool to_print = false;       // goes on a ticket of this request
+
+  // Goes on a ticket of this request as an item of its own, or under its
+  // main line.
+  bool PrintedAsItem() const { return to_print && has_product && main_sequence.IsNull(); }
+  bool PrintedAsAccompaniment() const { return to_print && has_product && !main_sequence.IsNull(); }
 };
 
 std::vector<UnprintedLine> ReadUnprintedLines(Recordset& rs) {
@@ -246,7 +251,7 @@ void TicketWriter::ReadDetails(Recordset& options, const std::vector<UnprintedLi
   }
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const UnprintedLine& side = lines[i];
-    if (side.main_sequence.IsNull() || !side.has_product || !side.to_print || !FirstOfItsLine(lines, i)) continue;
+    if (!side.PrintedAsAccompaniment() || !FirstOfItsLine(lines, i)) continue;
     accompaniments_[{side.key.first, side.main_sequence.Int()}].push_back(
         Accompaniment{side.key.second, side.item.cd_pro.Text(), Description(side.item.dc_pro_epc, side.item.dc_pro_nf),
                       side.item.qt_pro_atd});
@@ -382,9 +387,8 @@ class PrintedLines {
     static const std::set<long long> kOnlyTheStartingPrinter{kStartingPrinter};
     std::vector<LineKey> finished;
     for (const auto& [line, product_id] : product_of_line_) {
-      const auto product = printers_of_product_.find(product_id);
-      const std::set<long long>& wanted =
-          product == printers_of_product_.end() ? kOnlyTheStartingPrinter : product->second;
+      const std::set<long long>* printers = PrintersOf(product_id);
+      const std::set<long long>& wanted = printers != nullptr ? *printers : kOnlyTheStartingPrinter;
       const auto done = printed_.find(line);
       if (done == printed_.end()) continue;
       if (std::includes(done->second.begin(), done->second.end(), wanted.begin(), wanted.end())) {
@@ -413,7 +417,7 @@ struct OwedItems {
 OwedItems ItemsOwed(const std::vector<UnprintedLine>& lines, const PrintedLines& printed, bool seatless_last) {
   OwedItems owed;
   for (const UnprintedLine& line : lines) {
-    if (!line.main_sequence.IsNull() || !line.has_product || !line.to_print) continue;
+    if (!line.PrintedAsItem()) continue;
     const std::set<long long>* printers = printed.PrintersOf(line.product);
     if (printers == nullptr) {
       if (!printed.Printed(line.key, kStartingPrinter)) owed.without_printer.push_back(line.item);
